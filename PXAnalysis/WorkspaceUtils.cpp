@@ -1,0 +1,109 @@
+#include "PXAnalysis/WorkspaceUtils.h"
+
+#include <filesystem>
+
+#include "PXCP/PXAnalysisUtils.h"
+#include "host/framework/ErrorHandler.h"
+
+namespace fs = std::filesystem;
+
+namespace pxcp {
+
+using namespace host;
+
+namespace {
+const char* kModule = "PXAnalysis\\WorkspaceUtils.bas";
+std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+}  // namespace
+
+gis::WorkspacePtr OpenAnalysisWorkspace(const FileInfoPtr& info, const gis::ApplicationPtr& application) {
+    auto eh = NewErrorHandler();
+    gis::WorkspacePtr ws;
+    PX_TRY
+    auto ext = GetPXExtension(application);
+    std::string format = ext ? ext->Setting("Data Format") : "";
+    if (format == "Personal Geodatabase") {
+        auto created = gis::Workspace::CreateGeoPackage(info->Folder(), info->FileName());
+        ws = gis::Workspace::OpenGeoPackage(created->PathName());
+    } else {
+        ws = gis::Workspace::OpenFolder(info->Folder());
+    }
+    PX_CATCH(eh, Loc("OpenAnalysisWorkspace"))
+    return ws;
+}
+
+gis::FeatureLayerPtr OpenLayerFile(const std::string& path) {
+    auto eh = NewErrorHandler();
+    gis::FeatureLayerPtr layer;
+    PX_TRY
+    // A layer file names a feature class: a shapefile, or "db.gpkg|name".
+    std::string file = path, name;
+    if (auto bar = path.find('|'); bar != std::string::npos) {
+        file = path.substr(0, bar);
+        name = path.substr(bar + 1);
+    }
+    fs::path p(file);
+    gis::FeatureClassPtr fc;
+    if (LCase(p.extension().string()) == ".gpkg") {
+        fc = gis::Workspace::OpenGeoPackage(file)->OpenFeatureClass(name.empty() ? p.stem().string() : name);
+    } else {
+        fc = gis::Workspace::OpenFolder(p.parent_path().empty() ? "." : p.parent_path().string())
+                 ->OpenFeatureClass(p.stem().string());
+    }
+    if (!fc || !fc->HasShape()) return nullptr;
+    layer = std::make_shared<gis::FeatureLayer>();
+    layer->featureClass = fc;
+    layer->name = fc->Name();
+    PX_CATCH(eh, Loc("OpenLayerFile"))
+    return layer;
+}
+
+gis::GroupLayerPtr FindGroupLayer(const gis::Map& map, const std::string& name) {
+    for (auto& l : map.layers)
+        if (auto g = std::dynamic_pointer_cast<gis::GroupLayer>(l); g && g->name == name) return g;
+    return nullptr;
+}
+
+bool RemoveDatasetLayers(const gis::FeatureLayer& layer, const gis::ApplicationPtr& application) {
+    auto eh = NewErrorHandler();
+    bool ok = false;
+    PX_TRY
+    auto map = application->FocusMap();
+    if (!map || !layer.featureClass) return false;
+    auto same = [&](const gis::FeatureLayer& other) {
+        if (!other.featureClass) return false;
+        auto a = other.featureClass->GetWorkspace(), b = layer.featureClass->GetWorkspace();
+        if (!a || !b) return false;
+        return fs::absolute(a->PathName()) == fs::absolute(b->PathName()) &&
+               other.featureClass->Name() == layer.featureClass->Name();
+    };
+    for (auto& l : map->AllLayers())
+        if (auto fl = std::dynamic_pointer_cast<gis::FeatureLayer>(l); fl && same(*fl)) map->DeleteLayer(l);
+    ok = true;
+    PX_CATCH(eh, Loc("RemoveDatasetLayers"))
+    return ok;
+}
+
+bool DeleteAnalysisOutput(const std::string& outputPath, const gis::ApplicationPtr& application) {
+    auto eh = NewErrorHandler();
+    bool ok = false;
+    PX_TRY
+    auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+    info->SetPath(outputPath);
+    auto ws = OpenAnalysisWorkspace(info, application);
+    if (!ws) return false;
+    std::string name = info->FileName();
+    if (ws->DatasetExists(name)) {
+        gis::FeatureLayer probe;
+        probe.featureClass = ws->OpenFeatureClass(name);
+        RemoveDatasetLayers(probe, application);
+        probe.featureClass->Close();
+        ws->DeleteDataset(name);
+    }
+    if (ws->Kind() == gis::WorkspaceKind::Folder && ws->DatasetExists(name + "_tmp")) ws->DeleteDataset(name + "_tmp");
+    ok = true;
+    PX_CATCH(eh, Loc("DeleteAnalysisOutput"))
+    return ok;
+}
+
+}  // namespace pxcp

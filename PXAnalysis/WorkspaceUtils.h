@@ -1,0 +1,22 @@
+// Workspaces, layer files and group layers for the sub-tasks.
+#pragma once
+
+#include <string>
+
+#include "host/framework/Framework.h"
+
+namespace pxcp {
+
+// The workspace an analysis writes into: a GeoPackage named after the
+// output when the extension's "Data Format" asks for a personal
+// geodatabase, otherwise the analysis folder as a shapefile workspace.
+host::gis::WorkspacePtr OpenAnalysisWorkspace(const host::FileInfoPtr& info, const host::gis::ApplicationPtr& application);
+host::gis::FeatureLayerPtr OpenLayerFile(const std::string& path);
+host::gis::GroupLayerPtr FindGroupLayer(const host::gis::Map& map, const std::string& name);
+bool RemoveDatasetLayers(const host::gis::FeatureLayer& layer, const host::gis::ApplicationPtr& application);
+// Releases an analysis output: removes its layers from the map and deletes
+// the feature class; in a folder workspace the joined scratch table made
+// from it ("<name>_tmp") goes too.
+bool DeleteAnalysisOutput(const std::string& outputPath, const host::gis::ApplicationPtr& application);
+
+}  // namespace pxcp

@@ -1,0 +1,14 @@
+#include "PXCP/Register.h"
+
+#include "PXAnalysis/SysFolderProv.h"
+#include "PXCP/PXCPMain.h"
+
+namespace pxcp {
+
+void RegisterPXCPClasses() {
+    auto& f = host::ObjectFactory::Instance();
+    f.Register("PXCP.PXCPMain", [] { return std::make_shared<PXCPMain>(); });
+    f.Register("PXCP.SysFolderProv", [] { return std::make_shared<SysFolderProv>(); });
+}
+
+}  // namespace pxcp

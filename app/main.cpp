@@ -1,0 +1,141 @@
+// plexa: the host program. Batch commands run the Customer Prospecting
+// wizard through a script; the same pages, tasks and functions serve the
+// desktop program.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "PXCP/Register.h"
+#include "host/forms/ScriptedDriver.h"
+#include "host/framework/ErrorHandler.h"
+#include "host/framework/HostSession.h"
+#include "host/platform/Locale.h"
+
+namespace {
+
+using namespace host;
+
+int Usage() {
+    std::cerr << "usage:\n"
+                 "  plexa levels --config FILE\n"
+                 "      lists the datasets and the geography levels offered for Customer Prospecting\n"
+                 "  plexa wizard --config FILE --script FILE [--analyses DIR]\n"
+                 "      runs the Customer Prospecting wizard, answering its pages from the script\n"
+                 "  plexa map --config FILE --png FILE [--width N --height N]\n"
+                 "      draws the basemap of the current dataset into a PNG picture\n";
+    return 2;
+}
+
+struct Args {
+    std::string command, config, script, analyses, png;
+    int width = 1000, height = 500;
+};
+
+bool Parse(int argc, char** argv, Args& a) {
+    if (argc < 2) return false;
+    a.command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        std::string k = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::runtime_error("missing value after " + k);
+            return argv[++i];
+        };
+        if (k == "--config") a.config = next();
+        else if (k == "--script") a.script = next();
+        else if (k == "--analyses") a.analyses = next();
+        else if (k == "--png") a.png = next();
+        else if (k == "--width") a.width = std::stoi(next());
+        else if (k == "--height") a.height = std::stoi(next());
+        else throw std::runtime_error("unknown option " + k);
+    }
+    if (a.config.empty()) throw std::runtime_error("--config is required");
+    return true;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream f(path);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+int Levels(const Args& a) {
+    auto s = HostSession::Open(a.config, a.analyses);
+    for (auto& d : s.config.datasets) {
+        std::cout << d->name << (d->name == s.config.currentDataset ? " (current)" : "") << "\n";
+        for (auto& t : d->tasks) {
+            if (t->name != "CustomerProspecting") continue;
+            for (auto& e : t->subEntries) {
+                const char* way = e->name == "CustomerProspecting.ByLayer"     ? "demographic"
+                                  : e->name == "CustomerProspecting.Household" ? "household"
+                                                                               : "";
+                if (*way) std::cout << "  " << e->caption << "  [" << way << ", layer " << e->Param("MainLayer") << "]\n";
+            }
+        }
+    }
+    return 0;
+}
+
+int Map(const Args& a) {
+    if (a.png.empty()) throw std::runtime_error("--png is required");
+    auto s = HostSession::Open(a.config, a.analyses);
+    s.AddBasemap();
+    gis::RenderMapToPng(*s.application->FocusMap(), a.png, a.width, a.height);
+    std::cout << "map written to " << a.png << "\n";
+    return 0;
+}
+
+int Wizard(const Args& a) {
+    if (a.script.empty()) throw std::runtime_error("--script is required");
+    auto s = HostSession::Open(a.config, a.analyses);
+    pxcp::RegisterPXCPClasses();
+    s.AddBasemap();
+    auto driver = std::make_shared<forms::ScriptedDriver>();
+    driver->LoadScript(ReadFile(a.script));
+    driver->SetEcho(&std::cout);
+    forms::SetDriver(driver);
+    FunctionRunner::SetSink(MakeTerminalProgress());
+
+    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+    task->Init(s.dataManager, s.application);
+    Variant none(nullptr), ps(s.pageSettings);
+    task->SetParam("SourceAnalysis", none);
+    task->SetParam("PropertySet", ps);
+    task->InitParamSelector();
+    long result = task->DoParamSelector();
+    std::cout << "wizard result: " << result << "\n";
+    int rc = 0;
+    if (result == 1) {
+        bool ok = task->InitFunction() && task->StartFunction();
+        long err = task->LastError();
+        std::cout << "analysis " << (ok && err == 0 ? "finished" : "failed") << " (error " << err << ")\n";
+        rc = ok && err == 0 ? 0 : 1;
+    } else {
+        rc = result == 2 || result == -1 ? 3 : 1;
+    }
+    task->Cleanup();
+    for (auto& p : driver->Problems()) std::cerr << "script problem: " << p << "\n";
+    if (!driver->Problems().empty() && rc == 0) rc = 4;
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    host::platform::InitLocaleFromEnvironment();
+    Args a;
+    try {
+        if (!Parse(argc, argv, a)) return Usage();
+        if (a.command == "levels") return Levels(a);
+        if (a.command == "map") return Map(a);
+        if (a.command == "wizard") return Wizard(a);
+        return Usage();
+    } catch (const std::exception& e) {
+        std::cerr << "plexa: " << e.what() << "\n";
+        return 1;
+    }
+}

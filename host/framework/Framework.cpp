@@ -1,0 +1,523 @@
+#include "host/framework/Framework.h"
+
+#include <pugixml.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <unistd.h>
+
+#include "host/framework/ErrorHandler.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+
+// ---------------- PropertySet ----------------
+
+Variant PropertySet::GetProperty(const std::string& name) const {
+    for (auto& [k, v] : items_)
+        if (k == name) return v;
+    return {};
+}
+
+bool PropertySet::HasProperty(const std::string& name) const {
+    for (auto& [k, v] : items_)
+        if (k == name) return true;
+    return false;
+}
+
+void PropertySet::SetProperty(const std::string& name, Variant value) {
+    for (auto& [k, v] : items_)
+        if (k == name) {
+            v = std::move(value);
+            return;
+        }
+    items_.emplace_back(name, std::move(value));
+}
+
+void PropertySet::RemoveProperty(const std::string& name) {
+    for (auto it = items_.begin(); it != items_.end(); ++it)
+        if (it->first == name) {
+            items_.erase(it);
+            return;
+        }
+}
+
+void PropertySet::GetAllProperties(std::vector<std::string>& names, std::vector<Variant>& values) const {
+    names.clear();
+    values.clear();
+    for (auto& [k, v] : items_) {
+        names.push_back(k);
+        values.push_back(v);
+    }
+}
+
+std::string PropertySet::ToXml() const {
+    pugi::xml_document doc;
+    auto root = doc.append_child("PropertySet");
+    for (auto& [k, v] : items_) {
+        if (v.IsObject()) continue;  // objects live only in memory
+        auto p = root.append_child("Property");
+        p.append_attribute("name") = k.c_str();
+        const char* type = v.IsBool() ? "Boolean" : v.IsNumber() ? "Double" : "String";
+        p.append_attribute("type") = type;
+        std::string text = v.IsNumber() ? [&] {
+            std::ostringstream o;
+            o.precision(17);
+            o << v.ToDouble();
+            return o.str();
+        }() : v.ToString();
+        p.append_attribute("value") = text.c_str();
+    }
+    std::ostringstream out;
+    doc.save(out, "  ");
+    return out.str();
+}
+
+void PropertySet::FromXml(const std::string& xml) {
+    pugi::xml_document doc;
+    if (!doc.load_string(xml.c_str())) Raise(kErrInvalidCall, "The stored properties are not readable");
+    items_.clear();
+    for (auto p : doc.child("PropertySet").children("Property")) {
+        std::string type = p.attribute("type").as_string();
+        if (type == "Boolean") SetProperty(p.attribute("name").as_string(), std::string(p.attribute("value").as_string()) == "True");
+        else if (type == "Double") SetProperty(p.attribute("name").as_string(), p.attribute("value").as_double());
+        else SetProperty(p.attribute("name").as_string(), std::string(p.attribute("value").as_string()));
+    }
+}
+
+// ---------------- configuration objects ----------------
+
+std::string TargetDef::Property(const std::string& key) const {
+    auto it = properties.find(key);
+    return it == properties.end() ? "" : it->second;
+}
+
+TargetDefPtr CategoryDef::Target(long i) const {
+    if (i < 0 || i >= TargetCount()) Raise(kErrSubscript, "Subscript out of range");
+    return targets[i];
+}
+
+TargetDefPtr CategoryDef::TargetByName(const std::string& n) const {
+    for (auto& t : targets)
+        if (t->name == n) return t;
+    return nullptr;
+}
+
+std::string TaskEntry::Param(const std::string& key) const {
+    for (auto& [k, v] : params)
+        if (k == key) return v;
+    return "";
+}
+
+bool TaskEntry::HasParam(const std::string& key) const {
+    for (auto& [k, v] : params)
+        if (k == key) return true;
+    return false;
+}
+
+TaskEntryPtr TaskEntry::SubEntry(long i) const {
+    if (i < 0 || i >= SubEntryCount()) Raise(kErrSubscript, "Subscript out of range");
+    return subEntries[i];
+}
+
+CategoryDefPtr TaskEntry::Category(long i) const {
+    if (i < 0 || i >= CategoryCount()) Raise(kErrSubscript, "Subscript out of range");
+    return categories[i];
+}
+
+CategoryDefPtr TaskEntry::CategoryById(const std::string& id) const {
+    for (auto& c : categories)
+        if (c->id == id) return c;
+    return nullptr;
+}
+
+DatasetLayerPtr Dataset::LayerByName(const std::string& n) const {
+    for (auto& l : layers)
+        if (IEquals(l->name, n)) return l;
+    return nullptr;
+}
+
+TaskEntryPtr Dataset::Task(long i) const {
+    if (i < 0 || i >= TaskCount()) Raise(kErrSubscript, "Subscript out of range");
+    return tasks[i];
+}
+
+namespace {
+
+TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file) {
+    auto t = std::make_shared<TaskEntry>();
+    t->name = n.attribute("name").as_string();
+    if (t->name.empty()) Raise(kErrInvalidCall, file + ": a Task element has no name (line offset " + std::to_string(n.offset_debug()) + ")");
+    t->caption = n.attribute("caption").as_string(t->name.c_str());
+    t->typeText = n.attribute("type").as_string();
+    t->levelName = n.attribute("level").as_string(t->caption.c_str());
+    for (auto p : n.children("Param")) t->params.emplace_back(p.attribute("key").as_string(), p.attribute("value").as_string());
+    for (auto f : n.child("AdditionalFields").children("Field")) t->additionalFields->Add(f.text().as_string());
+    for (auto y : n.child("Years").children("Year")) t->years->Add(y.text().as_string());
+    for (auto c : n.children("Category")) {
+        auto cat = std::make_shared<CategoryDef>();
+        cat->id = c.attribute("id").as_string();
+        cat->caption = c.attribute("caption").as_string(cat->id.c_str());
+        for (auto tg : c.children("Target")) {
+            auto target = std::make_shared<TargetDef>();
+            target->name = tg.attribute("name").as_string();
+            target->caption = tg.attribute("caption").as_string(target->name.c_str());
+            for (auto a : tg.attributes()) {
+                std::string an = a.name();
+                if (an != "name" && an != "caption") target->properties[an] = a.as_string();
+            }
+            for (auto f : tg.children("Field")) {
+                std::string year = f.attribute("year").as_string("1");
+                if (f.attribute("number")) target->numberFields[year] = f.attribute("number").as_string();
+                if (f.attribute("percent")) target->percentFields[year] = f.attribute("percent").as_string();
+            }
+            cat->targets.push_back(target);
+        }
+        t->categories.push_back(cat);
+    }
+    for (auto s : n.children("Task")) t->subEntries.push_back(ReadTask(s, file));
+    return t;
+}
+
+}  // namespace
+
+HostConfiguration LoadHostConfiguration(const std::string& path) {
+    if (!fs::exists(path)) Raise(kErrFileNotFound, "The configuration file " + path + " does not exist");
+    pugi::xml_document doc;
+    auto res = doc.load_file(path.c_str());
+    if (!res)
+        Raise(kErrInvalidCall, "The configuration file " + path + " is not valid XML: " + res.description() +
+                                   " at offset " + std::to_string(res.offset));
+    auto root = doc.child("PlexaConfiguration");
+    if (!root) Raise(kErrInvalidCall, "The configuration file " + path + " has no PlexaConfiguration element");
+    HostConfiguration cfg;
+    cfg.sourcePath = fs::absolute(path).string();
+    fs::path base = fs::absolute(path).parent_path();
+    cfg.currentDataset = root.attribute("currentDataset").as_string();
+    cfg.basemapLayer = root.attribute("basemapLayer").as_string();
+    for (auto s : root.child("Settings").children("Setting")) cfg.settings[s.attribute("name").as_string()] = s.attribute("value").as_string();
+    if (auto a = root.attribute("analyses")) {
+        fs::path p = a.as_string();
+        cfg.settings["Analyses Folder"] = (p.is_absolute() ? p : base / p).lexically_normal().string();
+    }
+    for (auto d : root.children("Dataset")) {
+        auto ds = std::make_shared<Dataset>();
+        ds->name = d.attribute("name").as_string();
+        fs::path data = d.attribute("data").as_string(".");
+        ds->dataPath = (data.is_absolute() ? data : base / data).lexically_normal().string();
+        for (auto l : d.children("Layer")) {
+            auto layer = std::make_shared<DatasetLayer>();
+            layer->name = l.attribute("name").as_string();
+            layer->datasetName = l.attribute("dataset").as_string(layer->name.c_str());
+            layer->caption = l.attribute("caption").as_string(layer->name.c_str());
+            layer->idField = l.attribute("idField").as_string();
+            layer->descField = l.attribute("descField").as_string();
+            ds->layers.push_back(layer);
+        }
+        for (auto t : d.children("Task")) ds->tasks.push_back(ReadTask(t, path));
+        cfg.datasets.push_back(ds);
+    }
+    if (cfg.datasets.empty()) Raise(kErrInvalidCall, "The configuration file " + path + " defines no dataset");
+    if (cfg.currentDataset.empty()) cfg.currentDataset = cfg.datasets.front()->name;
+    return cfg;
+}
+
+// ---------------- Analysis and DataManager ----------------
+
+void Analysis::SetProperties(PropertySetPtr p) {
+    properties_ = p ? p : std::make_shared<PropertySet>();
+    Save();
+}
+
+void Analysis::SetProperty(const std::string& name, Variant v) {
+    properties_->SetProperty(name, std::move(v));
+    Save();
+}
+
+Variant Analysis::GetProperty(const std::string& name) const { return properties_->GetProperty(name); }
+
+void Analysis::AddLayer(const std::string& path) {
+    for (auto& l : layers_)
+        if (l == path) return;
+    layers_.push_back(path);
+    Save();
+}
+
+void Analysis::Save() const {
+    pugi::xml_document doc;
+    auto root = doc.append_child("Analysis");
+    root.append_attribute("name") = name_.c_str();
+    pugi::xml_document props;
+    props.load_string(properties_->ToXml().c_str());
+    root.append_copy(props.document_element());
+    for (auto& l : layers_) root.append_child("Layer").append_attribute("path") = l.c_str();
+    std::string file = folder_ + "analysis.xml";
+    std::string tmp = file + ".tmp";
+    if (!doc.save_file(tmp.c_str())) Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_);
+    fs::rename(tmp, file);
+}
+
+DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot)
+    : datasets_(std::move(datasets)), root_(std::move(analysesRoot)) {
+    fs::create_directories(root_);
+    root_ = fs::absolute(root_).lexically_normal().string();
+    if (root_.back() != '/') root_ += '/';
+    Scan();
+}
+
+void DataManager::Scan() {
+    analyses_.clear();
+    for (auto& e : fs::directory_iterator(root_)) {
+        if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
+        pugi::xml_document doc;
+        if (!doc.load_file((e.path() / "analysis.xml").c_str())) continue;
+        auto root = doc.child("Analysis");
+        auto a = std::make_shared<Analysis>();
+        a->name_ = root.attribute("name").as_string();
+        a->folder_ = e.path().string() + "/";
+        std::ostringstream props;
+        root.child("PropertySet").print(props);
+        if (root.child("PropertySet")) a->properties_->FromXml(props.str());
+        for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
+        if (!a->name_.empty()) analyses_[UCase(a->name_)] = a;
+    }
+}
+
+DatasetPtr DataManager::GetDataset(long i) const {
+    if (i < 0 || i >= DatasetCount()) Raise(kErrSubscript, "Subscript out of range");
+    return datasets_[i];
+}
+
+std::string DataManager::WorkingPath() const {
+    fs::path w = fs::path(root_) / ".working";
+    fs::create_directories(w);
+    return (w / "wizard").string();
+}
+
+bool DataManager::AnalysisExists(const std::string& name) const { return analyses_.count(UCase(name)) > 0; }
+
+AnalysisPtr DataManager::GetAnalysis(const std::string& name) const {
+    auto it = analyses_.find(UCase(name));
+    return it == analyses_.end() ? nullptr : it->second;
+}
+
+AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
+    if (Trim(name).empty()) Raise(kErrInvalidCall, "An analysis needs a name");
+    if (AnalysisExists(name)) Raise(kErrInvalidCall, "An analysis named " + name + " exists already");
+    std::string safe;
+    for (char c : name) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    fs::path folder = fs::path(root_) / safe;
+    for (int n = 2; fs::exists(folder); ++n) folder = fs::path(root_) / (safe + "_" + std::to_string(n));
+    fs::create_directories(folder);
+    auto a = std::make_shared<Analysis>();
+    a->name_ = name;
+    a->folder_ = folder.string() + "/";
+    a->Save();
+    analyses_[UCase(name)] = a;
+    return a;
+}
+
+bool DataManager::RemoveAnalysis(const std::string& name) {
+    auto it = analyses_.find(UCase(name));
+    if (it == analyses_.end()) return false;
+    std::error_code ec;
+    fs::remove_all(it->second->Folder(), ec);
+    if (ec) return false;
+    analyses_.erase(it);
+    return true;
+}
+
+std::vector<std::string> DataManager::AnalysisNames() const {
+    std::vector<std::string> names;
+    for (auto& [k, a] : analyses_) names.push_back(a->Name());
+    return names;
+}
+
+// ---------------- FileInfo, name checker ----------------
+
+void FileInfo::SetPath(const std::string& path) {
+    path_ = path;
+    auto pos = path.find_last_of("/\\");
+    if (pos == std::string::npos) {
+        folder_.clear();
+        name_ = path;
+    } else {
+        folder_ = path.substr(0, pos + 1);
+        name_ = path.substr(pos + 1);
+    }
+}
+
+long AnalysisNameChecker::CheckName(std::string& name) const {
+    if (Trim(name).empty()) return 1;
+    if (name.find_first_of("/\\:*?\"<>|") != std::string::npos) return 2;
+    if (name.size() > 64) return 3;
+    return 0;
+}
+
+// ---------------- DataWorkspace, Extension ----------------
+
+gis::FeatureClassPtr DataWorkspace::OpenFeatureClass(const std::string& name) {
+    auto it = open_.find(name);
+    if (it != open_.end()) return it->second;
+    auto fc = ws_->OpenFeatureClass(name);
+    open_[name] = fc;
+    return fc;
+}
+
+gis::CursorPtr DataWorkspace::Search(const std::string& datasetName, const std::string& whereClause,
+                                     const std::string&, const gis::GeometryPtr& geometry) {
+    auto fc = OpenFeatureClass(datasetName);
+    gis::QueryFilter filter;
+    filter.whereClause = whereClause;
+    filter.geometry = geometry;
+    return fc->Search(&filter, false);
+}
+
+Extension::Extension(DataManagerPtr dm, HostConfiguration config) : dm_(std::move(dm)), config_(std::move(config)) {}
+
+DataWorkspacePtr Extension::GetDataWorkspace() {
+    if (dataWs_ && dataWsDataset_ == config_.currentDataset) return dataWs_;
+    DatasetPtr ds;
+    for (auto& d : config_.datasets)
+        if (d->name == config_.currentDataset) ds = d;
+    if (!ds) Raise(kErrInvalidCall, "The current dataset " + config_.currentDataset + " is not configured");
+    gis::WorkspacePtr ws = LCase(fs::path(ds->dataPath).extension().string()) == ".gpkg"
+                               ? gis::Workspace::OpenGeoPackage(ds->dataPath)
+                               : gis::Workspace::OpenFolder(ds->dataPath);
+    dataWs_ = std::make_shared<DataWorkspace>(ws);
+    dataWsDataset_ = config_.currentDataset;
+    return dataWs_;
+}
+
+DataQueryPtr Extension::GetDataQuery(const std::string& layerName) {
+    for (auto& d : config_.datasets) {
+        if (d->name != config_.currentDataset) continue;
+        auto layer = d->LayerByName(layerName);
+        if (!layer) return nullptr;
+        auto q = std::make_shared<DataQuery>();
+        q->layer = layer;
+        q->featureClass = GetDataWorkspace()->OpenFeatureClass(layer->datasetName);
+        return q;
+    }
+    return nullptr;
+}
+
+std::string Extension::Setting(const std::string& name) const {
+    auto it = config_.settings.find(name);
+    return it == config_.settings.end() ? "" : it->second;
+}
+
+ExtensionPtr FindExtension(const gis::ApplicationPtr& app) {
+    if (!app) return nullptr;
+    return std::dynamic_pointer_cast<Extension>(app->FindExtension("PXKernel.PXExtension"));
+}
+
+// ---------------- FunctionRunner ----------------
+
+namespace {
+std::shared_ptr<ProgressSink>& SinkRef() {
+    static std::shared_ptr<ProgressSink> sink = MakeSilentProgress();
+    return sink;
+}
+
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
+
+class TerminalProgress : public ProgressSink {
+public:
+    void Begin(const std::string&, const std::string& caption, const std::string& message) override {
+        caption_ = caption;
+        message_ = message;
+        g_interrupted = false;
+        old_ = std::signal(SIGINT, OnInterrupt);
+        tty_ = isatty(STDERR_FILENO);
+        Draw(-1);
+    }
+    void Step(double fraction, const std::string& message) override {
+        if (!message.empty()) message_ = message;
+        Draw(fraction);
+    }
+    void End(long code) override {
+        std::signal(SIGINT, old_ == SIG_ERR ? SIG_DFL : old_);
+        const char* what = code == FunctionRunner::kCompleted   ? "done"
+                           : code == FunctionRunner::kCancelled ? "cancelled"
+                                                                : "failed";
+        if (tty_) std::cerr << "\r\033[K";
+        std::cerr << caption_ << ": " << message_ << " " << what << "\n";
+    }
+    bool CancelRequested() override { return g_interrupted.load(); }
+
+private:
+    void Draw(double fraction) {
+        if (!tty_) return;
+        static const char spin[] = "|/-\\";
+        std::cerr << "\r\033[K" << caption_ << ": " << message_ << " ";
+        if (fraction >= 0) {
+            int filled = static_cast<int>(fraction * 30 + 0.5);
+            std::cerr << "[" << std::string(filled, '#') << std::string(30 - filled, '.') << "] "
+                      << static_cast<int>(fraction * 100 + 0.5) << "%";
+        } else {
+            std::cerr << spin[tick_++ % 4];
+        }
+        std::cerr << "  (Ctrl+C cancels)" << std::flush;
+    }
+    std::string caption_, message_;
+    void (*old_)(int) = SIG_DFL;
+    bool tty_ = false;
+    unsigned tick_ = 0;
+};
+
+class SilentProgress : public ProgressSink {
+public:
+    explicit SilentProgress(long cancelAfter) : cancelAfter_(cancelAfter) {}
+    void Begin(const std::string&, const std::string&, const std::string&) override { steps_ = 0; }
+    void Step(double, const std::string&) override {}
+    void End(long) override {}
+    bool CancelRequested() override { return cancelAfter_ >= 0 && steps_++ >= cancelAfter_; }
+
+private:
+    long cancelAfter_;
+    long steps_ = 0;
+};
+}  // namespace
+
+std::shared_ptr<ProgressSink> MakeTerminalProgress() { return std::make_shared<TerminalProgress>(); }
+std::shared_ptr<ProgressSink> MakeSilentProgress(long cancelAfterSteps) {
+    return std::make_shared<SilentProgress>(cancelAfterSteps);
+}
+
+void FunctionRunner::SetSink(std::shared_ptr<ProgressSink> sink) { SinkRef() = sink ? sink : MakeSilentProgress(); }
+ProgressSink* FunctionRunner::Sink() { return SinkRef().get(); }
+
+void FunctionRunner::ReportProgress(double fraction, const std::string& message) { SinkRef()->Step(fraction, message); }
+
+long FunctionRunner::Run(IPXFunction& function, const std::string& animation, const std::string& caption,
+                         const std::string& message) {
+    auto sink = SinkRef();
+    sink->Begin(animation, caption, message);
+    long code = kCompleted;
+    try {
+        bool more = function.Start();
+        while (more) {
+            if (sink->CancelRequested()) {
+                code = kCancelled;
+                break;
+            }
+            more = function.DoStep();
+            sink->Step(-1, "");
+        }
+    } catch (...) {
+        ReportException(nullptr, "FunctionRunner_Run ");
+        code = kFailed;
+    }
+    sink->End(code);
+    return code;
+}
+
+}  // namespace host

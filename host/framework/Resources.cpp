@@ -1,0 +1,208 @@
+#include "host/framework/Resources.h"
+
+#include <vector>
+
+namespace host {
+
+std::string ResourceLibrary::FindString(int id) const {
+    auto it = table_->find(id);
+    if (it == table_->end()) Raise(326, "Resource with identifier '" + std::to_string(id) + "' not found", name_);
+    return it->second;
+}
+
+std::string ResourceLibrary::FindString(const std::string& id) const {
+    std::string t = Trim(id);
+    if (t.empty() || t.find_first_not_of("0123456789") != std::string::npos)
+        Raise(326, "Resource with identifier '" + id + "' not found", name_);
+    return FindString(std::stoi(t));
+}
+
+Variant ResourceLibrary::Invoke(const std::string& member, std::vector<Variant>& args) {
+    if (member == "FindString" && args.size() == 1) return FindString(args[0].ToString());
+    return Object::Invoke(member, args);
+}
+
+const std::map<int, std::string>& TextResources() {
+    static const std::map<int, std::string> t = {
+        {103, "Select &None"},
+        {106, "&Help"},
+        {107, "Cancel"},
+        {110, "&File..."},
+        {116, "This file is not a demographic query file."},
+        {117, "The demographic query file has no common properties."},
+        {121, "The demographic query file holds a property this version does not know."},
+        {122, "A target in the demographic query file has no properties."},
+        {128, "Invalid Value"},
+        {156, "OK"},
+        {157, "What do you want to do?"},
+        {158, "Analysis Name"},
+        {160, "< &Back"},
+        {161, "&Next >"},
+        {162, "Cancel"},
+        {167, "&Description:"},
+        {168, "&Name of the analysis:"},
+        {169, "This name cannot be used for an analysis. Please type another name."},
+        {170, "A matching area must meet"},
+        {171, "An&y of the targets"},
+        {172, "A&ll of the targets"},
+        {173, "&Percentages"},
+        {174, "N&umbers"},
+        {175, "Year"},
+        {176, "Target"},
+        {177, "Ceiling"},
+        {178, "Floor"},
+        {179, "&Show Query..."},
+        {180, "&Customer Profile..."},
+        {181, "Give a target a floor, a ceiling or both. Leave both empty to ignore it."},
+        {182, "Values are"},
+        {183, "Targets of the selected category:"},
+        {184, "Demographic data"},
+        {185, "&Categories:"},
+        {186, "Select the categories to target; click a category to see its targets."},
+        {187, "Find the "},
+        {188, "counties whose people match your targets"},
+        {189, " areas whose people match your targets"},
+        {193, "The value you typed is not a number."},
+        {194, "Please type a number of 0 or more, or leave the box empty."},
+        {195, "Negative values cannot be targeted."},
+        {197, "Please select at least one category and give one of its targets a floor or a ceiling."},
+        {198, "Customer Prospecting"},
+        {200, "This query was made for another study area and cannot be opened with the current dataset."},
+        {201, "The demographic query file has an invalid value for the numbers option."},
+        {202, "The demographic query file has an invalid value for the characteristics option."},
+        {203, "The demographic query file has no categories."},
+        {204, "A category in the demographic query file has no targets."},
+        {206, " data for "},
+        {207, " areas"},
+        {208, "that match the following targets:"},
+        {209, "&Household data"},
+        {210, "&Demographic data"},
+        {211, "Select the geography level of the areas you are looking for."},
+        {212, "Find matching areas by:"},
+        {213, "&Demographic data for "},
+        {214, "The current dataset offers no geography level for Customer Prospecting."},
+        {215, "The selected geography level does not offer this way of prospecting."},
+        {248, "Query"},
+        {249, "No web browser is set up to open the address."},
+        {250, "Customer Prospecting"},
+        {251, "The web browser could not open the address."},
+        {252, "The folder does not exist:"},
+        {253, "The existing table could not be opened."},
+        {254, "An analysis of this name exists already. Please go back and choose another name."},
+        {255, "Analysis Name"},
+        {256, "The earlier analysis could not be removed: "},
+        {257, "The analysis was stopped before it finished. No result was kept."},
+        {258, "The analysis could not be completed. No result was kept."},
+        {259, "The customer profile function could not be created."},
+        {260, "An analysis of this name exists already: "},
+        {264, "The selected geography level names no main layer in the dataset configuration."},
+        {269, "Customer Prospecting"},
+        {270, "Query File"},
+    };
+    return t;
+}
+
+namespace {
+
+struct Box {
+    int h, l, t, w;
+};
+
+// Adds a page block: form height and width, then four ids per control.
+void AddPage(std::map<int, std::string>& m, int first, int formH, int formW, const std::vector<Box>& boxes) {
+    int id = first;
+    m[id++] = std::to_string(formH);
+    m[id++] = std::to_string(formW);
+    for (const Box& b : boxes) {
+        m[id++] = std::to_string(b.h);
+        m[id++] = std::to_string(b.l);
+        m[id++] = std::to_string(b.t);
+        m[id++] = std::to_string(b.w);
+    }
+}
+
+std::map<int, std::string> BuildLayout() {
+    std::map<int, std::string> m;
+    // Buttons of a wizard page sit on one row at the bottom.
+    const int rowTop = 4440;
+    const Box help{375, 120, rowTop, 1215}, back{375, 3720, rowTop, 1215}, next{375, 4935, rowTop, 1215},
+        cancel{375, 6270, rowTop, 1215}, image{3450, 120, 120, 2070}, frame{4095, 2310, 120, 5175};
+
+    // Geography level page 1000-1045.
+    AddPage(m, 1000, 5340, 7590,
+            {{2010, 2430, 900, 4935},   // GeographyLevelsList
+             {300, 2550, 3720, 4695},   // HouseholdDataOption
+             {300, 2550, 3360, 4695},   // DemographicDataOption
+             frame, help, back, next, cancel,
+             {555, 2430, 240, 4935},    // Label1
+             image,
+             {255, 2430, 3030, 4935}}); // Label2
+
+    // Analysis name page 600-641.
+    AddPage(m, 600, 5340, 7590,
+            {{315, 2430, 660, 4935},    // AnalysisNameText
+             {2355, 2430, 1440, 4935},  // AnalysisCommentText
+             {255, 2430, 360, 4935},    // Label1
+             {255, 2430, 1140, 4935},   // Label2
+             frame, image, help, back, next, cancel});
+
+    // File option page 400-423 (the common dialog has a position only).
+    AddPage(m, 400, 2700, 4530,
+            {{780, 240, 600, 2655},     // FileOptionList
+             {1695, 120, 120, 4215},    // Frame1
+             {255, 240, 300, 2655},     // Label1
+             {375, 3060, 600, 1095},    // OKButton
+             {375, 3060, 1080, 1095}}); // CancelButton
+    m[422] = "120";
+    m[423] = "2040";
+
+    // Query text page 1400-1409.
+    AddPage(m, 1400, 3720, 5415, {{2535, 120, 120, 4935}, {375, 3990, 2805, 1215}});
+
+    // Demographic data page 700-917.
+    {
+        std::vector<Box> b;
+        b.push_back({255, 120, 120, 9015});    // Label1
+        b.push_back({255, 120, 480, 3015});    // Label2
+        b.push_back({255, 3360, 480, 5775});   // Label4
+        b.push_back({255, 120, 4560, 1215});   // Label5
+        b.push_back({495, 3360, 4560, 5775});  // Label6
+        b.push_back({255, 120, 780, 9015});    // DemographicLevelLabel (below the intro)
+        b.push_back({2955, 120, 1080, 3015});  // CategoryList
+        b.push_back({375, 120, 4110, 1455});   // SelectNoneButton
+        b.push_back({255, 5880, 1080, 3255});  // Label9
+        b.push_back({255, 4620, 1080, 1095});  // Label8
+        b.push_back({255, 3480, 1080, 1095});  // Label7
+        for (int i = 0; i < 8; ++i) b.push_back({255, 5880, 1440 + i * 360, 3255});  // TargetLabel
+        for (int i = 0; i < 8; ++i) b.push_back({315, 3480, 1410 + i * 360, 1095});  // FloorText
+        for (int i = 0; i < 8; ++i) b.push_back({315, 4620, 1410 + i * 360, 1095});  // CeilingText
+        b.push_back({3135, 3360, 1000, 5775});  // Frame2
+        b.push_back({255, 240, 5160, 1335});    // NumbersOption
+        b.push_back({255, 1560, 5160, 1455});   // PercentagesOption
+        b.push_back({615, 120, 4920, 3015});    // Frame4
+        b.push_back({255, 3480, 5160, 2055});   // AllCharacteristicsOption
+        b.push_back({255, 5640, 5160, 2055});   // AnyCharacteristicsOption
+        b.push_back({615, 3360, 4920, 4455});   // Frame5
+        for (int i = 0; i < 3; ++i) b.push_back({255, 8040 + 0 * i, 4380 + i * 300, 1095});  // YearOption
+        b.push_back({1095, 7920, 4200, 1215});  // Frame3
+        b.push_back({375, 1680, 4110, 1455});   // ShowButton
+        b.push_back({375, 120, 5700, 1455});    // FileButton
+        b.push_back({375, 1680, 5700, 1935});   // ProfileButton
+        b.push_back({375, 120, 6300, 1215});    // HelpButton
+        b.push_back({375, 5370, 6300, 1215});   // BackButton
+        b.push_back({375, 6585, 6300, 1215});   // NextButton
+        b.push_back({375, 7920, 6300, 1215});   // CancelButton
+        b.push_back({555, 0, 6180, 9255});      // Frame1
+        AddPage(m, 700, 7200, 9375, b);
+    }
+    return m;
+}
+
+}  // namespace
+
+const std::map<int, std::string>& LayoutResources() {
+    static const std::map<int, std::string> m = BuildLayout();
+    return m;
+}
+
+}  // namespace host

@@ -1,0 +1,37 @@
+// The user's locale as far as the library depends on it: the thread locale
+// id, its ANSI code page and the decimal separator used to read and write
+// numbers typed by the analyst.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace host::platform {
+
+struct UserLocale {
+    long lcid = 1033;
+    char decimalSeparator = '.';
+    char groupSeparator = ',';
+};
+
+const UserLocale& CurrentLocale();
+void SetCurrentLocale(const UserLocale& locale);
+// Picks the locale from PLEXA_LOCALE (an id such as 1031) or LC_NUMERIC/LANG.
+void InitLocaleFromEnvironment();
+
+// Locale information item 4100: the default ANSI code page of a locale.
+std::string LocaleAnsiCodePage(long lcid);
+// Decimal separator conventionally used by a locale id.
+char LocaleDecimalSeparator(long lcid);
+
+// Reads text as a number in the current locale (blanks around are allowed,
+// group separators are accepted). Empty when the text is not numeric.
+std::optional<double> ParseLocaleNumber(const std::string& text);
+bool IsNumeric(const std::string& text);
+// Formats with the pattern "###0.00" style: at least one integer digit and
+// exactly `decimals` decimals, no grouping, the locale's separator.
+std::string FormatFixed(double value, int decimals);
+// Shortest natural text of a number in the current locale ("12.5", "100").
+std::string FormatNumber(double value);
+
+}  // namespace host::platform

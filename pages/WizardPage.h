@@ -1,0 +1,32 @@
+// Common ground of the wizard pages: on load the page's fonts follow the
+// user's code page, resource ids become texts and the layout library places
+// every control.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/forms/Forms.h"
+
+namespace pxcp {
+
+class WizardPage : public host::forms::Form {
+public:
+    // layoutFirstId: the page's first layout id (its height); layoutOrder:
+    // the controls in the order of the layout ids ("Name" or "Name(i)"),
+    // with "@Name" for controls that only have a position (two ids).
+    WizardPage(std::string name, int layoutFirstId, std::vector<std::string> layoutOrder);
+
+protected:
+    void Form_Load() override;
+    virtual void ApplyLayout();
+    // Design-time helpers: captions and tooltips hold resource ids.
+    host::forms::Control& Button(const std::string& name, int captionId, std::function<void()> onClick);
+    host::forms::Control& Label(const std::string& name, int captionId, int index = -1);
+
+private:
+    int layoutFirstId_;
+    std::vector<std::string> layoutOrder_;
+};
+
+}  // namespace pxcp

@@ -1,0 +1,31 @@
+#!/bin/sh
+# Fetches the sample data into data/sample: the North Carolina counties
+# (from Debian's r-cran-sf) and US ZIP-code points (npm package zipcodes).
+# Every file is checked against its known checksum.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+dest="$root/data/sample"
+mkdir -p "$dest"
+check() {
+  echo "$1  $2" | sha256sum -c --quiet - || { echo "checksum mismatch: $2" >&2; exit 1; }
+}
+if [ ! -f "$dest/nc.shp" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download r-cran-sf >/dev/null 2>&1 && dpkg -x r-cran-sf_*.deb x)
+  for ext in shp shx dbf prj; do cp "$tmp/x/usr/lib/R/site-library/sf/shape/nc.$ext" "$dest/"; done
+  rm -rf "$tmp"
+fi
+check 19347bc08e0b475915f8f17ac8c4be07e1b9f20084f0d0a0ab3f2b155b3795c3 "$dest/nc.dbf"
+check 36db8dd8b3bf95fb6fd8d6a899eb2f74d8938c4c536fbc1a48ca06171bc9f1b9 "$dest/nc.prj"
+check e66da6bad0da15c421dff0ff862617f2c6cd354befb223317a8353a2714ca7c8 "$dest/nc.shp"
+check 0a1e095d55db22bc2aabfa71037d1e8041270dfd34604eab9fd4c2f04d1d2f13 "$dest/nc.shx"
+if [ ! -f "$dest/zipcodes.json" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && npm pack zipcodes@8.0.0 >/dev/null 2>&1)
+  check 937a101bcc6d6dd1e126fd6582cffefa7bb2578eac2d14ad9746661004578040 "$tmp/zipcodes-8.0.0.tgz"
+  tar -xzf "$tmp/zipcodes-8.0.0.tgz" -C "$tmp" package/lib/codes.js
+  # codes.js is "exports.codes = " followed by JSON.
+  sed '1s/^exports\.codes *= *//; $s/; *$//' "$tmp/package/lib/codes.js" > "$dest/zipcodes.json"
+  rm -rf "$tmp"
+fi
+echo "sample data in $dest"

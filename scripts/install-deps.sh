@@ -1,0 +1,13 @@
+#!/bin/sh
+# Installs the Debian packages the project builds and runs with.
+set -e
+PKGS="build-essential cmake ninja-build pkg-config libgdal-dev gdal-bin libgeos-dev libpugixml-dev libcpp-httplib-dev libgtest-dev poppler-utils python3 npm"
+missing=""
+for p in $PKGS; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq $missing
+fi

@@ -1,0 +1,43 @@
+// Shared set-up of the tests: a scratch folder, a host session over a
+// configuration written by the test, and the scripted driver.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "host/forms/ScriptedDriver.h"
+#include "host/framework/HostSession.h"
+
+namespace pxtest {
+
+std::string SourceDir();
+std::string SampleDir();
+bool HaveSample();
+
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    const std::filesystem::path& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes a configuration with the given <Task name="CustomerProspecting">
+// body (or any tasks) for a dataset over the sample data.
+std::string WriteConfig(const ScratchDir& dir, const std::string& tasksXml, const std::string& dataset = "NC");
+
+// A host session with a fresh scripted driver installed.
+struct Harness {
+    explicit Harness(const std::string& configPath);
+    host::HostSession session;
+    std::shared_ptr<host::forms::ScriptedDriver> driver;
+};
+
+// The level entries most tests use: counties with both ways.
+std::string StandardTasks();
+
+}  // namespace pxtest

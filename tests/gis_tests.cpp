@@ -1,0 +1,144 @@
+// The GIS layer over GDAL: workspaces, feature classes, cursors, indexes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestSupport.h"
+#include "host/gis/Gis.h"
+#include "host/gis/Map.h"
+
+using namespace host;
+using namespace host::gis;
+
+namespace {
+
+Fields PolygonFields(bool withOid) {
+    Fields f;
+    if (withOid) f.AddField(NewField("OID", kFieldOID, "Object ID"));
+    auto shape = NewField("shape", kFieldGeometry, "geometry");
+    shape->geometryDef.type = kGeomPolygon;
+    shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
+    f.AddField(shape);
+    f.AddField(NewField("NAME", kFieldString, "", 40));
+    f.AddField(NewField("POP", kFieldDouble, "", 0, 16, 12));
+    return f;
+}
+
+void FillSquares(const FeatureClassPtr& fc, int n) {
+    auto cur = fc->Insert(true);
+    auto buf = cur->CreateBuffer();
+    for (int i = 0; i < n; ++i) {
+        Envelope e{double(i), 0, double(i) + 1, 1, false};
+        buf->SetShape(*Geometry::MakeEnvelopePolygon(e));
+        buf->SetValue(fc->FindField("NAME"), "sq" + std::to_string(i));
+        buf->SetValue(fc->FindField("POP"), 1000.0 * i + 0.25);
+        cur->Insert(*buf);
+    }
+    cur->Flush();
+}
+
+class WorkspaceKinds : public ::testing::TestWithParam<bool> {};
+
+TEST_P(WorkspaceKinds, CreateInsertSearchAndDelete) {
+    pxtest::ScratchDir dir;
+    bool gpkg = GetParam();
+    auto ws = gpkg ? Workspace::CreateGeoPackage(dir.Path().string(), "out") : Workspace::OpenFolder(dir.Path().string());
+    auto fc = ws->CreateFeatureClass("squares", PolygonFields(gpkg), "shape");
+    FillSquares(fc, 10);
+    // Host field order: object id, shape, attributes.
+    auto fields = fc->GetFields();
+    EXPECT_EQ(fields->GetField(0)->type, kFieldOID);
+    EXPECT_EQ(fields->GetField(1)->type, kFieldGeometry);
+    EXPECT_EQ(fields->FindField("shape"), 1);
+    EXPECT_EQ(fields->FindField("pop"), 3);
+    EXPECT_EQ(fc->ShapeType(), kGeomPolygon);
+
+    auto reopened = ws->OpenFeatureClass("squares");
+    QueryFilter q;
+    q.whereClause = " (POP>=(50.00/100)*10000) ";
+    EXPECT_EQ(reopened->RowCount(&q), 5);
+    q.geometry = Geometry::MakeEnvelopePolygon({2.5, 0.2, 4.5, 0.8, false}, SpatialReference::FromEPSG(4326));
+    q.whereClause.clear();
+    auto cur = reopened->Search(&q, false);
+    std::vector<std::string> names;
+    while (auto row = cur->NextRow()) names.push_back(row->Value(2).ToString());
+    EXPECT_EQ(names, (std::vector<std::string>{"sq2", "sq3", "sq4"}));
+
+    EXPECT_FALSE(reopened->HasSpatialIndex());
+    reopened->AddIndex("Idx_1", reopened->ShapeFieldName());
+    EXPECT_TRUE(reopened->HasSpatialIndex());
+
+    q.whereClause = "NOPE > 1";
+    EXPECT_THROW(reopened->Search(&q, false), RuntimeError);
+    EXPECT_THROW(ws->CreateFeatureClass("squares", PolygonFields(gpkg), "shape"), RuntimeError);
+
+    reopened->Close();
+    fc->Close();
+    ws->DeleteDataset("squares");
+    EXPECT_FALSE(ws->DatasetExists("squares"));
+}
+
+INSTANTIATE_TEST_SUITE_P(FolderAndGeoPackage, WorkspaceKinds, ::testing::Values(false, true));
+
+TEST(Gis, DbaseTablesHaveNoShape) {
+    pxtest::ScratchDir dir;
+    auto ws = Workspace::OpenFolder(dir.Path().string());
+    Fields f;
+    f.AddField(NewField("GEOG", kFieldString, "", 12));
+    f.AddField(NewField("TOTAL", kFieldDouble));
+    auto t = ws->CreateTable("tmp", f);
+    auto cur = t->Insert(true);
+    auto row = cur->CreateBuffer();
+    row->SetValue(1, "37001");
+    row->SetValue(2, 12.0);
+    cur->Insert(*row);
+    cur->Flush();
+    t->Close();
+    auto back = ws->OpenTable("tmp");
+    EXPECT_FALSE(back->HasShape());
+    EXPECT_EQ(back->RowCount(nullptr), 1);
+    EXPECT_THROW(ws->OpenFeatureClass("tmp"), RuntimeError);
+    EXPECT_THROW(Workspace::OpenFolder(dir / "nowhere"), RuntimeError);
+}
+
+TEST(Gis, SampleCountiesAnswerArithmeticWhereClauses) {
+    if (!pxtest::HaveSample()) GTEST_SKIP() << "sample data not fetched";
+    auto fc = Workspace::OpenFolder(pxtest::SampleDir())->OpenFeatureClass("nc");
+    EXPECT_EQ(fc->RowCount(nullptr), 100);
+    QueryFilter q;
+    q.whereClause = " (SID74>=(0.30/100)*BIR74) ";
+    EXPECT_EQ(fc->RowCount(&q), 18);
+    EXPECT_TRUE(fc->GetSpatialReference()->IsGeographic());
+    // A filter in another spatial reference is projected first.
+    auto g = Geometry::MakeEnvelopePolygon({-79.1, 35.9, -78.9, 36.1, false}, SpatialReference::FromEPSG(4326));
+    QueryFilter s;
+    s.geometry = g;
+    EXPECT_GE(fc->RowCount(&s), 1);
+}
+
+TEST(Map, MoveAndDeleteLayersAndDrawAPicture) {
+    pxtest::ScratchDir dir;
+    auto ws = Workspace::OpenFolder(dir.Path().string());
+    auto fc = ws->CreateFeatureClass("squares", PolygonFields(false), "shape");
+    FillSquares(fc, 3);
+    Map map;
+    auto a = std::make_shared<FeatureLayer>();
+    a->featureClass = fc;
+    auto b = std::make_shared<FeatureLayer>();
+    b->featureClass = fc;
+    map.AddLayer(a);
+    map.AddLayer(b);
+    map.MoveLayer(b, 0);
+    EXPECT_EQ(map.GetLayer(0), b);
+    auto r = std::make_shared<SimpleRenderer>();
+    r->fill = Rgb::FromPacked(65280);
+    EXPECT_EQ(r->fill.g, 255);
+    b->renderer = r;
+    std::string png = dir / "map.png";
+    RenderMapToPng(map, png, 300, 100);
+    EXPECT_GT(std::filesystem::file_size(png), 100u);
+    map.DeleteLayer(a);
+    EXPECT_EQ(map.LayerCount(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// Object model, property sets, locale numbers, forms and the script.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "host/Object.h"
+#include "host/forms/ScriptedDriver.h"
+#include "host/framework/Framework.h"
+#include "host/platform/Locale.h"
+#include <fstream>
+#include "i18n/modi18N.h"
+
+using namespace host;
+
+TEST(Variant, ConvertsLikeTheHostScripting) {
+    EXPECT_EQ(Variant("12").ToLong(), 12);
+    EXPECT_EQ(Variant(2.5).ToLong(), 2);   // half to even
+    EXPECT_EQ(Variant(3.5).ToLong(), 4);
+    EXPECT_TRUE(Variant("True").ToBool());
+    EXPECT_FALSE(Variant("False").ToBool());
+    EXPECT_EQ(Variant(true).ToString(), "True");
+    EXPECT_THROW(Variant("abc").ToDouble(), RuntimeError);
+    EXPECT_TRUE(Variant(nullptr).IsNothing());
+    EXPECT_THROW(Variant("x").ToObject(), RuntimeError);
+}
+
+TEST(Collection, ReplaceKeepsTheOrderAndKeysIgnoreCase) {
+    Collection c;
+    c.Add("a", "Floor0");
+    c.Add("b", "Ceiling0");
+    c.Add("c", "Target1");
+    c.Replace("floor0", "z");
+    EXPECT_EQ(c.KeyAt(1), "Floor0");
+    EXPECT_EQ(c.Item(1).ToString(), "z");
+    c.Remove("Ceiling0");
+    c.Add("y", "Ceiling0", "", "Floor0");
+    EXPECT_EQ(c.KeyAt(2), "Ceiling0");
+    EXPECT_THROW(c.Add("dup", "TARGET1"), RuntimeError);
+    EXPECT_THROW(c.Item(9), RuntimeError);
+}
+
+TEST(PropertySet, NamesAreExactAndXmlRoundTrips) {
+    PropertySet ps;
+    ps.SetProperty("Name", "Shops");
+    ps.SetProperty("FormLeft", 1200.0);
+    ps.SetProperty("Flag", true);
+    EXPECT_TRUE(ps.GetProperty("name").IsEmpty());
+    PropertySet back;
+    back.FromXml(ps.ToXml());
+    EXPECT_EQ(back.GetProperty("Name").ToString(), "Shops");
+    EXPECT_EQ(back.GetProperty("FormLeft").ToDouble(), 1200.0);
+    EXPECT_TRUE(back.GetProperty("Flag").ToBool());
+    back.RemoveProperty("Name");
+    EXPECT_EQ(back.Count(), 2);
+}
+
+TEST(Locale, ReadsAndWritesNumbersInTheUsersLocale) {
+    auto saved = platform::CurrentLocale();
+    platform::UserLocale de{1031, ',', '.'};
+    platform::SetCurrentLocale(de);
+    EXPECT_EQ(*platform::ParseLocaleNumber("12,5"), 12.5);
+    EXPECT_FALSE(platform::IsNumeric("12,5,1"));
+    EXPECT_EQ(platform::FormatFixed(12.5, 2), "12,50");
+    platform::SetCurrentLocale(saved);
+    EXPECT_EQ(platform::FormatFixed(0, 2), "0.00");
+    EXPECT_EQ(platform::FormatFixed(-0.001, 2), "0.00");
+    EXPECT_FALSE(platform::IsNumeric(""));
+    EXPECT_FALSE(platform::IsNumeric("1e"));
+    EXPECT_TRUE(platform::IsNumeric(" 1e3 "));
+}
+
+TEST(Localisation, ToolTipsDropAccessKeysAndEllipsis) {
+    EXPECT_EQ(pxcp::MakeToolTip(" &Show Query... "), "Show Query");
+    EXPECT_EQ(pxcp::MakeToolTip("Save && Close"), "Save & Close");
+    EXPECT_EQ(pxcp::StripNull(std::string("abc\0def", 7)), "abc");
+    EXPECT_EQ(pxcp::GetCodePage(1041), 932);
+}
+
+namespace {
+struct TinyPage : forms::Form {
+    TinyPage() : Form("TinyPage") {}
+    void CreateControls() override {
+        caption = "269";
+        Add("OkButton", forms::ControlKind::CommandButton, "156").toolTipText = "179";
+        Add("Image1", forms::ControlKind::Image, "");
+        Add("Unknown", forms::ControlKind::Label, "99999");
+        auto& list = Add("List", forms::ControlKind::ListBox);
+        list.AddItem("160");
+        list.AddItem("plain");
+        Add("Box", forms::ControlKind::TextBox).SetText("161");
+    }
+};
+}  // namespace
+
+TEST(Localisation, FormTextsComeFromTheResourceLibrary) {
+    RegisterHostClasses();
+    TinyPage p;
+    pxcp::LocalizeForm(p);
+    EXPECT_EQ(p.caption, pxcp::FindString(269));
+    EXPECT_EQ(p.Ctl("OkButton").caption, "OK");
+    EXPECT_EQ(p.Ctl("OkButton").toolTipText, "Show Query");
+    EXPECT_EQ(p.Ctl("Unknown").caption, "99999");  // unknown id: left alone
+    EXPECT_EQ(p.Ctl("List").List()[0], pxcp::FindString(160));
+    EXPECT_EQ(p.Ctl("List").List()[1], "plain");
+    EXPECT_EQ(p.Ctl("Box").Text(), pxcp::FindString(161));
+}
+
+TEST(Localisation, EastAsianCodePagesGetTheirFontsEnglishKeepsTheDesign) {
+    RegisterHostClasses();
+    auto saved = platform::CurrentLocale();
+    TinyPage english;
+    english.Ctl("OkButton").font.size = 8;
+    pxcp::SetFormFont(english);
+    EXPECT_EQ(english.Ctl("OkButton").font.name, "MS Sans Serif");
+    platform::SetCurrentLocale({1041, '.', ','});
+    TinyPage jp;
+    pxcp::SetFormFont(jp);
+    EXPECT_EQ(jp.Ctl("OkButton").font.charset, 128);
+    EXPECT_EQ(jp.Ctl("OkButton").font.size, 9);
+    EXPECT_EQ(jp.Ctl("OkButton").font.name, "\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF");
+    platform::SetCurrentLocale({1049, ',', '.'});
+    TinyPage ru;
+    pxcp::SetFormFont(ru);
+    EXPECT_EQ(ru.Ctl("OkButton").font.charset, 204);
+    EXPECT_EQ(ru.Ctl("OkButton").font.name, "");
+    platform::SetCurrentLocale(saved);
+}
+
+TEST(ScriptedDriver, PlaysAScriptAndReportsWhatItCouldNot) {
+    auto d = std::make_shared<forms::ScriptedDriver>();
+    forms::SetDriver(d);
+    d->LoadScript("# comment\nTinyPage: select List \"plain\"\nTinyPage: click OkButton\nanswer No\n");
+    TinyPage p;
+    bool clicked = false;
+    p.Ctl("OkButton").onClick = [&] {
+        clicked = true;
+        EXPECT_EQ(forms::MsgBox("sure?", forms::vbYesNo), forms::vbNo);
+        p.Hide();
+    };
+    p.ShowModal();
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(p.Ctl("List").ListIndex(), 1);
+    EXPECT_TRUE(d->Problems().empty());
+    // A page the script does not expect is cancelled, with a problem noted.
+    d->LoadScript("OtherPage: click OkButton\n");
+    TinyPage q;
+    q.ShowModal();
+    EXPECT_FALSE(q.IsVisible());
+    EXPECT_EQ(d->Problems().size(), 1u);
+    EXPECT_THROW(d->LoadScript("TinyPage: wave OkButton\n"), RuntimeError);
+    EXPECT_THROW(d->LoadScript("answer Maybe\n"), RuntimeError);
+}
+
+TEST(Configuration, BadFilesGiveClearErrors) {
+    pxtest::ScratchDir dir;
+    EXPECT_THROW(LoadHostConfiguration(dir / "missing.xml"), RuntimeError);
+    {
+        std::ofstream(dir / "bad.xml") << "<PlexaConfiguration><Dataset";
+    }
+    try {
+        LoadHostConfiguration(dir / "bad.xml");
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_NE(std::string(e.what()).find("not valid XML"), std::string::npos);
+    }
+}
+
+TEST(DataManager, AnalysesAreFoldersThatSurviveARestart) {
+    pxtest::ScratchDir dir;
+    {
+        DataManager dm({}, dir / "analyses");
+        auto a = dm.CreateAnalysis("High births: 1974");
+        a->SetProperty("AreaID", "ID");
+        EXPECT_TRUE(dm.AnalysisExists("HIGH BIRTHS: 1974"));
+        EXPECT_THROW(dm.CreateAnalysis("high births: 1974"), RuntimeError);
+    }
+    DataManager again({}, dir / "analyses");
+    auto a = again.GetAnalysis("High births: 1974");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->GetProperty("AreaID").ToString(), "ID");
+    EXPECT_TRUE(std::filesystem::exists(a->Folder()));
+    EXPECT_TRUE(again.RemoveAnalysis("High births: 1974"));
+    EXPECT_FALSE(std::filesystem::exists(a->Folder()));
+    EXPECT_FALSE(again.RemoveAnalysis("High births: 1974"));
+}
+
+TEST(FileInfo, SplitsFolderAndName) {
+    FileInfo f;
+    f.SetPath("/data/an/Result");
+    EXPECT_EQ(f.Folder(), "/data/an/");
+    EXPECT_EQ(f.FileName(), "Result");
+    f.SetPath("C:\\x\\y.dbf");
+    EXPECT_EQ(f.Folder(), "C:\\x\\");
+}

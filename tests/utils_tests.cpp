@@ -1,0 +1,165 @@
+// Analysis and workspace utilities.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "PXAnalysis/SysFolderProv.h"
+#include "PXAnalysis/WorkspaceUtils.h"
+#include "PXCP/PXAnalysisUtils.h"
+#include "TestSupport.h"
+#include "host/platform/Platform.h"
+#include "i18n/modi18N.h"
+
+using namespace host;
+using namespace pxcp;
+namespace fs = std::filesystem;
+
+TEST(StateCodes, ExactLookupsOnly) {
+    EXPECT_EQ(GetStateAbbrByFip("37"), "NC");
+    EXPECT_EQ(GetStateAbbrByFip("11"), "DC");
+    EXPECT_EQ(GetStateAbbrByFip("72"), "");
+    EXPECT_EQ(GetStateFipByAbbr("CA"), "06");
+    EXPECT_EQ(GetStateFipByAbbr("ca"), "");
+    EXPECT_EQ(GetStateFipByAbbr("PR"), "");
+}
+
+class UtilsTest : public ::testing::Test {
+protected:
+    void Open(const std::string& tasks) {
+        h = std::make_unique<pxtest::Harness>(pxtest::WriteConfig(dir, tasks));
+    }
+    pxtest::ScratchDir dir;
+    std::unique_ptr<pxtest::Harness> h;
+};
+
+TEST_F(UtilsTest, DefaultSpatialReferenceFollowsTheProjectionsEntry) {
+    Open(pxtest::StandardTasks());
+    EXPECT_EQ(GetDefaultSpatialReference(h->session.application)->EpsgCode(), 4269);
+    h = nullptr;
+    pxtest::ScratchDir d2;
+    h = std::make_unique<pxtest::Harness>(pxtest::WriteConfig(d2, R"(<Task name="Projections">
+        <Task name="Projection.ResultantDefault"><Param key="Type" value="Projected"/><Param key="ID" value="32119"/>
+        <Param key="CentralMeridian" value="-80.5"/><Param key="StandardParallel2" value=""/></Task></Task>)"));
+    auto sr = GetDefaultSpatialReference(h->session.application);
+    EXPECT_TRUE(sr->IsProjected());
+    EXPECT_DOUBLE_EQ(sr->ProjectionParameter("central_meridian"), -80.5);
+    // An empty second parallel keeps the system's own.
+    EXPECT_NEAR(sr->ProjectionParameter("standard_parallel_2"), 34.3333333, 1e-6);
+}
+
+TEST_F(UtilsTest, CreateDbfAsksBeforeReplacingAndChecksTheFolder) {
+    Open(pxtest::StandardTasks());
+    gis::Fields f;
+    f.AddField(gis::NewField("ID", gis::kFieldString, "", 10));
+    EXPECT_EQ(CreateDBF(dir / "missing/profile", f), nullptr);
+    ASSERT_EQ(forms::MessageLog().size(), 1u);
+    EXPECT_EQ(forms::MessageLog()[0].text, FindString(252) + "\r" + (dir / "missing/"));
+    auto t = CreateDBF(dir / "profile", f);
+    ASSERT_TRUE(t);
+    t->Close();
+    h->driver->Answer(forms::vbNo);
+    EXPECT_EQ(CreateDBF(dir / "profile.dbf", f), nullptr);
+    EXPECT_TRUE(fs::exists(dir / "profile.dbf"));
+    h->driver->Answer(forms::vbYes);
+    EXPECT_TRUE(CreateDBF(dir / "profile", f));
+}
+
+TEST_F(UtilsTest, LayerOrderingFindsPolygonsAndMovesThemDown) {
+    if (!pxtest::HaveSample()) GTEST_SKIP();
+    Open(pxtest::StandardTasks());
+    auto app = h->session.application;
+    auto map = app->FocusMap();
+    auto polygons = h->session.extension->GetDataWorkspace()->OpenFeatureClass("nc");
+    pxtest::ScratchDir pts;
+    gis::Fields pf;
+    auto shape = gis::NewField("shape", gis::kFieldGeometry);
+    shape->geometryDef.type = gis::kGeomPoint;
+    pf.AddField(shape);
+    pf.AddField(gis::NewField("N", gis::kFieldString, "", 4));
+    auto points = gis::Workspace::OpenFolder(pts.Path().string())->CreateFeatureClass("pts", pf, "shape");
+    auto layer = [](gis::FeatureClassPtr fc, const std::string& name) {
+        auto l = std::make_shared<gis::FeatureLayer>();
+        l->featureClass = fc;
+        l->name = name;
+        return l;
+    };
+    EXPECT_EQ(FindFirstPolygonLayer(app), 0);  // empty map
+    map->AddLayer(layer(points, "p1"));
+    auto group = std::make_shared<gis::GroupLayer>();
+    group->name = "Analysis";
+    group->Add(layer(polygons, "a"));
+    group->Add(layer(points, "b"));
+    group->Add(layer(polygons, "c"));
+    group->Add(layer(points, "d"));
+    map->AddLayer(group);
+    EXPECT_EQ(FindFirstPolygonLayer(app), 1);
+    MovePolygonLayersDown(*group);
+    std::vector<std::string> order;
+    for (auto& l : group->layers) order.push_back(l->name);
+    EXPECT_EQ(order, (std::vector<std::string>{"b", "d", "a", "c"}));
+    // Groups are found at the top level only.
+    auto outer = std::make_shared<gis::GroupLayer>();
+    outer->name = "Outer";
+    auto inner = std::make_shared<gis::GroupLayer>();
+    inner->name = "Inner";
+    outer->Add(inner);
+    map->AddLayer(outer);
+    EXPECT_TRUE(FindGroupLayer(*map, "Analysis"));
+    EXPECT_FALSE(FindGroupLayer(*map, "Inner"));
+    // Removing the layers of a dataset reaches into groups.
+    gis::FeatureLayer probe;
+    probe.featureClass = polygons;
+    EXPECT_TRUE(RemoveDatasetLayers(probe, app));
+    EXPECT_EQ(group->Count(), 2);
+    gis::Map view;
+    ZoomToDataset(view, polygons);
+    EXPECT_NEAR(view.extent.Width(), polygons->Extent().Width() * 1.1, 1e-9);
+    CreateSpatialIndex(points);
+    EXPECT_TRUE(points->HasSpatialIndex());
+}
+
+TEST_F(UtilsTest, AnalysisWorkspaceFollowsTheDataFormat) {
+    Open(pxtest::StandardTasks());
+    auto info = std::make_shared<FileInfo>();
+    info->SetPath(dir / "Result");
+    EXPECT_EQ(OpenAnalysisWorkspace(info, h->session.application)->Kind(), gis::WorkspaceKind::Folder);
+    h->session.extension->SetSetting("Data Format", "Personal Geodatabase");
+    auto ws = OpenAnalysisWorkspace(info, h->session.application);
+    EXPECT_EQ(ws->Kind(), gis::WorkspaceKind::GeoPackage);
+    EXPECT_TRUE(fs::exists(dir / "Result.gpkg"));
+}
+
+TEST_F(UtilsTest, PagePositionIsSharedAndCentred) {
+    Open(pxtest::StandardTasks());
+    struct P : forms::Form {
+        P() : Form("P") {}
+        void CreateControls() override {}
+    } page;
+    auto ps = std::make_shared<PropertySet>();
+    page.left = 1000;
+    page.top = 2000;
+    page.width = 6000;
+    page.height = 4000;
+    SaveFormPosition(page, ps);
+    page.width = 4000;
+    page.height = 3000;
+    LoadFormPosition(page, h->session.application, ps, true);
+    EXPECT_EQ(page.left, 2000);
+    EXPECT_EQ(page.top, 2500);
+    LoadFormPosition(page, h->session.application, ps, false);
+    EXPECT_EQ(page.left, 1000);
+    ps->SetProperty("FormLeft", 1e9);
+    LoadFormPosition(page, h->session.application, ps, false);
+    EXPECT_LE(page.left + page.width, platform::Screen().width);
+}
+
+TEST(SysFolderProv, SubFolderIsCreatedOneLevel) {
+    pxtest::ScratchDir dir;
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    SysFolderProv p;
+    EXPECT_EQ(p.GetSystemFolder(0, platform::kFolderAppData, 0, ""), dir.Path().string());
+    std::string sub = p.GetSystemFolder(0, platform::kFolderAppData, 0, "/Plexa");
+    EXPECT_TRUE(fs::is_directory(sub));
+    EXPECT_EQ(p.GetSystemFolder(0, 999, 0, "/x"), "");
+}
