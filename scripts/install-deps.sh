@@ -1,11 +1,14 @@
 #!/bin/sh
 # Installs the Debian packages the project builds and runs with.
 set -e
-PKGS="build-essential cmake ninja-build pkg-config libgdal-dev gdal-bin libgeos-dev libpugixml-dev libcpp-httplib-dev libgtest-dev poppler-utils python3 npm"
+PKGS="build-essential cmake ninja-build pkg-config libgdal-dev gdal-bin libgeos-dev libpugixml-dev libcpp-httplib-dev libgtest-dev poppler-utils"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
+# Node and Python may come from elsewhere than Debian; only their commands matter.
+command -v npm >/dev/null 2>&1 || missing="$missing npm"
+command -v python3 >/dev/null 2>&1 || missing="$missing python3"
 if [ -n "$missing" ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
