@@ -1,6 +1,8 @@
 #include "PXCP/Register.h"
 
 #include "PXAnalysis/SysFolderProv.h"
+#include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPDemographicDataFunction.h"
 #include "PXCP/PXCPMain.h"
 
 namespace pxcp {
@@ -8,6 +10,8 @@ namespace pxcp {
 void RegisterPXCPClasses() {
     auto& f = host::ObjectFactory::Instance();
     f.Register("PXCP.PXCPMain", [] { return std::make_shared<PXCPMain>(); });
+    f.Register("PXCP.PXCPDemographicData", [] { return std::make_shared<PXCPDemographicData>(); });
+    f.Register("PXCP.PXCPDemographicDataFunction", [] { return std::make_shared<PXCPDemographicDataFunction>(); });
     f.Register("PXCP.SysFolderProv", [] { return std::make_shared<SysFolderProv>(); });
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPMain.h"
 #include "PXCP/Register.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
@@ -24,13 +26,15 @@ int Usage() {
                  "      lists the datasets and the geography levels offered for Customer Prospecting\n"
                  "  plexa wizard --config FILE --script FILE [--analyses DIR]\n"
                  "      runs the Customer Prospecting wizard, answering its pages from the script\n"
+                 "  plexa demographic --config FILE --level LEVEL --dmq FILE --name NAME [--png FILE] [--analyses DIR]\n"
+                 "      finds the areas of a level that match a demographic query file and names the analysis\n"
                  "  plexa map --config FILE --png FILE [--width N --height N]\n"
                  "      draws the basemap of the current dataset into a PNG picture\n";
     return 2;
 }
 
 struct Args {
-    std::string command, config, script, analyses, png;
+    std::string command, config, script, analyses, png, level, dmq, name;
     int width = 1000, height = 500;
 };
 
@@ -47,6 +51,9 @@ bool Parse(int argc, char** argv, Args& a) {
         else if (k == "--script") a.script = next();
         else if (k == "--analyses") a.analyses = next();
         else if (k == "--png") a.png = next();
+        else if (k == "--level") a.level = next();
+        else if (k == "--dmq") a.dmq = next();
+        else if (k == "--name") a.name = next();
         else if (k == "--width") a.width = std::stoi(next());
         else if (k == "--height") a.height = std::stoi(next());
         else throw std::runtime_error("unknown option " + k);
@@ -89,13 +96,38 @@ int Map(const Args& a) {
     return 0;
 }
 
+std::string Quote(const std::string& s) { return "\"" + ReplaceAll(s, "\"", "\"\"") + "\""; }
+
+// The whole demographic way from a level, a query file and a name.
+std::string DemographicScript(const Args& a) {
+    if (a.level.empty() || a.dmq.empty() || a.name.empty())
+        throw std::runtime_error("--level, --dmq and --name are required");
+    if (!std::filesystem::exists(a.dmq)) throw std::runtime_error("the query file " + a.dmq + " does not exist");
+    std::string dmq = std::filesystem::absolute(a.dmq).string();
+    return "SelectGeographyLevelDialog: select GeographyLevelsList " + Quote(a.level) + "\n"
+           "SelectGeographyLevelDialog: click DemographicDataOption\n"
+           "SelectGeographyLevelDialog: click NextButton\n"
+           "SelectDemographicDataDialog: click FileButton\n"
+           "FileOptionDialog: select FileOptionList 0\n"
+           "FileOptionDialog: click OKButton\n"
+           "file " + Quote(dmq) + "\n"
+           "SelectDemographicDataDialog: click NextButton\n"
+           "SelectAnalysisNameDialog: type AnalysisNameText " + Quote(a.name) + "\n"
+           "SelectAnalysisNameDialog: click NextButton\n"
+           "SelectReportDialog: click NextButton\n";
+}
+
 int Wizard(const Args& a) {
-    if (a.script.empty()) throw std::runtime_error("--script is required");
+    std::string script = a.command == "demographic" ? DemographicScript(a) : "";
+    if (script.empty()) {
+        if (a.script.empty()) throw std::runtime_error("--script is required");
+        script = ReadFile(a.script);
+    }
     auto s = HostSession::Open(a.config, a.analyses);
     pxcp::RegisterPXCPClasses();
     s.AddBasemap();
     auto driver = std::make_shared<forms::ScriptedDriver>();
-    driver->LoadScript(ReadFile(a.script));
+    driver->LoadScript(script);
     driver->SetEcho(&std::cout);
     forms::SetDriver(driver);
     FunctionRunner::SetSink(MakeTerminalProgress());
@@ -114,6 +146,20 @@ int Wizard(const Args& a) {
         long err = task->LastError();
         std::cout << "analysis " << (ok && err == 0 ? "finished" : "failed") << " (error " << err << ")\n";
         rc = ok && err == 0 ? 0 : 1;
+        auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
+        auto sub = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
+        if (sub && sub->resultLayer) {
+            auto fc = sub->resultLayer->featureClass;
+            std::cout << "areas found: " << fc->RowCount(nullptr) << "\n"
+                      << "output: " << fc->DataPath() << "\n"
+                      << "analysis folder: " << sub->Analysis()->Folder() << "\n";
+        } else if (rc == 0) {
+            rc = 1;
+        }
+        if (!a.png.empty() && sub && sub->resultLayer) {
+            gis::RenderMapToPng(*s.application->FocusMap(), a.png, a.width, a.height);
+            std::cout << "map written to " << a.png << "\n";
+        }
     } else {
         rc = result == 2 || result == -1 ? 3 : 1;
     }
@@ -132,7 +178,7 @@ int main(int argc, char** argv) {
         if (!Parse(argc, argv, a)) return Usage();
         if (a.command == "levels") return Levels(a);
         if (a.command == "map") return Map(a);
-        if (a.command == "wizard") return Wizard(a);
+        if (a.command == "wizard" || a.command == "demographic") return Wizard(a);
         return Usage();
     } catch (const std::exception& e) {
         std::cerr << "plexa: " << e.what() << "\n";

@@ -9,4 +9,7 @@ out="$root/out"
 mkdir -p "$out"
 "$root/build/plexa" levels --config "$root/data/nc.xml"
 "$root/build/plexa" map --config "$root/data/nc.xml" --png "$out/nc-counties.png"
-"$root/build/plexa" wizard --config "$root/data/nc.xml" --analyses "$out/analyses" --script "$root/data/geography-only.script" || true
+# Counties where sudden infant deaths were at least 0.3 % of births, 1974-78.
+rm -rf "$out/analyses/High_SIDS_rate"
+"$root/build/plexa" demographic --config "$root/data/nc.xml" --analyses "$out/analyses" \
+  --level Counties --dmq "$root/data/high-sids.dmq" --name "High SIDS rate" --png "$out/high-sids.png"

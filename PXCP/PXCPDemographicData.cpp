@@ -1,0 +1,315 @@
+#include "PXCP/PXCPDemographicData.h"
+
+#include "PXAnalysis/WorkspaceUtils.h"
+#include "PXCP/PXAnalysisUtils.h"
+#include "host/forms/Forms.h"
+#include "i18n/modi18N.h"
+#include "pages/SelectDemographicDataDialog.h"
+#include "pages/SmallPages.h"
+
+namespace pxcp {
+
+using namespace host;
+
+namespace {
+const char* kModule = "PXCP\\PXCPDemographicData.cls";
+std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+
+// What the worker's outcome codes mean to the analyst.
+std::string WorkerMessage(long code) {
+    switch (code) {
+        case 5: return "The output feature class could not be created.";
+        case 9: return "A field of the query or an additional field is missing in the demographic layer.";
+        case 11: return "No application was given to the analysis.";
+        case 12: return "No data manager was given to the analysis.";
+        case 35: return "No area matches the query.";
+        case 47: return "The demographic layer could not be searched.";
+        default: return "The analysis failed.";
+    }
+}
+}  // namespace
+
+PXCPDemographicData::PXCPDemographicData() {
+    PX_TRY
+    errorHandler_ = NewErrorHandler();
+    PX_CATCH(errorHandler_, Loc("Class_Initialize"))
+}
+
+PXCPDemographicData::~PXCPDemographicData() {
+    PX_TRY
+    Cleanup();
+    dataManager_.reset();
+    application_.reset();
+    reportTask_.reset();
+    PX_CATCH(errorHandler_, Loc("Class_Terminate"))
+}
+
+long PXCPDemographicData::LastError() { return function_ && lastError_ == 0 ? function_->LastError() : lastError_; }
+
+void PXCPDemographicData::Cleanup() {
+    function_.reset();
+    status_ = 1;
+    lastError_ = 0;
+}
+
+bool PXCPDemographicData::Init(DataManagerPtr dataManager, gis::ApplicationPtr application) {
+    bool ok = false;
+    PX_TRY
+    dataManager_ = std::move(dataManager);
+    application_ = std::move(application);
+    function_ = CreateObjectAs<IPXFunction>("PXCP.PXCPDemographicDataFunction");
+    reportTask_ = CreateObjectAs<IPXTask>("PXReports.PXSelectReportTask");
+    auto ext = GetPXExtension(application_);
+    for (long i = 0; i < dataManager_->DatasetCount(); ++i)
+        if (ext && dataManager_->GetDataset(i)->name == ext->CurrentDatasetName()) businessDataset_ = dataManager_->GetDataset(i);
+    status_ = 1;
+    lastError_ = 0;
+    ok = function_ != nullptr;
+    PX_CATCH(errorHandler_, Loc("IPXTask_Init"))
+    return ok;
+}
+
+bool PXCPDemographicData::SetParam(const std::string& name, Variant& value) {
+    PX_TRY
+    auto obj = [&]<class T>(std::shared_ptr<T>& member) { member = value.IsObject() ? value.As<T>() : nullptr; };
+    if (name == "SourceAnalysis") obj(sourceAnalysis_);
+    else if (name == "PropertySet") obj(pageSettings_);
+    else if (name == "CustomerProspectingTask") obj(mainTask_);
+    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
+    else if (name == "MainDSLayer") obj(mainDSLayer_);
+    else if (name == "AdditionalFieldsCol") obj(additionalFieldsCol_);
+    else if (name == "DemogrLevelName") demogrLevelName_ = value.ToString();
+    PX_CATCH(errorHandler_, Loc("IPXTask_SetParam"))
+    return true;
+}
+
+long PXCPDemographicData::DoParamSelector() {
+    long r = 0;
+    PX_TRY
+    r = ShowSelectDemographicDataDialog();
+    status_ = 1;
+    lastError_ = 0;
+    PX_CATCH(errorHandler_, Loc("IPXTask_DoParamSelector"))
+    return r;
+}
+
+long PXCPDemographicData::ShowSelectDemographicDataDialog() {
+    dataDialog_ = std::make_shared<SelectDemographicDataDialog>();
+    auto& page = *dataDialog_;
+    page.mainTask = mainTask_;
+    page.businessDataset = businessDataset_;
+    page.dataManager = dataManager_;
+    page.application = application_;
+    page.profileDialog = nullptr;
+    page.sourceAnalysis = sourceAnalysis_;
+    page.pageSettings = pageSettings_;
+    page.ReadFromPropertySet(pageSettings_);
+    page.InitializeDialog();
+    long result;
+    do {
+        page.ResetParams();
+        LoadFormPosition(page, application_, pageSettings_, true);
+        page.ShowModal();
+        SaveFormPosition(page, pageSettings_);
+        result = page.result;
+        page.WriteToPropertySet(pageSettings_);
+        if (result == 2) return 2;
+        if (result == 1) {
+            queryString_ = page.whereClause;
+            allFieldsCol_ = page.fieldCollection;
+            allFields_.clear();
+            if (additionalFieldsCol_)
+                for (auto& f : additionalFieldsCol_->Items()) allFields_ += f + ",";
+            allFields_ += page.fieldList;
+            result = ShowSelectAnalysisNameDialog();
+        }
+    } while (result == 2);
+    return result;
+}
+
+long PXCPDemographicData::ShowSelectAnalysisNameDialog() {
+    SelectAnalysisNameDialog page;
+    page.ReadFromPropertySet(pageSettings_);
+    page.InitializeDialog();
+    long result = -1;
+    for (;;) {
+        page.ResetParams();
+        LoadFormPosition(page, application_, pageSettings_, true);
+        page.ShowModal();
+        SaveFormPosition(page, pageSettings_);
+        page.WriteToPropertySet(pageSettings_);
+        result = page.Result;
+        if (result != 1) break;
+        try {
+            Variant ps(pageSettings_);
+            reportTask_->SetParam("PropertySet", ps);
+        } catch (...) {
+            ReportException(errorHandler_, Loc("ShowSelectAnalysisNameDialog"));
+            page.Unload();
+            return result;
+        }
+        std::string name = page.Ctl("AnalysisNameText").Text();
+        if (!dataManager_->AnalysisExists(name) || (sourceAnalysis_ && sourceAnalysis_->Name() == name)) {
+            analysisName_ = name;
+            result = ShowReportPage();
+            if (result == 2) continue;  // Back on the report page: the name page again
+            break;
+        }
+        forms::MsgBox(FindString(260) + name, forms::vbInformation, FindString(255));
+    }
+    page.Unload();
+    return result;
+}
+
+long PXCPDemographicData::ShowReportPage() {
+    if (!reportTask_->Init(dataManager_, application_) || !reportTask_->InitParamSelector()) {
+        lastError_ = 47;
+        return 0;
+    }
+    return reportTask_->DoParamSelector();
+}
+
+bool PXCPDemographicData::InitFunction() {
+    bool ok = false;
+    PX_TRY
+    if (!function_) {
+        status_ = 1;
+        lastError_ = 0;
+        return true;
+    }
+    ok = function_->Init();
+    if (!sourceAnalysis_ && dataManager_->AnalysisExists(analysisName_)) {
+        ResMsgBox(254, forms::vbExclamation, 255);
+        return false;
+    }
+    if (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_) {
+        DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
+        sourceAnalysis_.reset();
+        if (!dataManager_->RemoveAnalysis(analysisName_))
+            forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
+    }
+    analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);
+    analysisInfo_->SetProperty("DMQFileFullPath", analysisInfo_->Folder() + "AnalysisParams.dmq");
+    dataDialog_->SaveDMQFile(analysisInfo_->GetProperty("DMQFileFullPath").ToString());
+    outputPath_ = analysisInfo_->OutputPath();
+    auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+    info->SetPath(outputPath_);
+    analysisDir_ = info->Folder();
+    analysisFeatureclassName_ = info->FileName();
+    analysisWorkspace_ = OpenAnalysisWorkspace(info, application_);
+    auto pass = [&](const char* key, Variant v) { ok = function_->SetParam(key, v) && ok; };
+    if (analysisWorkspace_) pass("AnalysisWorkspace", analysisWorkspace_);
+    pass("IApplication", application_);
+    pass("IPXDataManager", dataManager_);
+    pass("AnalysisFeatureclassName", analysisFeatureclassName_);
+    pass("QueryString", queryString_);
+    pass("AllFields", allFields_);
+    pass("AllFieldsCol", allFieldsCol_ ? Variant(allFieldsCol_) : Variant(nullptr));
+    pass("AdditionalFields", additionalFieldsCol_ ? Variant(additionalFieldsCol_) : Variant(nullptr));
+    pass("MainDSLayer", mainDSLayer_ ? Variant(mainDSLayer_) : Variant(nullptr));
+    pass("DefaultSR", GetDefaultSpatialReference(application_));
+    if (pageSettings_) {
+        pageSettings_->RemoveProperty("DMQFileFullPath");
+        pageSettings_->SetProperty("AreaID", "ID");
+        pageSettings_->SetProperty("StoreID", "ID");
+        pageSettings_->SetProperty("AreaDesc", "ID");
+        pageSettings_->SetProperty("AnalysisDir", analysisDir_);
+        analysisInfo_->SetProperties(pageSettings_);
+        if (auto ext = GetPXExtension(application_)) ext->RunningAnalysisProperties()->SetProperty("AnalysisProperties", pageSettings_);
+    }
+    status_ = 1;
+    lastError_ = 0;
+    PX_CATCH(errorHandler_, Loc("IPXTask_InitFunction"))
+    return ok;
+}
+
+gis::RendererPtr PXCPDemographicData::CreateSimpleRenderer() {
+    auto r = std::make_shared<gis::SimpleRenderer>();
+    r->fill = gis::Rgb::FromPacked(65280);
+    r->outlineWidth = 0.1;
+    r->label = "Match";
+    return r;
+}
+
+bool PXCPDemographicData::RunReportTask(const gis::FeatureLayerPtr& layer) {
+    Variant create(false);
+    reportTask_->SetParam("CreateReport", create);
+    if (!create.ToBool()) return true;
+    if (!layer) return false;
+    auto pass = [&](const char* key, Variant v) { return reportTask_->SetParam(key, v); };
+    if (!pass("BoundaryLayer", layer) || !pass("StoreIDField", std::string()) || !pass("NumberOfRings", int16_t(1)) ||
+        !pass("AreaIDField", "ID") || !pass("StoreIDField", "ID") || !pass("AreaDescField", "ID") ||
+        !pass("Analysis", dataManager_->GetAnalysis(analysisName_)))
+        return false;
+    reportTask_->InitFunction();
+    reportTask_->StartFunction();
+    return true;
+}
+
+bool PXCPDemographicData::StartFunction() {
+    bool r = false;
+    PX_TRY
+    auto progress = CreateObjectAs<FunctionRunner>("PXKernel.PXFunctionRunner");
+    if (!function_) return true;
+    long code = progress->Run(*function_, "Clock AVI", "Analysis", "Executing analysis...");
+    if (code == FunctionRunner::kCompleted) {
+        long err = function_->LastError();
+        if (err != 0) {
+            errorHandler_->Report(Loc("IPXTask_StartFunction"), err, "PXCPDemographicDataFunction", WorkerMessage(err));
+            RemoveAnalysis(analysisName_, application_);
+            return true;
+        }
+        gis::FeatureClassPtr fc;
+        try {
+            fc = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+        } catch (...) {
+            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
+        }
+        if (!fc) {
+            dataManager_->RemoveAnalysis(analysisName_);
+            lastError_ = 47;
+            return true;
+        }
+        auto layer = std::make_shared<gis::FeatureLayer>();
+        layer->featureClass = fc;
+        layer->renderer = CreateSimpleRenderer();
+        layer->name = analysisName_;
+        auto ext = GetPXExtension(application_);
+        auto map = application_->FocusMap();
+        if (ext && ext->Setting("Use Group Layer For Analysis") == "True") {
+            std::string groupName = ext->Setting("Group Layer For Analysis");
+            if (groupName.empty()) groupName = "Analysis";
+            auto group = FindGroupLayer(*map, groupName);
+            if (!group) {
+                group = std::make_shared<gis::GroupLayer>();
+                group->name = groupName;
+                group->expanded = true;
+                map->AddLayer(group);
+                map->MoveLayer(group, FindFirstPolygonLayer(application_));
+            }
+            group->Add(layer);
+            MovePolygonLayersDown(*group);
+        } else {
+            map->AddLayer(layer);
+            map->MoveLayer(layer, FindFirstPolygonLayer(application_));
+        }
+        ZoomToDataset(*map, fc);
+        application_->RefreshActiveView();
+        application_->RefreshTOC();
+        resultLayer = layer;
+        if (!RunReportTask(layer)) lastError_ = 47;
+        auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+        info->SetPath(outputPath_);
+        if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(fc->DataPath());
+        dataManager_->Refresh();
+        return true;
+    }
+    if (code == FunctionRunner::kCancelled) ResMsgBox(257, forms::vbExclamation, 250);
+    else if (code == FunctionRunner::kFailed) ResMsgBox(258, forms::vbInformation, 250);
+    RemoveAnalysis(analysisName_, application_);
+    r = true;
+    PX_CATCH(errorHandler_, Loc("IPXTask_StartFunction"))
+    return r;
+}
+
+}  // namespace pxcp

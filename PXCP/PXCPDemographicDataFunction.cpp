@@ -1,0 +1,189 @@
+#include "PXCP/PXCPDemographicDataFunction.h"
+
+#include "PXCP/PXAnalysisUtils.h"
+
+namespace pxcp {
+
+using namespace host;
+
+namespace {
+const char* kModule = "PXCP\\PXCPDemographicDataFunction.cls";
+std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+}  // namespace
+
+PXCPDemographicDataFunction::PXCPDemographicDataFunction() {
+    PX_TRY
+    errorHandler_ = NewErrorHandler();
+    PX_CATCH(errorHandler_, Loc("Class_Initialize"))
+}
+
+PXCPDemographicDataFunction::~PXCPDemographicDataFunction() {
+    Cleanup();
+    application_.reset();
+    dataManager_.reset();
+}
+
+void PXCPDemographicDataFunction::Cleanup() {
+    lastError_ = 0;
+    status_ = 1;
+}
+
+bool PXCPDemographicDataFunction::Init() {
+    status_ = 1;
+    analysisFeatureclassName_.clear();
+    analysisWorkspace_.reset();
+    return true;
+}
+
+bool PXCPDemographicDataFunction::SetParam(const std::string& name, Variant& value) {
+    PX_TRY
+    auto obj = [&]<class T>(std::shared_ptr<T>& member) {
+        member = value.IsObject() ? value.As<T>() : nullptr;
+    };
+    if (name == "IApplication") obj(application_);
+    else if (name == "IPXDataManager") obj(dataManager_);
+    else if (name == "AnalysisWorkspace") obj(analysisWorkspace_);
+    else if (name == "AnalysisFeatureclassName") analysisFeatureclassName_ = value.ToString();
+    else if (name == "QueryString") queryString_ = value.ToString();
+    else if (name == "AllFields") allFields_ = value.ToString();
+    else if (name == "AllFieldsCol") obj(allFieldsCol_);
+    else if (name == "AdditionalFields") obj(additionalFieldNames_);
+    else if (name == "MainDSLayer") obj(mainDSLayer_);
+    else if (name == "DefaultSR") obj(defaultSpatialReference_);
+    PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
+    return true;
+}
+
+bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::FeatureClassPtr& demographic,
+                                                          const gis::SpatialReferencePtr& sr) {
+    bool ok = false;
+    PX_TRY
+    gis::Fields fields;
+    if (analysisWorkspace_->Kind() == gis::WorkspaceKind::GeoPackage)
+        fields.AddField(gis::NewField("OID", gis::kFieldOID, "Object ID"));
+    auto shape = gis::NewField("shape", gis::kFieldGeometry, "geometry");
+    shape->geometryDef.type = gis::kGeomPolygon;
+    shape->geometryDef.gridSize = 10;
+    shape->geometryDef.avgNumPoints = 2;
+    shape->geometryDef.spatialReference = sr;
+    fields.AddField(shape);
+    for (auto& f : additionalFieldDefs_) fields.AddField(f);
+    if (allFieldsCol_)
+        for (auto& n : allFieldsCol_->Items()) fields.AddField(gis::NewField(n, gis::kFieldDouble, n, 0, 16, 12));
+    fields.AddField(gis::NewField("Result", gis::kFieldString, "Result", 10));
+    std::string shapeName;
+    for (long i = 0; i < fields.FieldCount(); ++i)
+        if (fields.GetField(i)->type == gis::kFieldGeometry) shapeName = fields.GetField(i)->name;
+    resultFeatureClass_ = analysisWorkspace_->CreateFeatureClass(analysisFeatureclassName_, fields, shapeName);
+    ok = resultFeatureClass_ != nullptr;
+    (void)demographic;
+    PX_CATCH(errorHandler_, Loc("CreateResultFeatureClass"))
+    return ok;
+}
+
+bool PXCPDemographicDataFunction::Start() {
+    const std::string location = Loc("IPXFunction_Start");
+    written = 0;
+    try {
+        if (!application_) {
+            lastError_ = 11;
+            return true;
+        }
+        if (!dataManager_) {
+            lastError_ = 12;
+            return true;
+        }
+        auto ext = GetPXExtension(application_);
+        gis::FeatureClassPtr demographic;
+        DataWorkspacePtr dataWs;
+        try {
+            dataWs = ext->GetDataWorkspace();
+            demographic = dataWs->OpenFeatureClass(mainDSLayer_->datasetName);
+        } catch (...) {
+            ReportException(errorHandler_, location);
+        }
+        if (!demographic) {
+            lastError_ = 47;
+            return false;
+        }
+        if (allFieldsCol_)
+            for (auto& n : allFieldsCol_->Items())
+                if (demographic->FindField(n) < 0) {
+                    lastError_ = 9;
+                    return true;
+                }
+        auto bounding = ext->BoundingGeometry();
+        if (bounding) {
+            bounding = bounding->Clone();
+            bounding->Project(demographic->GetSpatialReference());
+        }
+        gis::CursorPtr cursor;
+        try {
+            cursor = dataWs->Search(mainDSLayer_->datasetName, queryString_, ext->CurrentDatasetName(), bounding);
+        } catch (...) {
+            ReportException(errorHandler_, location);
+        }
+        if (!cursor) {
+            lastError_ = 47;
+            return false;
+        }
+        auto feature = cursor->NextRow();
+        if (!feature) {
+            lastError_ = 35;
+            return false;
+        }
+        additionalFieldDefs_.clear();
+        std::vector<long> additionalIdx, queryIdx;
+        if (additionalFieldNames_)
+            for (auto& n : additionalFieldNames_->Items()) {
+                long i = feature->GetFields()->FindField(n);
+                if (i < 0) {
+                    lastError_ = 9;
+                    return true;
+                }
+                additionalIdx.push_back(i);
+                auto copy = std::make_shared<gis::Field>(*feature->GetFields()->GetField(i));
+                additionalFieldDefs_.push_back(copy);
+            }
+        if (allFieldsCol_)
+            for (auto& n : allFieldsCol_->Items()) queryIdx.push_back(feature->GetFields()->FindField(n));
+        auto sr = GetGeographicReference(demographic, defaultSpatialReference_);
+        if (!CreateResultFeatureClass(demographic, sr)) {
+            lastError_ = 5;
+            return true;
+        }
+        auto insert = resultFeatureClass_->Insert(true);
+        auto buffer = insert->CreateBuffer();
+        const long a = static_cast<long>(additionalIdx.size()), q = static_cast<long>(queryIdx.size());
+        auto sourceSr = demographic->GetSpatialReference();
+        bool reproject = sourceSr && sr && !sourceSr->IsSame(*sr);
+        while (feature) {
+            if (reproject) {
+                auto g = feature->Shape();
+                if (g) {
+                    g->Project(sr);
+                    buffer->SetShape(*g);
+                }
+            } else {
+                buffer->SetShapeCopyFrom(*feature);
+            }
+            for (long k = 1; k <= a; ++k) buffer->SetValue(k + 1, feature->Value(additionalIdx[k - 1]));
+            for (long k = 1; k <= q; ++k) buffer->SetValue(a + k + 1, feature->Value(queryIdx[k - 1]));
+            buffer->SetValue(a + q + 2, "Match");
+            insert->Insert(*buffer);
+            ++written;
+            feature = cursor->NextRow();
+        }
+        insert->Flush();
+        insert.reset();
+        cursor.reset();
+        CreateSpatialIndex(resultFeatureClass_);
+        return true;
+    } catch (...) {
+        ReportException(errorHandler_, location);
+        if (lastError_ == 0) lastError_ = 47;
+        return false;
+    }
+}
+
+}  // namespace pxcp

@@ -1,0 +1,360 @@
+#include "pages/SelectDemographicDataDialog.h"
+
+#include <filesystem>
+
+#include "PXCP/PXAnalysisUtils.h"
+#include "host/platform/Locale.h"
+#include "i18n/modi18N.h"
+#include "pages/DemographicQueryFile.h"
+#include "pages/SmallPages.h"
+
+namespace pxcp {
+
+using namespace host;
+using forms::ControlKind;
+
+namespace {
+std::vector<std::string> LayoutOrder() {
+    std::vector<std::string> o = {"Label1", "Label2", "Label4", "Label5", "Label6", "DemographicLevelLabel",
+                                  "CategoryList", "SelectNoneButton", "Label9", "Label8", "Label7"};
+    for (const char* arr : {"TargetLabel", "FloorText", "CeilingText"})
+        for (int i = 0; i < SelectDemographicDataDialog::kRows; ++i) o.push_back(std::string(arr) + "(" + std::to_string(i) + ")");
+    for (const char* n : {"Frame2", "NumbersOption", "PercentagesOption", "Frame4", "AllCharacteristicsOption",
+                          "AnyCharacteristicsOption", "Frame5", "YearOption(0)", "YearOption(1)", "YearOption(2)", "Frame3",
+                          "ShowButton", "FileButton", "ProfileButton", "HelpButton", "BackButton", "NextButton",
+                          "CancelButton", "Frame1"})
+        o.push_back(n);
+    return o;
+}
+}  // namespace
+
+SelectDemographicDataDialog::SelectDemographicDataDialog()
+    : WizardPage("SelectDemographicDataDialog", 700, LayoutOrder()) {}
+
+void SelectDemographicDataDialog::CreateControls() {
+    caption = "269";
+    Label("Label1", 186);
+    Label("Label2", 185);
+    Label("Label4", 183);
+    Label("Label5", 182);
+    Label("Label6", 181);
+    Label("DemographicLevelLabel", 184);
+    auto& list = Add("CategoryList", ControlKind::ListBox);
+    list.multiSelect = true;
+    list.onClick = [this] {
+        if (listClickEnabled_ && Ctl("CategoryList").ListIndex() >= 0) ShowCategoryTargets(Ctl("CategoryList").ListIndex());
+    };
+    Button("SelectNoneButton", 103, [this] { SelectNoneButton_Click(); });
+    Label("Label9", 176);
+    Label("Label8", 177);
+    Label("Label7", 178);
+    Add("Frame2", ControlKind::Frame);
+    for (int i = 0; i < kRows; ++i) {
+        Add("TargetLabel", ControlKind::Label, "", i);
+        for (const char* box : {"FloorText", "CeilingText"}) {
+            auto& t = Add(box, ControlKind::TextBox, "", i);
+            std::string b = box;
+            t.onChange = [this, b, i] { OnBoxChange(b, i); };
+            t.onValidate = [this, b, i](bool& cancel) { OnBoxValidate(b, i, cancel); };
+            t.onLostFocus = [this] { SaveValues(currentCategory_); };
+        }
+    }
+    Add("Frame4", ControlKind::Frame);
+    auto& numbers = Add("NumbersOption", ControlKind::OptionButton, "174");
+    numbers.group = "Values";
+    numbers.onClick = [this] {
+        for (int i = 0; i < kRows; ++i) {
+            auto& l = Ctl("TargetLabel", i);
+            if (l.visible) l.caption = ReplaceAll(l.caption, "%", "#");
+        }
+        model_.isNumbers = true;
+    };
+    auto& percent = Add("PercentagesOption", ControlKind::OptionButton, "173");
+    percent.group = "Values";
+    percent.onClick = [this] {
+        if (currentCategory_ >= 0 && currentCategory_ < model_.CategoryCount()) {
+            auto& rec = *model_.categoryRecords[currentCategory_];
+            for (long j = 0; j < DemographicQuery::TargetCount(rec) && j < kRows; ++j)
+                if (Variant(DemographicQuery::Get(rec, "CanPercent", j)).ToBool())
+                    Ctl("TargetLabel", j).caption = ReplaceAll(Ctl("TargetLabel", j).caption, "#", "%");
+        }
+        model_.isNumbers = false;
+    };
+    Add("Frame5", ControlKind::Frame, "170");
+    auto& all = Add("AllCharacteristicsOption", ControlKind::OptionButton, "172");
+    all.group = "Match";
+    all.onClick = [this] { model_.isAllCharacteristics = true; };
+    auto& any = Add("AnyCharacteristicsOption", ControlKind::OptionButton, "171");
+    any.group = "Match";
+    any.onClick = [this] { model_.isAllCharacteristics = false; };
+    Add("Frame3", ControlKind::Frame, "175");
+    for (int i = 0; i < 3; ++i) {
+        auto& y = Add("YearOption", ControlKind::OptionButton, "175", i);
+        y.group = "Year";
+        y.visible = false;
+        y.onClick = [this, i] { model_.yearNumber = static_cast<int16_t>(i + 1); };
+    }
+    Button("ShowButton", 179, [this] {
+        ShowQueryDialog page;
+        page.Ctl("QueryText").SetText(ShowQuery());
+        page.ResetParams();
+        page.ShowModal();
+        page.Unload();
+    });
+    Button("FileButton", 110, [this] { ShowFileOptionDialog(); });
+    // The customer profile is computed by its own dialog; until it is
+    // available here the button stays off.
+    Button("ProfileButton", 180, [] {}).enabled = false;
+    Add("Frame1", ControlKind::Frame);
+    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
+    Button("BackButton", 160, [this] {
+        result = 2;
+        Hide();
+        profileDialog.reset();
+    });
+    Button("NextButton", 161, [this] { NextButton_Click(); });
+    Button("CancelButton", 107, [this] {
+        result = -1;
+        Hide();
+    });
+}
+
+std::string SelectDemographicDataDialog::DatasetName() const { return businessDataset ? businessDataset->name : ""; }
+
+void SelectDemographicDataDialog::ReadFromPropertySet(const PropertySetPtr& ps) {
+    if (!ps) {
+        loadDmqOnInit_ = false;
+        return;
+    }
+    dmqFilePath_ = ps->GetProperty("DMQFileFullPath").ToString();
+    loadDmqOnInit_ = !dmqFilePath_.empty() && std::filesystem::exists(dmqFilePath_);
+}
+
+void SelectDemographicDataDialog::InitializeDialog() {
+    errorHandler_ = NewErrorHandler();
+    whereClause.clear();
+    listClickEnabled_ = true;
+    result = -1;
+    PX_TRY
+    std::string level = mainTask->levelName;
+    Ctl("DemographicLevelLabel").caption =
+        UCase(level) == "COUNTY" ? FindString(187) + FindString(188) : FindString(187) + level + FindString(189);
+    years_ = mainTask->years;
+    model_.Build(mainTask);
+    for (long i = 0; i < mainTask->CategoryCount(); ++i) Ctl("CategoryList").AddItem(mainTask->Category(i)->caption);
+    SetDefaultOptions();
+    if (loadDmqOnInit_) LoadDMQFile(dmqFilePath_);
+    ShowCategoryTargets(0);
+    PX_CATCH(errorHandler_, "InitializeDialog ")
+}
+
+void SelectDemographicDataDialog::SetDefaultOptions() {
+    for (long i = 0; i < 3; ++i) {
+        auto& y = Ctl("YearOption", static_cast<int>(i));
+        y.visible = years_ && i < years_->Count();
+        if (y.visible) y.caption = years_->Item(i);
+    }
+    model_.isNumbers = true;
+    model_.isAllCharacteristics = true;
+    model_.yearNumber = 1;
+    Ctl("YearOption", 0).SetValue(true);
+    Ctl("NumbersOption").SetValue(true);
+    Ctl("AllCharacteristicsOption").SetValue(true);
+    for (int i = 0; i < kRows; ++i) {
+        Ctl("FloorText", i).visible = Ctl("CeilingText", i).visible = Ctl("TargetLabel", i).visible = false;
+    }
+}
+
+void SelectDemographicDataDialog::ClearTargetRows() {
+    for (int i = 0; i < kRows; ++i) {
+        for (const char* b : {"FloorText", "CeilingText"}) {
+            auto& t = Ctl(b, i);
+            t.visible = true;  // emptied without the percent rule of a visible row
+            auto keep = t.onChange;
+            t.onChange = nullptr;
+            t.SetText("");
+            t.onChange = keep;
+            t.visible = false;
+        }
+        Ctl("TargetLabel", i).caption.clear();
+        Ctl("TargetLabel", i).visible = false;
+    }
+}
+
+void SelectDemographicDataDialog::ShowCategoryTargets(long index) {
+    ClearTargetRows();
+    if (index < 0 || index >= model_.CategoryCount()) return;
+    currentCategory_ = index;
+    auto& rec = *model_.categoryRecords[index];
+    for (long j = 0; j < DemographicQuery::TargetCount(rec) && j < kRows; ++j) {
+        int r = static_cast<int>(j);
+        std::string cap = "# " + DemographicQuery::Get(rec, "Target", j);
+        if (!Ctl("NumbersOption").Value() && Variant(DemographicQuery::Get(rec, "CanPercent", j)).ToBool())
+            cap = ReplaceAll(cap, "#", "%");
+        Ctl("TargetLabel", r).caption = cap;
+        Ctl("TargetLabel", r).visible = true;
+        for (const char* b : {"FloorText", "CeilingText"}) {
+            auto& t = Ctl(b, r);
+            t.visible = true;
+            auto keep = t.onChange;
+            t.onChange = nullptr;
+            t.SetText(DemographicQuery::Get(rec, std::string(b) == "FloorText" ? "Floor" : "Ceiling", j));
+            t.onChange = keep;
+        }
+    }
+}
+
+void SelectDemographicDataDialog::OnBoxChange(const std::string& box, int row) {
+    auto& t = Ctl(box, row);
+    auto v = platform::ParseLocaleNumber(t.Text());
+    if (v && t.visible && !t.Text().empty() && Ctl("TargetLabel", row).caption.rfind("%", 0) == 0 && *v > 100)
+        t.SetText("100");
+    if (Ctl("CategoryList").ListIndex() >= 0) currentCategory_ = Ctl("CategoryList").ListIndex();
+}
+
+void SelectDemographicDataDialog::OnBoxValidate(const std::string& box, int row, bool& cancel) {
+    auto& t = Ctl(box, row);
+    if (t.Text().empty()) return;
+    auto v = platform::ParseLocaleNumber(t.Text());
+    int first = !v ? 193 : (*v < 0 ? 195 : 0);
+    if (!first) return;
+    forms::MsgBox(FindString(first) + "\r\n" + FindString(194), forms::vbInformation, FindString(128));
+    t.SetText("");
+    cancel = true;
+}
+
+void SelectDemographicDataDialog::SaveValues(long c) {
+    if (c < 0 || c >= model_.CategoryCount()) return;
+    auto& rec = *model_.categoryRecords[c];
+    for (long j = 0; j < DemographicQuery::TargetCount(rec) && j < kRows; ++j) {
+        DemographicQuery::SetFloor(rec, j, Ctl("FloorText", static_cast<int>(j)).Text());
+        DemographicQuery::SetCeiling(rec, j, Ctl("CeilingText", static_cast<int>(j)).Text());
+    }
+}
+
+std::vector<bool> SelectDemographicDataDialog::Selection() {
+    std::vector<bool> s;
+    auto& list = Ctl("CategoryList");
+    for (long i = 0; i < list.ListCount(); ++i) s.push_back(list.Selected(i));
+    return s;
+}
+
+std::string SelectDemographicDataDialog::ShowQuery() const {
+    auto* self = const_cast<SelectDemographicDataDialog*>(this);
+    std::string year;
+    for (int i = 0; i < 3; ++i)
+        if (self->Ctl("YearOption", i).Value()) year = self->Ctl("YearOption", i).caption;
+    return model_.ShowQuery(self->Selection(), year, mainTask ? mainTask->levelName : "");
+}
+
+void SelectDemographicDataDialog::NextButton_Click() {
+    PX_TRY
+    SaveValues(currentCategory_);
+    auto sel = Selection();
+    bool any = false;
+    for (long i = 0; i < model_.CategoryCount(); ++i)
+        any = any || (i < static_cast<long>(sel.size()) && sel[i] && !DemographicQuery::IsCategoryEmpty(*model_.categoryRecords[i]));
+    if (!any) {
+        ResMsgBox(197, forms::vbInformation, 198);
+        return;
+    }
+    auto ask = [this](long i, long, const std::string& q) {
+        Ctl("CategoryList").SetListIndex(i);
+        ShowCategoryTargets(i);
+        return forms::MsgBox(q, forms::vbYesNo | forms::vbInformation, "Information");
+    };
+    auto focus = [this](long, long j, bool ceiling) {
+        Ctl(ceiling ? "CeilingText" : "FloorText", static_cast<int>(j)).SetFocus();
+    };
+    bool ok = model_.CheckFloorAndCeilingValues(ask, focus);
+    if (ok && !Ctl("NumbersOption").Value()) ok = model_.CheckPercents(ask, focus);
+    ShowCategoryTargets(currentCategory_);
+    if (!ok) return;
+    whereClause = model_.MakeQueryString();
+    fieldList = model_.fieldList;
+    fieldCollection = model_.fieldCollection;
+    result = 1;
+    Hide();
+    PX_CATCH(errorHandler_, "NextButton_Click ")
+}
+
+void SelectDemographicDataDialog::SelectNoneButton_Click() {
+    for (auto& rec : model_.categoryRecords)
+        for (long j = 0; j < DemographicQuery::TargetCount(*rec); ++j) {
+            if (!DemographicQuery::Get(*rec, "Floor", j).empty()) DemographicQuery::SetFloor(*rec, j, "");
+            if (!DemographicQuery::Get(*rec, "Ceiling", j).empty()) DemographicQuery::SetCeiling(*rec, j, "");
+        }
+    ClearTargetRows();
+    auto& list = Ctl("CategoryList");
+    listClickEnabled_ = false;
+    for (long i = 0; i < list.ListCount(); ++i) list.SetSelected(i, false);
+    listClickEnabled_ = true;
+}
+
+void SelectDemographicDataDialog::ShowFileOptionDialog() {
+    FileOptionDialog page;
+    page.application = application;
+    page.FileTypeName = "Demographic Query File";
+    page.FileExtension = "dmq";
+    page.InitializeDialog();
+    page.ResetParams();
+    page.ShowModal();
+    if (page.Action == 0) LoadDMQFile(page.FileName);
+    else if (page.Action == 1) SaveDMQFile(page.FileName);
+    page.Unload();
+}
+
+void SelectDemographicDataDialog::SyncOptionControls() {
+    int y = model_.yearNumber - 1;
+    if (y >= 0 && y < 3) Ctl("YearOption", y).SetValue(true);
+    Ctl(model_.isNumbers ? "NumbersOption" : "PercentagesOption").SetValue(true);
+    Ctl(model_.isAllCharacteristics ? "AllCharacteristicsOption" : "AnyCharacteristicsOption").SetValue(true);
+}
+
+void SelectDemographicDataDialog::LoadDMQFile(const std::string& path) {
+    PX_TRY
+    long first = -1;
+    auto outcome = pxcp::LoadDMQFile(model_, path, DatasetName(), &first);
+    if (outcome == DmqLoad::Unreadable) return;
+    SyncOptionControls();
+    if (outcome != DmqLoad::Loaded) return;
+    auto& list = Ctl("CategoryList");
+    if (first >= 0) {
+        listClickEnabled_ = false;
+        list.SetSelected(first, true);
+        listClickEnabled_ = true;
+    }
+    ShowCategoryTargets(list.ListIndex() >= 0 ? list.ListIndex() : 0);
+    PX_CATCH(errorHandler_, "LoadDMQFile ")
+}
+
+void SelectDemographicDataDialog::SaveDMQFile(const std::string& path) {
+    PX_TRY
+    pxcp::SaveDMQFile(model_, path, DatasetName());
+    PX_CATCH(errorHandler_, "SaveDMQFile ")
+}
+
+void SelectDemographicDataDialog::WriteToPropertySet(const PropertySetPtr& ps) {
+    if (!ps) return;
+    PX_TRY
+    std::string w = dataManager->WorkingPath();
+    std::string folder = w.substr(0, w.find_last_of("/\\") + 1);
+    if (!IContains(dmqFilePath_, folder)) dmqFilePath_ = w + ".dmq";
+    SaveDMQFile(dmqFilePath_);
+    ps->SetProperty("DMQFileFullPath", dmqFilePath_);
+    PX_CATCH(errorHandler_, "WriteToPropertySet ")
+}
+
+void SelectDemographicDataDialog::Form_Activate() {
+    auto& list = Ctl("CategoryList");
+    for (long i = 0; i < list.ListCount(); ++i)
+        if (list.Selected(i)) {
+            listClickEnabled_ = false;
+            list.SetSelected(i, true);
+            listClickEnabled_ = true;
+            ShowCategoryTargets(i);
+            break;
+        }
+}
+
+}  // namespace pxcp

@@ -1,0 +1,66 @@
+// The demographic data page: categories, targets with floors and ceilings,
+// numbers or percentages, all or any, and the data year.
+#pragma once
+
+#include "host/framework/ErrorHandler.h"
+#include "host/framework/Framework.h"
+#include "pages/DemographicQuery.h"
+#include "pages/WizardPage.h"
+
+namespace pxcp {
+
+class SelectDemographicDataDialog : public WizardPage {
+public:
+    static constexpr int kRows = 8;
+    SelectDemographicDataDialog();
+
+    int result = -1;
+    std::string whereClause;
+    host::TaskEntryPtr mainTask;
+    host::DatasetPtr businessDataset;
+    host::DataManagerPtr dataManager;
+    host::gis::ApplicationPtr application;
+    std::string fieldList;
+    host::StringListPtr fieldCollection = std::make_shared<host::StringList>();
+    host::ObjectPtr profileDialog;  // the customer profile dialog, when one is kept
+    host::AnalysisPtr sourceAnalysis;
+    host::PropertySetPtr pageSettings;
+
+    void ReadFromPropertySet(const host::PropertySetPtr& ps);
+    void InitializeDialog();
+    void ResetParams() { result = -1; }
+    void WriteToPropertySet(const host::PropertySetPtr& ps);
+    void SaveDMQFile(const std::string& path);
+    void LoadDMQFile(const std::string& path);
+
+    DemographicQuery& Model() { return model_; }
+    std::string ShowQuery() const;
+
+protected:
+    void CreateControls() override;
+    void Form_Activate() override;
+
+private:
+    void ShowCategoryTargets(long index);
+    void ClearTargetRows();
+    void SetDefaultOptions();
+    void SaveValues(long category);
+    void SyncOptionControls();
+    void OnBoxChange(const std::string& box, int row);
+    void OnBoxValidate(const std::string& box, int row, bool& cancel);
+    void NextButton_Click();
+    void SelectNoneButton_Click();
+    void ShowFileOptionDialog();
+    std::vector<bool> Selection();
+    std::string DatasetName() const;
+
+    DemographicQuery model_;
+    long currentCategory_ = 0;
+    host::StringListPtr years_;
+    std::string dmqFilePath_;
+    bool loadDmqOnInit_ = false;
+    bool listClickEnabled_ = true;
+    host::ErrorHandlerPtr errorHandler_;
+};
+
+}  // namespace pxcp
