@@ -1,0 +1,266 @@
+// The demographic way: the worker's outcomes and the wizard end to end.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPDemographicDataFunction.h"
+#include "PXCP/PXCPMain.h"
+#include "TestSupport.h"
+#include "i18n/modi18N.h"
+#include "pages/SmallPages.h"
+
+using namespace host;
+using namespace pxtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Tasks() {
+    return R"(<Task name="CustomerProspecting">
+  <Task name="CustomerProspecting.ByLayer" caption="Counties" level="County">
+    <Param key="MainLayer" value="Counties"/>
+    <AdditionalFields><Field>NAME</Field></AdditionalFields>
+    <Years><Year>1974</Year><Year>1979</Year></Years>
+    <Category id="Births" caption="Births">
+      <Target name="Live births" CanPercent="False"><Field year="1" number="BIR74"/><Field year="2" number="BIR79"/></Target>
+    </Category>
+    <Category id="Infant health" caption="Infant health">
+      <Target name="Sudden infant deaths" CanPercent="True"><Field year="1" number="SID74" percent="BIR74"/></Target>
+    </Category>
+  </Task>
+</Task>)";
+}
+
+class DemographicTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
+        h = std::make_unique<Harness>(WriteConfig(dir, Tasks()));
+        out = gis::Workspace::OpenFolder(dir.Path().string());
+    }
+    std::shared_ptr<pxcp::PXCPDemographicDataFunction> Worker(const std::string& where, std::vector<std::string> query,
+                                                              std::vector<std::string> additional,
+                                                              const std::string& dataset = "nc") {
+        auto f = std::make_shared<pxcp::PXCPDemographicDataFunction>();
+        f->Init();
+        auto layer = std::make_shared<DatasetLayer>();
+        layer->name = "Counties";
+        layer->datasetName = dataset;
+        Variant v;
+        auto set = [&](const char* k, Variant value) { f->SetParam(k, value); };
+        set("IApplication", h->session.application);
+        set("IPXDataManager", h->session.dataManager);
+        set("AnalysisWorkspace", out);
+        set("AnalysisFeatureclassName", "Result");
+        set("QueryString", where);
+        set("AllFieldsCol", std::make_shared<StringList>(query));
+        set("AdditionalFields", std::make_shared<StringList>(additional));
+        set("MainDSLayer", layer);
+        set("DefaultSR", gis::SpatialReference::FromEPSG(4269));
+        return f;
+    }
+    ScratchDir dir;
+    std::unique_ptr<Harness> h;
+    gis::WorkspacePtr out;
+};
+
+TEST_F(DemographicTest, WorkerWritesEveryMatchWithItsFields) {
+    auto f = Worker(" (SID74>=(0.30/100)*BIR74) ", {"SID74", "CRESS_ID"}, {"NAME"});
+    EXPECT_TRUE(f->Start());
+    EXPECT_EQ(f->LastError(), 0);
+    auto fc = out->OpenFeatureClass("Result");
+    EXPECT_EQ(fc->RowCount(nullptr), 18);
+    auto fields = fc->GetFields();
+    std::vector<std::string> names;
+    for (long i = 0; i < fields->FieldCount(); ++i) names.push_back(fields->GetField(i)->name);
+    // The folder workspace brings its own object id; the shape field is found as "shape".
+    EXPECT_EQ(names, (std::vector<std::string>{"FID", "Shape", "NAME", "SID74", "CRESS_ID", "Result"}));
+    EXPECT_EQ(fc->FindField("shape"), 1);
+    // An integer field of the demographic layer becomes a double.
+    EXPECT_EQ(fields->GetField(4)->type, gis::kFieldDouble);
+    auto row = fc->Search(nullptr, false)->NextRow();
+    EXPECT_EQ(row->Value(5).ToString(), "Match");
+    EXPECT_TRUE(fc->HasSpatialIndex());
+}
+
+TEST_F(DemographicTest, GeoPackageOutputHasItsOwnObjectIdField) {
+    out = gis::Workspace::CreateGeoPackage(dir.Path().string(), "Result");
+    auto f = Worker(" (BIR74>=10000.00) ", {"BIR74"}, {});
+    EXPECT_TRUE(f->Start());
+    auto fc = out->OpenFeatureClass("Result");
+    EXPECT_EQ(fc->GetFields()->GetField(0)->name, "OID");
+    EXPECT_EQ(fc->ShapeFieldName(), "shape");
+    EXPECT_EQ(fc->RowCount(nullptr), f->written);
+}
+
+TEST_F(DemographicTest, WorkerOutcomeCodes) {
+    auto none = std::make_shared<pxcp::PXCPDemographicDataFunction>();
+    EXPECT_TRUE(none->Start());
+    EXPECT_EQ(none->LastError(), 11);
+
+    auto missingQueryField = Worker(" (BIR74>=1.00) ", {"NOPE"}, {});
+    EXPECT_TRUE(missingQueryField->Start());
+    EXPECT_EQ(missingQueryField->LastError(), 9);
+    auto missingAdditional = Worker(" (BIR74>=1.00) ", {"BIR74"}, {"NOPE"});
+    EXPECT_TRUE(missingAdditional->Start());
+    EXPECT_EQ(missingAdditional->LastError(), 9);
+    EXPECT_FALSE(out->DatasetExists("Result"));
+
+    auto noMatch = Worker(" (BIR74<=0.00) ", {"BIR74"}, {});
+    EXPECT_FALSE(noMatch->Start());
+    EXPECT_EQ(noMatch->LastError(), 35);
+    EXPECT_FALSE(out->DatasetExists("Result"));
+
+    auto noLayer = Worker(" (BIR74>=1.00) ", {}, {}, "missing");
+    EXPECT_FALSE(noLayer->Start());
+    EXPECT_EQ(noLayer->LastError(), 47);
+
+    ASSERT_TRUE(Worker(" (BIR74>=1.00) ", {}, {})->Start());
+    auto again = Worker(" (BIR74>=1.00) ", {}, {});
+    EXPECT_TRUE(again->Start());
+    EXPECT_EQ(again->LastError(), 5);
+}
+
+TEST_F(DemographicTest, WorkerKeepsToTheStudyArea) {
+    auto area = gis::Geometry::MakeEnvelopePolygon({-80.0, 35.0, -78.0, 36.0, false}, gis::SpatialReference::FromEPSG(4267));
+    h->session.extension->SetBoundingGeometry(area);
+    auto f = Worker(" (BIR74>=1.00) ", {"BIR74"}, {});
+    EXPECT_TRUE(f->Start());
+    EXPECT_GT(f->written, 0);
+    EXPECT_LT(f->written, 100);
+}
+
+// The whole wizard through the scripted driver.
+class WizardTest : public DemographicTest {
+protected:
+    long Run() {
+        auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+        main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
+        task->Init(h->session.dataManager, h->session.application);
+        Variant ps(h->session.pageSettings), none(nullptr);
+        task->SetParam("PropertySet", ps);
+        task->SetParam("SourceAnalysis", none);
+        long r = task->DoParamSelector();
+        if (r == 1) {
+            task->InitFunction();
+            task->StartFunction();
+        }
+        return r;
+    }
+    std::shared_ptr<pxcp::PXCPMain> main;
+    forms::ScriptedDriver& D() { return *h->driver; }
+};
+
+TEST_F(WizardTest, FindsTheCountiesAddsTheGreenLayerAndWritesTheReport) {
+    D().LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: click PercentagesOption
+SelectDemographicDataDialog: toggle CategoryList "Infant health" on
+SelectDemographicDataDialog: type FloorText(0) 0.3
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: click BackButton
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText "High SIDS"
+SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(D().Problems().empty()) << D().Problems().front();
+    auto sub = std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask());
+    ASSERT_TRUE(sub && sub->resultLayer);
+    EXPECT_EQ(sub->resultLayer->featureClass->RowCount(nullptr), 18);
+    EXPECT_EQ(sub->resultLayer->name, "High SIDS");
+    auto r = std::dynamic_pointer_cast<gis::SimpleRenderer>(sub->resultLayer->renderer);
+    EXPECT_EQ(r->fill.Packed(), 65280);
+    auto a = h->session.dataManager->GetAnalysis("High SIDS");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(fs::exists(a->Folder() + "AnalysisParams.dmq"));
+    EXPECT_TRUE(fs::exists(a->Folder() + "Report.csv"));
+    EXPECT_EQ(a->GetProperty("AreaID").ToString(), "ID");
+    EXPECT_FALSE(h->session.pageSettings->HasProperty("DMQFileFullPath"));
+    EXPECT_FALSE(h->session.application->FocusMap()->extent.empty);
+}
+
+TEST_F(WizardTest, PageRefusesEmptySelectionsBadNumbersAndCapsPercentages) {
+    D().LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: click NextButton
+SelectDemographicDataDialog: type FloorText(0) abc
+SelectDemographicDataDialog: focus CeilingText(0)
+SelectDemographicDataDialog: click CancelButton
+)");
+    EXPECT_EQ(Run(), -1);
+    ASSERT_GE(forms::MessageLog().size(), 2u);
+    EXPECT_EQ(forms::MessageLog()[0].text, pxcp::FindString(197));
+    EXPECT_EQ(forms::MessageLog()[1].text, pxcp::FindString(193) + "\r\n" + pxcp::FindString(194));
+    D().On("SelectGeographyLevelDialog", [](forms::Form& f) { f.UserClick("NextButton"); });
+    D().On("SelectDemographicDataDialog", [](forms::Form& f) {
+        f.UserClick("PercentagesOption");
+        f.UserSelectItem("CategoryList", 1, true);
+        f.UserType("FloorText", 0, "150");
+        EXPECT_EQ(f.Ctl("FloorText", 0).Text(), "100");
+        EXPECT_EQ(f.Ctl("TargetLabel", 0).caption, "% Sudden infant deaths");
+        EXPECT_FALSE(f.Ctl("FloorText", 1).visible);
+        f.UserSelectItem("CategoryList", 0, true);
+        f.UserType("FloorText", 0, "150");
+        EXPECT_EQ(f.Ctl("FloorText", 0).Text(), "150");  // a count, not a percentage
+        f.UserClick("CancelButton");
+    });
+    EXPECT_EQ(Run(), -1);
+}
+
+TEST_F(WizardTest, ANameInUseIsRefused) {
+    h->session.dataManager->CreateAnalysis("Taken");
+    D().LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Births" on
+SelectDemographicDataDialog: type FloorText(0) 5000
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText Taken
+SelectAnalysisNameDialog: click NextButton
+SelectAnalysisNameDialog: click CancelButton
+)");
+    EXPECT_EQ(Run(), -1);
+    ASSERT_FALSE(forms::MessageLog().empty());
+    EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(260) + "Taken");
+}
+
+TEST(SmallPages, QueryPageSnapsToItsSmallestSize) {
+    RegisterHostClasses();
+    pxcp::ShowQueryDialog q;
+    q.Load();
+    q.Resize(3000, 2000);
+    EXPECT_EQ(q.width, 5415);
+    EXPECT_EQ(q.height, 3720);
+    EXPECT_EQ(q.Ctl("QueryText").width, 5415 - 480);
+    EXPECT_EQ(q.Ctl("OkButton").top, 3720 - 915);
+    q.Resize(8000, 6000);
+    EXPECT_EQ(q.Ctl("OkButton").left, 8000 - 1425);
+}
+
+TEST(SmallPages, FileOptionTitlesAndCancelledDialog) {
+    RegisterHostClasses();
+    auto d = std::make_shared<forms::ScriptedDriver>();
+    forms::SetDriver(d);
+    pxcp::FileOptionDialog p;
+    p.FileTypeName = "Demographic Query File";
+    p.FileExtension = "dmq";
+    p.InitializeDialog();
+    p.ResetParams();
+    d->Select("FileOptionDialog", "FileOptionList", 1);
+    d->Click("FileOptionDialog", "OKButton");
+    d->ChooseFile(std::nullopt);
+    d->Click("FileOptionDialog", "CancelButton");
+    p.ShowModal();
+    EXPECT_EQ(p.Action, -1);
+    EXPECT_EQ(p.FileName, "");
+    ASSERT_EQ(d->fileRequests.size(), 1u);
+    EXPECT_EQ(d->fileRequests[0].title, "Save Demographic Query File(*.dmq)");
+    EXPECT_EQ(d->fileRequests[0].filter, "*.dmq|*.dmq");
+    d->Click("FileOptionDialog", "OKButton");
+    d->ChooseFile("/tmp/x.dmq");
+    p.Ctl("FileOptionList").SetListIndex(0);
+    p.ShowModal();
+    EXPECT_EQ(p.Action, 0);
+    EXPECT_EQ(d->fileRequests[1].title, "Open Demographic Query File");
+}
+
+}  // namespace
