@@ -223,6 +223,23 @@ SelectAnalysisNameDialog: click CancelButton
     EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(260) + "Taken");
 }
 
+TEST_F(WizardTest, CancelledRunLeavesNoAnalysisBehind) {
+    D().LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Births" on
+SelectDemographicDataDialog: type FloorText(0) 5000
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText Stopped
+SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    FunctionRunner::SetSink(MakeSilentProgress(0));
+    EXPECT_EQ(Run(), 1);
+    FunctionRunner::SetSink(nullptr);
+    EXPECT_FALSE(h->session.dataManager->AnalysisExists("Stopped"));
+    ASSERT_FALSE(forms::MessageLog().empty());
+    EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(257));
+}
+
 TEST(SmallPages, QueryPageSnapsToItsSmallestSize) {
     RegisterHostClasses();
     pxcp::ShowQueryDialog q;

@@ -504,6 +504,8 @@ long FunctionRunner::Run(IPXFunction& function, const std::string& animation, co
     long code = kCompleted;
     try {
         bool more = function.Start();
+        // Ctrl+C while Start did all the work still counts as a cancel.
+        if (!more && sink->CancelRequested()) code = kCancelled;
         while (more) {
             if (sink->CancelRequested()) {
                 code = kCancelled;
