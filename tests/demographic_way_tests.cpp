@@ -240,6 +240,38 @@ SelectReportDialog: click NextButton
     EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(257));
 }
 
+TEST_F(WizardTest, ReopenedAnalysisKeptUnderItsNameIsReplaced) {
+    const char* script = R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Births" on
+SelectDemographicDataDialog: type FloorText(0) 5000
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText Again
+SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click NextButton
+)";
+    D().LoadScript(script);
+    ASSERT_EQ(Run(), 1);
+    auto first = h->session.dataManager->GetAnalysis("Again");
+    ASSERT_TRUE(first);
+    long before = gis::Workspace::OpenFolder(first->Folder())->OpenFeatureClass("Result")->RowCount(nullptr);
+    // Re-open it with a stricter floor and keep the name.
+    D().LoadScript(ReplaceAll(script, "5000", "10000"));
+    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+    task->Init(h->session.dataManager, h->session.application);
+    Variant ps(h->session.pageSettings), src(first);
+    task->SetParam("PropertySet", ps);
+    task->SetParam("SourceAnalysis", src);
+    ASSERT_EQ(task->DoParamSelector(), 1);
+    EXPECT_TRUE(task->InitFunction());
+    EXPECT_TRUE(task->StartFunction());
+    EXPECT_EQ(task->LastError(), 0);
+    auto second = h->session.dataManager->GetAnalysis("Again");
+    ASSERT_TRUE(second);
+    long after = gis::Workspace::OpenFolder(second->Folder())->OpenFeatureClass("Result")->RowCount(nullptr);
+    EXPECT_LT(after, before);
+    EXPECT_EQ(h->session.dataManager->AnalysisNames().size(), 1u);
+}
+
 TEST(SmallPages, QueryPageSnapsToItsSmallestSize) {
     RegisterHostClasses();
     pxcp::ShowQueryDialog q;
