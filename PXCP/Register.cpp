@@ -1,5 +1,6 @@
 #include "PXCP/Register.h"
 
+#include "CustomerProfile/PXCPProfileFunction.h"
 #include "PXAnalysis/SysFolderProv.h"
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPDemographicDataFunction.h"
@@ -12,6 +13,8 @@ void RegisterPXCPClasses() {
     f.Register("PXCP.PXCPMain", [] { return std::make_shared<PXCPMain>(); });
     f.Register("PXCP.PXCPDemographicData", [] { return std::make_shared<PXCPDemographicData>(); });
     f.Register("PXCP.PXCPDemographicDataFunction", [] { return std::make_shared<PXCPDemographicDataFunction>(); });
+    f.Register("PXCP.PXCPProfileFunction", [] { return std::make_shared<PXCPProfileFunction>(); });
+    f.Register("PXCP.PXCPProFileDataContainer", [] { return std::make_shared<PXCPProFileDataContainer>(); });
     f.Register("PXCP.SysFolderProv", [] { return std::make_shared<SysFolderProv>(); });
 }
 

@@ -1,0 +1,62 @@
+// "PXCP.PXCPProfileFunction": the average customer profile. Each customer
+// counts the demographic values of the area its point lies in; percentage
+// characteristics are averaged as percentages of their base.
+#pragma once
+
+#include <set>
+
+#include "host/framework/ErrorHandler.h"
+#include "host/framework/Framework.h"
+
+namespace pxcp {
+
+class PXCPProfileFunction : public host::IPXFunction {
+public:
+    PXCPProfileFunction();
+    ~PXCPProfileFunction() override;
+    std::string TypeName() const override { return "PXCPProfileFunction"; }
+
+    bool Start() override { return true; }
+    bool DoStep() override;
+    long LastError() override { return lastError_; }
+    long Status() override { return status_; }
+    void Cleanup() override;
+    bool Init() override;
+    bool SetResultParam(const std::string&, host::Variant&) override { return true; }
+    bool SetParam(const std::string& name, host::Variant& value) override;
+
+    host::gis::ApplicationPtr m_pApp;
+
+private:
+    void InitSpatialFilter();
+    bool PrepareProfile();
+    bool ProcessNextArea();
+    void StoreProfileValues();
+    bool IsCustomer(long oid) const { return !selectedOnly_ || selection_.count(oid) > 0; }
+
+    host::gis::FeatureLayerPtr customerLayer_;
+    bool selectedOnly_ = false;
+    host::TaskEntryPtr mainTask_;
+    int16_t yearIndex_ = 0;
+    host::DataQueryPtr dataQuery_;
+    host::ObjectPtr characteristicsGrid_;
+    host::CollectionPtr paramsCollection_;
+    std::string demogrLayerID_;
+    long lastError_ = 0;
+    long status_ = 1;
+    int16_t step_ = 0;
+    host::CollectionPtr statistics_;
+    host::gis::CursorPtr areaCursor_;
+    std::unique_ptr<host::gis::QueryFilter> areaFilter_;
+    std::set<long> selection_;
+    host::ErrorHandlerPtr errorHandler_;
+};
+
+// "PXCP.PXCPProFileDataContainer".
+class PXCPProFileDataContainer : public host::IPXCustDataContainer {
+public:
+    std::string TypeName() const override { return "PXCPProFileDataContainer"; }
+    void Shutdown() override {}
+};
+
+}  // namespace pxcp
