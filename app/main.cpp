@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPMain.h"
 #include "PXCP/Register.h"
@@ -28,13 +29,16 @@ int Usage() {
                  "      runs the Customer Prospecting wizard, answering its pages from the script\n"
                  "  plexa demographic --config FILE --level LEVEL --dmq FILE --name NAME [--png FILE] [--analyses DIR]\n"
                  "      finds the areas of a level that match a demographic query file and names the analysis\n"
+                 "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N]\n"
+                 "      the average customer profile of a point layer over the areas of a level\n"
                  "  plexa map --config FILE --png FILE [--width N --height N]\n"
                  "      draws the basemap of the current dataset into a PNG picture\n";
     return 2;
 }
 
 struct Args {
-    std::string command, config, script, analyses, png, level, dmq, name;
+    std::string command, config, script, analyses, png, level, dmq, name, customers;
+    int year = 1;
     int width = 1000, height = 500;
 };
 
@@ -52,6 +56,8 @@ bool Parse(int argc, char** argv, Args& a) {
         else if (k == "--analyses") a.analyses = next();
         else if (k == "--png") a.png = next();
         else if (k == "--level") a.level = next();
+        else if (k == "--customers") a.customers = next();
+        else if (k == "--year") a.year = std::stoi(next());
         else if (k == "--dmq") a.dmq = next();
         else if (k == "--name") a.name = next();
         else if (k == "--width") a.width = std::stoi(next());
@@ -117,6 +123,67 @@ std::string DemographicScript(const Args& a) {
            "SelectReportDialog: click NextButton\n";
 }
 
+// The average customer profile of a point layer over the areas of a level.
+int Profile(const Args& a) {
+    if (a.customers.empty() || a.level.empty()) throw std::runtime_error("--customers and --level are required");
+    auto s = HostSession::Open(a.config, a.analyses);
+    pxcp::RegisterPXCPClasses();
+    TaskEntryPtr entry;
+    for (auto& d : s.config.datasets)
+        if (d->name == s.config.currentDataset)
+            for (auto& t : d->tasks)
+                if (t->name == "CustomerProspecting")
+                    for (auto& e : t->subEntries)
+                        if (e->name == "CustomerProspecting.ByLayer" && e->caption == a.level) entry = e;
+    if (!entry) throw std::runtime_error("the current dataset has no demographic level " + a.level);
+    auto query = s.extension->GetDataQuery(entry->Param("MainLayer"));
+    if (!query) throw std::runtime_error("the level's main layer " + entry->Param("MainLayer") + " is not configured");
+    auto layer = pxcp::OpenLayerFile(a.customers);
+    if (!layer) throw std::runtime_error("the customer layer " + a.customers + " could not be opened");
+    auto rows = std::make_shared<Collection>();
+    std::string key = std::to_string(a.year);
+    for (auto& c : entry->categories)
+        for (auto& t : c->targets) {
+            auto r = std::make_shared<Collection>();
+            bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
+            r->Add(c->id, "0");
+            r->Add(t->name, "1");
+            r->Add(1, "2");
+            r->Add(available ? 1 : 0, "3");
+            r->Add(0.0, "Value");
+            r->Add(std::string(), "Chance");
+            rows->Add(r, std::to_string(rows->Count()));
+        }
+    auto f = CreateObjectAs<IPXFunction>("PXCP.PXCPProfileFunction");
+    auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
+    set("Application", s.application);
+    set("CustomerLayer", layer);
+    set("SelectedOnly", false);
+    set("CustomerProspectingTask", entry);
+    set("ParamsCollection", rows);
+    set("YearIndex", static_cast<int16_t>(a.year));
+    set("DemogrLayerID", entry->Param("MainLayer"));
+    set("DataQueryObject", query);
+    set("CharacteristicsGrid", rows);
+    if (!f->Init()) throw std::runtime_error("the profile could not be set up (year " + key + ")");
+    FunctionRunner::SetSink(MakeTerminalProgress());
+    long code = FunctionRunner().Run(*f, "Clock AVI", "Analysis", "Computing the customer profile...");
+    if (code != FunctionRunner::kCompleted || f->LastError() != 0) {
+        std::cerr << "plexa: the profile failed (code " << code << ", error " << f->LastError() << ")\n";
+        return 1;
+    }
+    std::cout << "Customer profile of " << layer->name << " over " << a.level << " ("
+              << (a.year - 1 < entry->years->Count() ? entry->years->Item(a.year - 1) : key) << ")\n";
+    for (long i = 1; i <= rows->Count(); ++i) {
+        auto r = rows->Item(i).As<Collection>();
+        std::cout << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": "
+                  << (r->Item("3").ToLong() ? r->Item("Value").ToString() + " " + r->Item("Chance").ToString()
+                                            : std::string("(not in the data for this year)"))
+                  << "\n";
+    }
+    return 0;
+}
+
 int Wizard(const Args& a) {
     std::string script = a.command == "demographic" ? DemographicScript(a) : "";
     if (script.empty()) {
@@ -178,6 +245,7 @@ int main(int argc, char** argv) {
         if (!Parse(argc, argv, a)) return Usage();
         if (a.command == "levels") return Levels(a);
         if (a.command == "map") return Map(a);
+        if (a.command == "profile") return Profile(a);
         if (a.command == "wizard" || a.command == "demographic") return Wizard(a);
         return Usage();
     } catch (const std::exception& e) {

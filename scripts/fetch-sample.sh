@@ -28,4 +28,22 @@ if [ ! -f "$dest/zipcodes.json" ]; then
   sed '1s/^exports\.codes *= *//; $s/; *$//' "$tmp/package/lib/codes.js" > "$dest/zipcodes.json"
   rm -rf "$tmp"
 fi
+if [ ! -f "$dest/zipcodes.shp" ]; then
+  # The ZIP-code centres as a point layer (customers for the profile).
+  python3 - "$dest/zipcodes.json" "$dest/zipcodes.geojson" <<'PY'
+import json, sys
+codes = json.JSONDecoder().raw_decode(open(sys.argv[1]).read())[0]  # the first export only
+features = []
+for c in codes.values():
+    try:
+        lon, lat = float(c["longitude"]), float(c["latitude"])
+    except (KeyError, TypeError, ValueError):
+        continue
+    features.append({"type": "Feature", "geometry": {"type": "Point", "coordinates": [lon, lat]},
+                     "properties": {"ZIP": c["zip"], "CITY": c.get("city", ""), "STATE": c.get("state", "")}})
+json.dump({"type": "FeatureCollection", "features": features}, open(sys.argv[2], "w"))
+PY
+  ogr2ogr -f "ESRI Shapefile" -a_srs EPSG:4326 "$dest/zipcodes.shp" "$dest/zipcodes.geojson"
+  rm -f "$dest/zipcodes.geojson"
+fi
 echo "sample data in $dest"
