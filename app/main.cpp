@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CustomerProfile/ProfileOutputs.h"
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPMain.h"
@@ -29,7 +30,7 @@ int Usage() {
                  "      runs the Customer Prospecting wizard, answering its pages from the script\n"
                  "  plexa demographic --config FILE --level LEVEL --dmq FILE --name NAME [--png FILE] [--analyses DIR]\n"
                  "      finds the areas of a level that match a demographic query file and names the analysis\n"
-                 "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N]\n"
+                 "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N] [--pdf FILE] [--dbf FILE]\n"
                  "      the average customer profile of a point layer over the areas of a level\n"
                  "  plexa map --config FILE --png FILE [--width N --height N]\n"
                  "      draws the basemap of the current dataset into a PNG picture\n";
@@ -37,7 +38,7 @@ int Usage() {
 }
 
 struct Args {
-    std::string command, config, script, analyses, png, level, dmq, name, customers;
+    std::string command, config, script, analyses, png, level, dmq, name, customers, pdf, dbf;
     int year = 1;
     int width = 1000, height = 500;
 };
@@ -57,6 +58,8 @@ bool Parse(int argc, char** argv, Args& a) {
         else if (k == "--png") a.png = next();
         else if (k == "--level") a.level = next();
         else if (k == "--customers") a.customers = next();
+        else if (k == "--pdf") a.pdf = next();
+        else if (k == "--dbf") a.dbf = next();
         else if (k == "--year") a.year = std::stoi(next());
         else if (k == "--dmq") a.dmq = next();
         else if (k == "--name") a.name = next();
@@ -145,6 +148,9 @@ int Profile(const Args& a) {
     for (auto& c : entry->categories)
         for (auto& t : c->targets) {
             auto r = std::make_shared<Collection>();
+            r->Add(t == c->targets.front() ? "True" : "False", "First");
+            r->Add(c->caption, "Cat.caption");
+            r->Add(t->caption, "Target.caption");
             bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
             r->Add(c->id, "0");
             r->Add(t->name, "1");
@@ -180,6 +186,21 @@ int Profile(const Args& a) {
                   << (r->Item("3").ToLong() ? r->Item("Value").ToString() + " " + r->Item("Chance").ToString()
                                             : std::string("(not in the data for this year)"))
                   << "\n";
+    }
+    pxcp::CustomerProfileState state;
+    state.header1 = "Study area: " + s.config.currentDataset;
+    state.header2 = "Customers: " + layer->name;
+    state.header3 = a.level + ", " + (a.year - 1 < entry->years->Count() ? entry->years->Item(a.year - 1) : key);
+    state.rows = rows;
+    if (!a.dbf.empty()) {
+        forms::SetDriver(std::make_shared<forms::ScriptedDriver>());  // questions answered Yes
+        if (!pxcp::WriteProfileTable(*rows, a.dbf)) return 1;
+        std::cout << "profile table written to " << a.dbf << "\n";
+    }
+    if (!a.pdf.empty()) {
+        platform::Printer printer(a.pdf);
+        pxcp::PrintProfile(printer, state, 1);
+        std::cout << "profile printed to " << a.pdf << "\n";
     }
     return 0;
 }

@@ -14,4 +14,4 @@ rm -rf "$out/analyses/High_SIDS_rate"
 "$root/build/plexa" demographic --config "$root/data/nc.xml" --analyses "$out/analyses" \
   --level Counties --dmq "$root/data/high-sids.dmq" --name "High SIDS rate" --png "$out/high-sids.png"
 # The average profile of the ZIP-code centres as customers over the counties.
-"$root/build/plexa" profile --config "$root/data/nc.xml" --customers "$root/data/sample/zipcodes.shp" --level Counties
+"$root/build/plexa" profile --config "$root/data/nc.xml" --customers "$root/data/sample/zipcodes.shp" --level Counties --pdf "$out/profile.pdf" --dbf "$out/profile.dbf"

@@ -36,6 +36,7 @@ const std::map<int, std::string>& TextResources() {
         {121, "The file holds a property this version does not know."},
         {122, "A target in the file has no properties."},
         {128, "Invalid Value"},
+        {142, "The profile table could not be written: "},
         {156, "OK"},
         {157, "What do you want to do?"},
         {158, "Analysis Name"},

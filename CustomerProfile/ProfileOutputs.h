@@ -1,0 +1,26 @@
+// The profile as a dBASE table and as a printout.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CustomerProfile/CustomerProfileFile.h"
+#include "host/platform/Printer.h"
+
+namespace pxcp {
+
+// One grid row as the profile dialog shows it: category (first row of a
+// category only), characteristic and average.
+struct ProfileGridRow {
+    std::string category, characteristic, average;
+};
+std::vector<ProfileGridRow> ProfileGridRows(const host::Collection& rows);
+
+// Writes one table row per characteristic row; false when no table could
+// be made (CreateDBF said why).
+bool WriteProfileTable(const host::Collection& rows, const std::string& path);
+
+void PrintRecord(host::platform::Printer& printer, const ProfileGridRow& row);
+void PrintProfile(host::platform::Printer& printer, const CustomerProfileState& state, int copies);
+
+}  // namespace pxcp
