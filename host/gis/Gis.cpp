@@ -399,6 +399,7 @@ void InsertCursor::Flush() {
         inTransaction_ = false;
         if (table_->ds_->CommitTransaction() != OGRERR_NONE) RaiseGdal("The rows could not be committed");
     }
+    table_->countDs_.reset();
     if (pending_) {
         table_->layer_->SyncToDisk();
         pending_ = 0;
@@ -542,14 +543,24 @@ CursorPtr Table::Search(const QueryFilter* filter, bool recycling) const {
 
 long Table::RowCount(const QueryFilter* filter) const {
     if (!filter) return static_cast<long>(layer_->GetFeatureCount());
-    std::shared_ptr<GDALDataset> ds = Wrap(static_cast<GDALDataset*>(
-        GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
-    if (!ds) RaiseGdal("The dataset " + name_ + " could not be opened");
-    OGRLayer* layer = ds->GetLayerByName(name_.c_str());
-    if (!layer && ds->GetLayerCount() == 1) layer = ds->GetLayer(0);
-    if (!layer) RaiseGdal("The dataset " + name_ + " could not be opened");
-    ApplyFilter(layer, *this, filter);
-    return static_cast<long>(layer->GetFeatureCount());
+    // Counts come often (one per area in a profile): they share one reading
+    // connection, opened on first use and dropped when rows are added.
+    if (!countDs_) {
+        countDs_ = Wrap(static_cast<GDALDataset*>(
+            GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+        if (!countDs_) RaiseGdal("The dataset " + name_ + " could not be opened");
+        countLayer_ = countDs_->GetLayerByName(name_.c_str());
+        if (!countLayer_ && countDs_->GetLayerCount() == 1) countLayer_ = countDs_->GetLayer(0);
+        if (!countLayer_) {
+            countDs_.reset();
+            RaiseGdal("The dataset " + name_ + " could not be opened");
+        }
+    }
+    countLayer_->SetAttributeFilter(nullptr);
+    countLayer_->SetSpatialFilter(nullptr);
+    countLayer_->SetIgnoredFields(nullptr);
+    ApplyFilter(countLayer_, *this, filter);
+    return static_cast<long>(countLayer_->GetFeatureCount());
 }
 
 InsertCursorPtr Table::Insert(bool buffered) {
@@ -600,6 +611,7 @@ bool Table::HasSpatialIndex() const {
 }
 
 void Table::Close() {
+    countDs_.reset();
     layer_ = nullptr;
     ds_.reset();
 }

@@ -262,6 +262,8 @@ private:
     std::string oidField_;
     FieldsPtr fields_;
     long attrOffset_ = 1;
+    mutable std::shared_ptr<GDALDataset> countDs_;
+    mutable OGRLayer* countLayer_ = nullptr;
     friend class InsertCursor;
 };
 using TablePtr = std::shared_ptr<Table>;
