@@ -34,14 +34,13 @@ void PXCPProfileFunction::Cleanup() {
 bool PXCPProfileFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
     std::string key = LCase(name);
-    auto obj = [&]<class T>(std::shared_ptr<T>& member) { member = value.IsObject() ? value.As<T>() : nullptr; };
-    if (key == "application") obj(m_pApp);
-    else if (key == "customerlayer") obj(customerLayer_);
+    if (key == "application") value.AssignTo(m_pApp);
+    else if (key == "customerlayer") value.AssignTo(customerLayer_);
     else if (key == "selectedonly") selectedOnly_ = value.ToBool();
-    else if (key == "customerprospectingtask") obj(mainTask_);
-    else if (key == "paramscollection") obj(paramsCollection_);
+    else if (key == "customerprospectingtask") value.AssignTo(mainTask_);
+    else if (key == "paramscollection") value.AssignTo(paramsCollection_);
     else if (key == "yearindex") yearIndex_ = static_cast<int16_t>(value.ToLong());
-    else if (key == "dataqueryobject") obj(dataQuery_);
+    else if (key == "dataqueryobject") value.AssignTo(dataQuery_);
     else if (key == "characteristicsgrid") characteristicsGrid_ = value.IsObject() ? value.ToObject() : nullptr;
     else if (key == "demogrlayerid") demogrLayerID_ = value.ToString();
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))

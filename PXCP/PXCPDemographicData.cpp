@@ -71,13 +71,12 @@ bool PXCPDemographicData::Init(DataManagerPtr dataManager, gis::ApplicationPtr a
 
 bool PXCPDemographicData::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    auto obj = [&]<class T>(std::shared_ptr<T>& member) { member = value.IsObject() ? value.As<T>() : nullptr; };
-    if (name == "SourceAnalysis") obj(sourceAnalysis_);
-    else if (name == "PropertySet") obj(pageSettings_);
-    else if (name == "CustomerProspectingTask") obj(mainTask_);
+    if (name == "SourceAnalysis") value.AssignTo(sourceAnalysis_);
+    else if (name == "PropertySet") value.AssignTo(pageSettings_);
+    else if (name == "CustomerProspectingTask") value.AssignTo(mainTask_);
     else if (name == "MainLayerName") mainLayerName_ = value.ToString();
-    else if (name == "MainDSLayer") obj(mainDSLayer_);
-    else if (name == "AdditionalFieldsCol") obj(additionalFieldsCol_);
+    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
+    else if (name == "AdditionalFieldsCol") value.AssignTo(additionalFieldsCol_);
     else if (name == "DemogrLevelName") demogrLevelName_ = value.ToString();
     PX_CATCH(errorHandler_, Loc("IPXTask_SetParam"))
     return true;

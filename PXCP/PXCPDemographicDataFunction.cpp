@@ -37,19 +37,16 @@ bool PXCPDemographicDataFunction::Init() {
 
 bool PXCPDemographicDataFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    auto obj = [&]<class T>(std::shared_ptr<T>& member) {
-        member = value.IsObject() ? value.As<T>() : nullptr;
-    };
-    if (name == "IApplication") obj(application_);
-    else if (name == "IPXDataManager") obj(dataManager_);
-    else if (name == "AnalysisWorkspace") obj(analysisWorkspace_);
+    if (name == "IApplication") value.AssignTo(application_);
+    else if (name == "IPXDataManager") value.AssignTo(dataManager_);
+    else if (name == "AnalysisWorkspace") value.AssignTo(analysisWorkspace_);
     else if (name == "AnalysisFeatureclassName") analysisFeatureclassName_ = value.ToString();
     else if (name == "QueryString") queryString_ = value.ToString();
     else if (name == "AllFields") allFields_ = value.ToString();
-    else if (name == "AllFieldsCol") obj(allFieldsCol_);
-    else if (name == "AdditionalFields") obj(additionalFieldNames_);
-    else if (name == "MainDSLayer") obj(mainDSLayer_);
-    else if (name == "DefaultSR") obj(defaultSpatialReference_);
+    else if (name == "AllFieldsCol") value.AssignTo(allFieldsCol_);
+    else if (name == "AdditionalFields") value.AssignTo(additionalFieldNames_);
+    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
+    else if (name == "DefaultSR") value.AssignTo(defaultSpatialReference_);
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
     return true;
 }

@@ -90,6 +90,9 @@ public:
     ObjectPtr ToObject() const;
     template <class T>
     std::shared_ptr<T> As() const { return std::dynamic_pointer_cast<T>(ToObject()); }
+    // Stores the held object into a member: null for a value that is no object.
+    template <class T>
+    void AssignTo(std::shared_ptr<T>& member) const { member = IsObject() ? As<T>() : nullptr; }
 
     const Value& Raw() const { return v_; }
 
