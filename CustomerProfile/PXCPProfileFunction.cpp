@@ -196,7 +196,8 @@ bool PXCPProfileFunction::ProcessNextArea() {
         if (perc < 1) {
             counter += n * x;
         } else if (x > 0) {
-            double b = area->Value(perc).IsEmpty() ? 0 : area->Value(perc).ToDouble();
+            Variant bv = area->Value(perc);
+            double b = bv.IsEmpty() ? 0 : bv.ToDouble();
             if (b == 0) continue;  // a count over no base cannot be a percentage
             counter += ((n * x) / b) * 100;
         }

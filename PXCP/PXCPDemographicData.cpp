@@ -297,8 +297,6 @@ bool PXCPDemographicData::StartFunction() {
         application_->RefreshTOC();
         resultLayer = layer;
         if (!RunReportTask(layer)) lastError_ = 47;
-        auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
-        info->SetPath(outputPath_);
         if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(fc->DataPath());
         dataManager_->Refresh();
         return true;

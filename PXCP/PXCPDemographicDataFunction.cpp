@@ -51,8 +51,7 @@ bool PXCPDemographicDataFunction::SetParam(const std::string& name, Variant& val
     return true;
 }
 
-bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::FeatureClassPtr& demographic,
-                                                          const gis::SpatialReferencePtr& sr) {
+bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::SpatialReferencePtr& sr) {
     bool ok = false;
     PX_TRY
     gis::Fields fields;
@@ -73,7 +72,6 @@ bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::FeatureCla
         if (fields.GetField(i)->type == gis::kFieldGeometry) shapeName = fields.GetField(i)->name;
     resultFeatureClass_ = analysisWorkspace_->CreateFeatureClass(analysisFeatureclassName_, fields, shapeName);
     ok = resultFeatureClass_ != nullptr;
-    (void)demographic;
     PX_CATCH(errorHandler_, Loc("CreateResultFeatureClass"))
     return ok;
 }
@@ -145,7 +143,7 @@ bool PXCPDemographicDataFunction::Start() {
         if (allFieldsCol_)
             for (auto& n : allFieldsCol_->Items()) queryIdx.push_back(feature->GetFields()->FindField(n));
         auto sr = GetGeographicReference(demographic, defaultSpatialReference_);
-        if (!CreateResultFeatureClass(demographic, sr)) {
+        if (!CreateResultFeatureClass(sr)) {
             lastError_ = 5;
             return true;
         }

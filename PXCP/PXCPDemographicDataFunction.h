@@ -27,7 +27,7 @@ public:
     long written = 0;
 
 private:
-    bool CreateResultFeatureClass(const host::gis::FeatureClassPtr& demographic, const host::gis::SpatialReferencePtr& sr);
+    bool CreateResultFeatureClass(const host::gis::SpatialReferencePtr& sr);
 
     host::gis::ApplicationPtr application_;
     host::DataManagerPtr dataManager_;

@@ -165,16 +165,22 @@ void SelectDemographicDataDialog::SetDefaultOptions() {
     }
 }
 
+namespace {
+// Fills a box from the model without running its Change rules (those are
+// for what the analyst types).
+void SetTextQuietly(forms::Control& box, const std::string& text) {
+    auto keep = box.onChange;
+    box.onChange = nullptr;
+    box.SetText(text);
+    box.onChange = keep;
+}
+}  // namespace
+
 void SelectDemographicDataDialog::ClearTargetRows() {
     for (int i = 0; i < kRows; ++i) {
         for (const char* b : {"FloorText", "CeilingText"}) {
-            auto& t = Ctl(b, i);
-            t.visible = true;  // emptied without the percent rule of a visible row
-            auto keep = t.onChange;
-            t.onChange = nullptr;
-            t.SetText("");
-            t.onChange = keep;
-            t.visible = false;
+            SetTextQuietly(Ctl(b, i), "");
+            Ctl(b, i).visible = false;
         }
         Ctl("TargetLabel", i).caption.clear();
         Ctl("TargetLabel", i).visible = false;
@@ -194,12 +200,8 @@ void SelectDemographicDataDialog::ShowCategoryTargets(long index) {
         Ctl("TargetLabel", r).caption = cap;
         Ctl("TargetLabel", r).visible = true;
         for (const char* b : {"FloorText", "CeilingText"}) {
-            auto& t = Ctl(b, r);
-            t.visible = true;
-            auto keep = t.onChange;
-            t.onChange = nullptr;
-            t.SetText(DemographicQuery::Get(rec, std::string(b) == "FloorText" ? "Floor" : "Ceiling", j));
-            t.onChange = keep;
+            Ctl(b, r).visible = true;
+            SetTextQuietly(Ctl(b, r), DemographicQuery::Get(rec, std::string(b) == "FloorText" ? "Floor" : "Ceiling", j));
         }
     }
 }
@@ -239,12 +241,11 @@ std::vector<bool> SelectDemographicDataDialog::Selection() {
     return s;
 }
 
-std::string SelectDemographicDataDialog::ShowQuery() const {
-    auto* self = const_cast<SelectDemographicDataDialog*>(this);
+std::string SelectDemographicDataDialog::ShowQuery() {
     std::string year;
     for (int i = 0; i < 3; ++i)
-        if (self->Ctl("YearOption", i).Value()) year = self->Ctl("YearOption", i).caption;
-    return model_.ShowQuery(self->Selection(), year, mainTask ? mainTask->levelName : "");
+        if (Ctl("YearOption", i).Value()) year = Ctl("YearOption", i).caption;
+    return model_.ShowQuery(Selection(), year, mainTask ? mainTask->levelName : "");
 }
 
 void SelectDemographicDataDialog::NextButton_Click() {

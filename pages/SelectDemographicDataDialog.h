@@ -34,7 +34,8 @@ public:
     void LoadDMQFile(const std::string& path);
 
     DemographicQuery& Model() { return model_; }
-    std::string ShowQuery() const;
+    // Reads the page's year option and selection, so it needs the loaded page.
+    std::string ShowQuery();
 
 protected:
     void CreateControls() override;

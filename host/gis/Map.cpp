@@ -137,7 +137,6 @@ void DrawFeatureLayer(Canvas& c, const FeatureLayer& layer, const SpatialReferen
     if (mapSr && layerSr && !layerSr->IsSame(*mapSr))
         ct.reset(OGRCreateCoordinateTransformation(&layerSr->Ogr(), &mapSr->Ogr()));
     Rgb outline = layer.renderer ? layer.renderer->outlineColor : Rgb{90, 90, 90};
-    bool selectedOnly = false;
     while (auto row = cursor->NextRow()) {
         OGRGeometry* g = row->Ogr()->GetGeometryRef();
         if (!g) continue;
@@ -177,7 +176,6 @@ void DrawFeatureLayer(Canvas& c, const FeatureLayer& layer, const SpatialReferen
             fillBurn.insert(fillBurn.end(), {double(fill.r), double(fill.g), double(fill.b)});
         }
     }
-    (void)selectedOnly;
     std::vector<OGRGeometry*> f, l;
     for (auto& g : fills) f.push_back(g.get());
     for (auto& g : lines) l.push_back(g.get());
