@@ -14,6 +14,11 @@ namespace {
 std::string Item(const Collection& row, const char* key) { return row.Contains(key) ? row.Item(key).ToString() : ""; }
 }  // namespace
 
+std::string ProfileAverageText(const std::string& value, const std::string& chance) {
+    if (value.empty()) return "";
+    return std::to_string(static_cast<long>(std::nearbyint(Variant(value).ToDouble()))) + chance;
+}
+
 std::vector<ProfileGridRow> ProfileGridRows(const Collection& rows) {
     std::vector<ProfileGridRow> out;
     for (long i = 1; i <= rows.Count(); ++i) {
@@ -21,8 +26,7 @@ std::vector<ProfileGridRow> ProfileGridRows(const Collection& rows) {
         ProfileGridRow g;
         if (Item(*r, "First") == "True") g.category = Item(*r, "Cat.caption");
         g.characteristic = Item(*r, "Target.caption");
-        std::string v = Item(*r, "Value");
-        if (!v.empty()) g.average = v + (Item(*r, "Chance").empty() ? "" : " " + Item(*r, "Chance"));
+        g.average = ProfileAverageText(Item(*r, "Value"), Item(*r, "Chance"));
         out.push_back(g);
     }
     return out;
@@ -49,7 +53,7 @@ bool WriteProfileTable(const Collection& rows, const std::string& path) {
             std::string v = Item(*r, "Value");
             if (!v.empty()) {
                 double value = Variant(v).ToDouble();
-                std::string desc = std::to_string(static_cast<long>(std::nearbyint(value))) + Item(*r, "Chance");
+                std::string desc = ProfileAverageText(v, Item(*r, "Chance"));
                 buffer->SetValue(3, desc.substr(0, 10));  // a label longer than the field is cut
                 buffer->SetValue(4, value);
             } else {
@@ -82,9 +86,13 @@ void PrintRecord(platform::Printer& printer, const ProfileGridRow& row) {
 }
 
 void PrintProfile(platform::Printer& printer, const CustomerProfileState& state, int copies) {
+    PrintProfile(printer, state.header1, state.header2, state.header3, ProfileGridRows(*state.rows), copies);
+}
+
+void PrintProfile(platform::Printer& printer, const std::string& header1, const std::string& header2,
+                  const std::string& header3, const std::vector<ProfileGridRow>& rows, int copies) {
     printer.fontName = "Courier";
     printer.fontSize = 10;
-    auto rows = ProfileGridRows(*state.rows);
     for (int copy = 1; copy <= copies; ++copy) {
         printer.NewLine();
         printer.NewLine();
@@ -93,7 +101,7 @@ void PrintProfile(platform::Printer& printer, const CustomerProfileState& state,
         printer.PrintAt(5, std::string(24, '-'));
         printer.NewLine();
         printer.NewLine();
-        for (const std::string* h : {&state.header1, &state.header2, &state.header3}) {
+        for (const std::string* h : {&header1, &header2, &header3}) {
             printer.PrintAt(5, *h);
             printer.NewLine();
         }

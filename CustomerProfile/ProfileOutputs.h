@@ -15,6 +15,9 @@ struct ProfileGridRow {
     std::string category, characteristic, average;
 };
 std::vector<ProfileGridRow> ProfileGridRows(const host::Collection& rows);
+// The average as shown: the value rounded to a whole number (halves to the
+// even neighbour) followed by the chance text; empty without a value.
+std::string ProfileAverageText(const std::string& value, const std::string& chance);
 
 // Writes one table row per characteristic row; false when no table could
 // be made (CreateDBF said why).
@@ -22,5 +25,7 @@ bool WriteProfileTable(const host::Collection& rows, const std::string& path);
 
 void PrintRecord(host::platform::Printer& printer, const ProfileGridRow& row);
 void PrintProfile(host::platform::Printer& printer, const CustomerProfileState& state, int copies);
+void PrintProfile(host::platform::Printer& printer, const std::string& header1, const std::string& header2,
+                  const std::string& header3, const std::vector<ProfileGridRow>& rows, int copies);
 
 }  // namespace pxcp

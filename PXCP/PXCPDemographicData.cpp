@@ -1,5 +1,8 @@
 #include "PXCP/PXCPDemographicData.h"
 
+#include <filesystem>
+
+#include "CustomerProfile/CustomerProfileDialog.h"
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/forms/Forms.h"
@@ -121,9 +124,42 @@ long PXCPDemographicData::ShowSelectDemographicDataDialog() {
                 for (auto& f : additionalFieldsCol_->Items()) allFields_ += f + ",";
             allFields_ += page.fieldList;
             result = ShowSelectAnalysisNameDialog();
+        } else if (page.profileDialog && page.profileDialog->m_bNewProfilePushed) {
+            page.profileDialog->m_bNewProfilePushed = false;
+            result = 2;
+            ProcessProfileFunction(*page.profileDialog);
         }
     } while (result == 2);
     return result;
+}
+
+void PXCPDemographicData::ProcessProfileFunction(CustomerProfileDialog& dialog) {
+    IPXFunctionPtr profile;
+    try {
+        profile = CreateObjectAs<IPXFunction>("PXCP.PXCPProfileFunction");
+    } catch (const std::exception&) {
+        ResMsgBox(259, forms::vbCritical);
+        return;
+    }
+    PX_TRY
+    auto pass = [&](const char* key, Variant v) { profile->SetParam(key, v); };
+    pass("DataManager", dataManager_);
+    pass("Application", application_);
+    pass("CustomerLayer", dialog.m_pCustomerDataset ? Variant(dialog.m_pCustomerDataset) : Variant(nullptr));
+    pass("SelectedOnly", dialog.m_bSelected);
+    pass("CustomerProspectingTask", dialog.mainTask);
+    pass("ParamsCollection", dialog.m_pStateCol);
+    pass("YearIndex", dialog.m_nYearIndex);
+    pass("DemogrLayerID", dialog.m_sLayerID);
+    pass("DataQueryObject", dialog.m_pDataQuery ? Variant(dialog.m_pDataQuery) : Variant(nullptr));
+    pass("CharacteristicsGrid", dialog.shared_from_this());  // the grid lives on the dialog
+    if (!profile->Init()) return;
+    long code = FunctionRunner().Run(*profile, "Clock AVI", "Analysis", "Executing analysis...");
+    if (code == FunctionRunner::kCompleted && profile->LastError() == 0) return;
+    long error = profile->LastError();
+    Raise(error ? error : 47, code == FunctionRunner::kCancelled ? "The customer profile was cancelled."
+                                                                 : "The customer profile could not be computed.");
+    PX_CATCH(errorHandler_, Loc("ProcessProfileFunction"))
 }
 
 long PXCPDemographicData::ShowSelectAnalysisNameDialog() {
@@ -190,6 +226,13 @@ bool PXCPDemographicData::InitFunction() {
     analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);
     analysisInfo_->SetProperty("DMQFileFullPath", analysisInfo_->Folder() + "AnalysisParams.dmq");
     dataDialog_->SaveDMQFile(analysisInfo_->GetProperty("DMQFileFullPath").ToString());
+    if (dataDialog_->profileDialog && pageSettings_) {
+        // The analysis keeps its own copy of the profile it was made with.
+        std::string from = pageSettings_->GetProperty("ProfilingFileFullPath").ToString();
+        std::string to = analysisInfo_->Folder() + "ProfilingParams.cpf";
+        std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+        pageSettings_->SetProperty("ProfilingFileFullPath", to);
+    }
     outputPath_ = analysisInfo_->OutputPath();
     auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
     info->SetPath(outputPath_);

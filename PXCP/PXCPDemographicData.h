@@ -9,6 +9,7 @@
 namespace pxcp {
 
 class SelectDemographicDataDialog;
+class CustomerProfileDialog;
 
 class PXCPDemographicData : public host::IPXTask {
 public:
@@ -38,6 +39,7 @@ private:
     long ShowSelectDemographicDataDialog();
     long ShowSelectAnalysisNameDialog();
     long ShowReportPage();
+    void ProcessProfileFunction(CustomerProfileDialog& dialog);
     bool RunReportTask(const host::gis::FeatureLayerPtr& layer);
 
     host::DataManagerPtr dataManager_;

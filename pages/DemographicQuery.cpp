@@ -1,5 +1,7 @@
 #include "pages/DemographicQuery.h"
 
+#include <algorithm>
+
 #include "host/forms/Forms.h"
 #include "host/platform/Locale.h"
 #include "i18n/modi18N.h"
@@ -59,6 +61,46 @@ bool DemographicQuery::IsCategoryEmpty(const Collection& record) {
     for (long j = 0; j < TargetCount(record); ++j)
         if (!Get(record, "Floor", j).empty() || !Get(record, "Ceiling", j).empty()) return false;
     return true;
+}
+
+void DemographicQuery::ProfileBounds(double v, double variance, int manner, bool canPercent,
+                                     std::optional<double>& floor, std::optional<double>& ceiling) {
+    floor.reset();
+    ceiling.reset();
+    double down = canPercent ? std::max(0.0, v - variance) : v - v * variance / 100;
+    double up = canPercent ? std::min(100.0, v + variance) : v + v * variance / 100;
+    if (manner == 0 || manner == 2) floor = down;
+    if (manner == 1 || manner == 2) ceiling = up;
+}
+
+std::vector<long> DemographicQuery::PopulateFromProfile(const Collection& rows, int manner, double variance) {
+    std::vector<long> touched;
+    auto number = [](const Variant& v) {
+        if (v.IsEmpty()) return 0.0;
+        if (auto d = platform::ParseLocaleNumber(v.ToString())) return *d;
+        return v.ToDouble();
+    };
+    for (long i = 1; i <= rows.Count(); ++i) {
+        auto item = rows.Item(i).As<Collection>();
+        if (!item) continue;
+        std::string id = item->Item("0").ToString(), name = item->Item("1").ToString();
+        for (long c = 0; c < CategoryCount(); ++c) {
+            auto& rec = *categoryRecords[c];
+            if (rec.Item("Category ID").ToString() != id) continue;
+            for (long j = 0; j < TargetCount(rec); ++j) {
+                if (Get(rec, "Target", j) != name) continue;
+                std::optional<double> floor, ceiling;
+                ProfileBounds(number(item->Item("2")), variance, manner, Variant(Get(rec, "CanPercent", j)).ToBool(), floor,
+                              ceiling);
+                SetFloor(rec, j, floor ? platform::FormatNumber(*floor) : "");
+                SetCeiling(rec, j, ceiling ? platform::FormatNumber(*ceiling) : "");
+                if (std::find(touched.begin(), touched.end(), c) == touched.end()) touched.push_back(c);
+                break;
+            }
+            break;
+        }
+    }
+    return touched;
 }
 
 bool DemographicQuery::IsPercentTarget(const Collection& record, long j) const {

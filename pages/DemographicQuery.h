@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,17 @@ public:
     using Focus = std::function<void(long category, long target, bool ceiling)>;
     bool CheckFloorAndCeilingValues(const Ask& ask, const Focus& focus);
     bool CheckPercents(const Ask& ask, const Focus& focus);
+
+    // The populate rule: the floor and ceiling that a profile value v gives
+    // under a manner (0 floor, 1 ceiling, 2 both) and a variance in percent.
+    // A percentage moves by the variance in points within 0..100, a count
+    // by the variance as a share of itself; a one-sided manner leaves the
+    // other bound empty.
+    static void ProfileBounds(double v, double variance, int manner, bool canPercent, std::optional<double>& floor,
+                              std::optional<double>& ceiling);
+    // Applies profile rows ({"0" category id, "1" target name, "2" value}).
+    // Returns the indexes of the categories that had a matching target.
+    std::vector<long> PopulateFromProfile(const host::Collection& rows, int manner, double variance);
 
     // selected: whether each category is selected in the list.
     std::string ShowQuery(const std::vector<bool>& selected, const std::string& yearCaption,

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "CustomerProfile/CustomerProfileDialog.h"
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/platform/Locale.h"
 #include "i18n/modi18N.h"
@@ -30,6 +31,11 @@ std::vector<std::string> LayoutOrder() {
 
 SelectDemographicDataDialog::SelectDemographicDataDialog()
     : WizardPage("SelectDemographicDataDialog", 700, LayoutOrder()) {}
+
+SelectDemographicDataDialog::~SelectDemographicDataDialog() {
+    if (profileDialog) profileDialog->Unload();
+    profileDialog.reset();
+}
 
 void SelectDemographicDataDialog::CreateControls() {
     caption = "269";
@@ -102,14 +108,13 @@ void SelectDemographicDataDialog::CreateControls() {
         page.Unload();
     });
     Button("FileButton", 110, [this] { ShowFileOptionDialog(); });
-    // The customer profile is computed by its own dialog; until it is
-    // available here the button stays off.
-    Button("ProfileButton", 180, [] {}).enabled = false;
+    Button("ProfileButton", 180, [this] { ProfileButton_Click(); });
     Add("Frame1", ControlKind::Frame);
     Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
     Button("BackButton", 160, [this] {
         result = 2;
         Hide();
+        if (profileDialog) profileDialog->Unload();
         profileDialog.reset();
     });
     Button("NextButton", 161, [this] { NextButton_Click(); });
@@ -136,9 +141,7 @@ void SelectDemographicDataDialog::InitializeDialog() {
     listClickEnabled_ = true;
     result = -1;
     PX_TRY
-    std::string level = mainTask->levelName;
-    Ctl("DemographicLevelLabel").caption =
-        UCase(level) == "COUNTY" ? FindString(187) + FindString(188) : FindString(187) + level + FindString(189);
+    ShowLevelCaption();
     years_ = mainTask->years;
     model_.Build(mainTask);
     for (long i = 0; i < mainTask->CategoryCount(); ++i) Ctl("CategoryList").AddItem(mainTask->Category(i)->caption);
@@ -146,6 +149,12 @@ void SelectDemographicDataDialog::InitializeDialog() {
     if (loadDmqOnInit_) LoadDMQFile(dmqFilePath_);
     ShowCategoryTargets(0);
     PX_CATCH(errorHandler_, "InitializeDialog ")
+}
+
+void SelectDemographicDataDialog::ShowLevelCaption() {
+    std::string level = mainTask->levelName;
+    Ctl("DemographicLevelLabel").caption =
+        UCase(level) == "COUNTY" ? FindString(187) + FindString(188) : FindString(187) + level + FindString(189);
 }
 
 void SelectDemographicDataDialog::SetDefaultOptions() {
@@ -338,6 +347,7 @@ void SelectDemographicDataDialog::SaveDMQFile(const std::string& path) {
 void SelectDemographicDataDialog::WriteToPropertySet(const PropertySetPtr& ps) {
     if (!ps) return;
     PX_TRY
+    if (profileDialog) profileDialog->WriteToPropertySet(ps);
     std::string w = dataManager->WorkingPath();
     std::string folder = w.substr(0, w.find_last_of("/\\") + 1);
     if (!IContains(dmqFilePath_, folder)) dmqFilePath_ = w + ".dmq";
@@ -347,6 +357,19 @@ void SelectDemographicDataDialog::WriteToPropertySet(const PropertySetPtr& ps) {
 }
 
 void SelectDemographicDataDialog::Form_Activate() {
+    if (!profileDialog) {
+        ShowFirstSelectedCategory();
+        return;
+    }
+    // Shown again after a profile computation: the controls are new.
+    if (profileDialog->closeCode == 0) {
+        profileDialog->closeCode = -1;
+        RestoreControls();
+        if (!profileDialog->m_bNewProfilePushed) ProfileButton_Click();
+    }
+}
+
+void SelectDemographicDataDialog::ShowFirstSelectedCategory() {
     auto& list = Ctl("CategoryList");
     for (long i = 0; i < list.ListCount(); ++i)
         if (list.Selected(i)) {
@@ -356,6 +379,93 @@ void SelectDemographicDataDialog::Form_Activate() {
             ShowCategoryTargets(i);
             break;
         }
+}
+
+void SelectDemographicDataDialog::SelectCategoriesQuietly(const std::vector<long>& categories) {
+    auto& list = Ctl("CategoryList");
+    listClickEnabled_ = false;
+    for (long c : categories)
+        if (c >= 0 && c < list.ListCount()) list.SetSelected(c, true);
+    listClickEnabled_ = true;
+}
+
+void SelectDemographicDataDialog::RestoreControls() {
+    PX_TRY
+    ShowLevelCaption();
+    for (long i = 0; i < 3; ++i) {
+        auto& y = Ctl("YearOption", static_cast<int>(i));
+        y.visible = years_ && i < years_->Count();
+        if (y.visible) y.caption = years_->Item(i);
+    }
+    auto& list = Ctl("CategoryList");
+    if (list.ListCount() == 0) {
+        for (long i = 0; i < model_.CategoryCount(); ++i) {
+            auto cat = mainTask ? mainTask->CategoryById(model_.categoryRecords[i]->Item("Category ID").ToString()) : nullptr;
+            list.AddItem(cat ? cat->caption : model_.categoryRecords[i]->Item("Category ID").ToString());
+        }
+        std::vector<long> kept;
+        for (long i = 0; i < static_cast<long>(keptSelection_.size()); ++i)
+            if (keptSelection_[i]) kept.push_back(i);
+        SelectCategoriesQuietly(kept);
+    }
+    SyncOptionControls();
+    if (currentCategory_ >= 0 && currentCategory_ < list.ListCount()) {
+        listClickEnabled_ = false;
+        list.SetListIndex(currentCategory_);
+        listClickEnabled_ = true;
+    }
+    ShowCategoryTargets(currentCategory_);
+    PX_CATCH(errorHandler_, "RestoreControls ")
+}
+
+void SelectDemographicDataDialog::ProfileButton_Click() {
+    PX_TRY
+    SaveValues(currentCategory_);
+    std::shared_ptr<CustomerProfileDialog> dialog;
+    if (!profileDialog) {
+        dialog = std::make_shared<CustomerProfileDialog>();
+        dialog->mainTask = mainTask;
+        dialog->businessDataset = businessDataset;
+        dialog->m_nYearIndex = model_.yearNumber;
+        dialog->m_bNumbersOption = model_.isNumbers;
+        dialog->dataManager = dataManager;
+        dialog->application = application;
+        dialog->InitializeDialog();
+        dialog->ReadFromPropertySet(pageSettings);
+        dialog->ResetParams();
+    } else {
+        dialog = std::move(profileDialog);
+        profileDialog.reset();
+        dialog->m_nYearIndex = model_.yearNumber;
+        dialog->ResetParams();
+    }
+    dialog->ShowModal();
+    PopulateFromProfile(dialog);
+    PX_CATCH(errorHandler_, "ProfileButton_Click ")
+}
+
+void SelectDemographicDataDialog::PopulateFromProfile(const std::shared_ptr<CustomerProfileDialog>& dialog) {
+    profileDialog = dialog;
+    if (dialog->m_bNewProfilePushed) {
+        // The sub-task computes the profile and shows the page again.
+        keptSelection_ = Selection();
+        result = -1;
+        Hide();
+        Unload();
+        return;
+    }
+    if (!dialog->m_bPopulateProfilePushed) return;
+    dialog->m_bPopulateProfilePushed = false;
+    if (dialog->m_bNumbersOption != model_.isNumbers) {
+        model_.isNumbers = dialog->m_bNumbersOption;
+        Ctl(model_.isNumbers ? "NumbersOption" : "PercentagesOption").SetValue(true);
+    }
+    if (dialog->m_bClearBefore) SelectNoneButton_Click();
+    std::vector<long> touched;
+    if (dialog->m_popul_col)
+        touched = model_.PopulateFromProfile(*dialog->m_popul_col, dialog->m_nManner, dialog->m_dOffset);
+    SelectCategoriesQuietly(touched);
+    ShowFirstSelectedCategory();
 }
 
 }  // namespace pxcp

@@ -9,10 +9,13 @@
 
 namespace pxcp {
 
+class CustomerProfileDialog;
+
 class SelectDemographicDataDialog : public WizardPage {
 public:
     static constexpr int kRows = 8;
     SelectDemographicDataDialog();
+    ~SelectDemographicDataDialog() override;
 
     int result = -1;
     std::string whereClause;
@@ -22,7 +25,7 @@ public:
     host::gis::ApplicationPtr application;
     std::string fieldList;
     host::StringListPtr fieldCollection = std::make_shared<host::StringList>();
-    host::ObjectPtr profileDialog;  // the customer profile dialog, when one is kept
+    std::shared_ptr<CustomerProfileDialog> profileDialog;  // the customer profile dialog, when one is kept
     host::AnalysisPtr sourceAnalysis;
     host::PropertySetPtr pageSettings;
 
@@ -51,6 +54,12 @@ private:
     void OnBoxValidate(const std::string& box, int row, bool& cancel);
     void NextButton_Click();
     void SelectNoneButton_Click();
+    void ProfileButton_Click();
+    void PopulateFromProfile(const std::shared_ptr<CustomerProfileDialog>& dialog);
+    void RestoreControls();
+    void ShowLevelCaption();
+    void SelectCategoriesQuietly(const std::vector<long>& categories);
+    void ShowFirstSelectedCategory();
     void ShowFileOptionDialog();
     std::vector<bool> Selection();
     std::string DatasetName() const;
@@ -61,6 +70,7 @@ private:
     std::string dmqFilePath_;
     bool loadDmqOnInit_ = false;
     bool listClickEnabled_ = true;
+    std::vector<bool> keptSelection_;  // the list's selection while the page is unloaded
     host::ErrorHandlerPtr errorHandler_;
 };
 

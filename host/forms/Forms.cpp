@@ -82,6 +82,33 @@ void Control::SetFocus() {
     form_->focused_ = this;
 }
 
+void Control::SetCols(long n) {
+    cols_ = n;
+    for (auto& r : cells_) r.resize(n);
+    colWidth.resize(n, 1000);
+}
+
+void Control::SetRows(long n) { cells_.resize(n, std::vector<GridCell>(cols_)); }
+
+void Control::AddRow(const std::vector<std::string>& texts) {
+    cells_.emplace_back(cols_);
+    for (long c = 0; c < cols_ && c < static_cast<long>(texts.size()); ++c) cells_.back()[c].text = texts[c];
+}
+
+void Control::RemoveRow(long r) {
+    if (r < 0 || r >= Rows()) Raise(381, "Subscript out of range");
+    cells_.erase(cells_.begin() + r);
+}
+
+const GridCell& Control::Cell(long r, long c) const {
+    if (r < 0 || r >= Rows() || c < 0 || c >= cols_) Raise(381, "Subscript out of range");
+    return cells_[r][c];
+}
+
+GridCell& Control::Cell(long r, long c) {
+    return const_cast<GridCell&>(static_cast<const Control&>(*this).Cell(r, c));
+}
+
 // ---------------- Form ----------------
 
 Form::Form(std::string name) : name_(std::move(name)) {}
@@ -98,6 +125,7 @@ void Form::Load() {
     if (loaded_) return;
     loaded_ = true;
     controls_.clear();
+    retired_.clear();
     focused_ = nullptr;
     CreateControls();
     Form_Load();
@@ -145,10 +173,14 @@ void Form::Hide() { visible_ = false; }
 
 void Form::Unload() {
     if (!loaded_) return;
+    if (!Form_QueryUnload()) return;
     Form_Unload();
     visible_ = false;
     loaded_ = false;
     focused_ = nullptr;
+    // A page may unload itself from one of its own events: the controls go
+    // when the page loads again or ends, not under the running event.
+    retired_ = std::move(controls_);
     controls_.clear();
 }
 
@@ -232,6 +264,18 @@ bool Form::UserSelectItem(const std::string& name, long item, bool selected) {
     if (!MoveFocus(&c)) return false;
     if (c.multiSelect) c.SetSelected(item, selected);
     else c.SetListIndex(item);
+    Driver().Changed(*this);
+    return true;
+}
+
+bool Form::UserClickCell(const std::string& name, long r, long c) {
+    Control& g = Ctl(name, -1);
+    CheckUsable(g);
+    if (!MoveFocus(&g)) return false;
+    g.Cell(r, c);  // raises for a cell outside the grid
+    g.row = r;
+    g.col = c;
+    if (g.onClick) g.onClick();
     Driver().Changed(*this);
     return true;
 }

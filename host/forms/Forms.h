@@ -25,6 +25,12 @@ struct Font {
 
 class Form;
 
+// One cell of a flexible grid: a text and an optional picture key.
+struct GridCell {
+    std::string text;
+    std::string picture;
+};
+
 class Control {
 public:
     Control(Form* form, std::string name, ControlKind kind, int index = -1);
@@ -50,6 +56,7 @@ public:
     std::string picture;      // image file for images
 
     const std::string& Text() const { return text_; }
+    long selStart = 0, selLength = 0;  // selected part of a text box
     void SetText(const std::string& t);
     bool Value() const { return value_; }
     void SetValue(bool v);
@@ -68,6 +75,19 @@ public:
     std::string ListText() const;
     void SetFocus();
 
+    // Flexible grids: rows of cells; row 0 is the grid's fixed row. The
+    // current cell (row, col) is where the last click landed.
+    long Rows() const { return static_cast<long>(cells_.size()); }
+    long Cols() const { return cols_; }
+    void SetCols(long n);
+    void SetRows(long n);
+    void AddRow(const std::vector<std::string>& texts);
+    void RemoveRow(long r);
+    const GridCell& Cell(long r, long c) const;
+    GridCell& Cell(long r, long c);
+    std::vector<double> colWidth;
+    long row = 0, col = 0;
+
     std::function<void()> onClick, onDblClick, onChange, onLostFocus, onGotFocus;
     std::function<void(bool& cancel)> onValidate;
 
@@ -81,6 +101,8 @@ private:
     std::vector<std::string> list_;
     std::vector<bool> selected_;
     long listIndex_ = -1;
+    std::vector<std::vector<GridCell>> cells_;
+    long cols_ = 0;
 };
 
 // The common file dialog control.
@@ -126,6 +148,8 @@ public:
     bool UserType(const std::string& name, int index, const std::string& text);
     bool UserSelectItem(const std::string& name, long item, bool selected = true);
     bool UserFocus(const std::string& name, int index = -1);
+    // A click on one cell of a grid.
+    bool UserClickCell(const std::string& name, long row, long col);
     void UserResize(double w, double h) { Resize(w, h); }
     // Moves the focus; false when the control that had it refused (Validate).
     bool MoveFocus(Control* to);
@@ -137,12 +161,15 @@ protected:
     virtual void Form_Activate() {}
     virtual void Form_Resize() {}
     virtual void Form_Unload() {}
+    // False refuses an unload (closing the window or Unload from code).
+    virtual bool Form_QueryUnload() { return true; }
     Control& Add(const std::string& name, ControlKind kind, const std::string& caption = "", int index = -1);
 
 private:
     friend class Control;
     std::string name_;
     std::vector<std::unique_ptr<Control>> controls_;
+    std::vector<std::unique_ptr<Control>> retired_;
     Control* focused_ = nullptr;
     bool loaded_ = false;
     bool visible_ = false;
@@ -164,6 +191,12 @@ struct MessageRecord {
     int answer = 0;
 };
 
+// What the printer dialog yields: the printout goes to a PDF document.
+struct PrinterChoice {
+    std::string pdfPath;
+    int copies = 1;
+};
+
 class FormsDriver {
 public:
     virtual ~FormsDriver() = default;
@@ -173,7 +206,7 @@ public:
     // Empty when the user cancels.
     virtual std::optional<std::string> FileDialog(const FileDialogRequest& request) = 0;
     // Printer choice; empty when cancelled.
-    virtual std::optional<std::string> PrinterDialog() { return std::string("PDF"); }
+    virtual std::optional<PrinterChoice> PrinterDialog() = 0;
     // The page changed while shown (drivers that draw repaint).
     virtual void Changed(Form&) {}
 };

@@ -1,5 +1,6 @@
 #include "host/forms/ScriptedDriver.h"
 
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 
@@ -101,6 +102,15 @@ void ScriptedDriver::ChooseFile(std::optional<std::string> path) {
     steps_.push_back(std::move(s));
 }
 
+void ScriptedDriver::ChoosePrinter(std::optional<std::string> pdfPath, int copies) {
+    Step s;
+    s.kind = StepKind::Print;
+    s.file = std::move(pdfPath);
+    s.copies = copies;
+    s.text = "print";
+    steps_.push_back(std::move(s));
+}
+
 void ScriptedDriver::LoadScript(const std::string& text) {
     std::istringstream in(text);
     std::string line;
@@ -130,6 +140,13 @@ void ScriptedDriver::LoadScript(const std::string& text) {
             ChooseFile(words[1] == "cancel" ? std::nullopt : std::optional<std::string>(words[1]));
             continue;
         }
+        if (words[0] == "print") {
+            if (words.size() < 2 || words.size() > 3 || (words.size() == 3 && !IsIndex(words[2])))
+                bad("print needs a PDF path and optional copies, or cancel");
+            if (words[1] == "cancel") ChoosePrinter(std::nullopt);
+            else ChoosePrinter(words[1], words.size() == 3 ? std::max(1, std::stoi(words[2])) : 1);
+            continue;
+        }
         if (colon == std::string::npos) bad("expected 'Page: action'");
         std::string form = Trim(t.substr(0, colon));
         auto w = Words(t.substr(colon + 1));
@@ -152,6 +169,10 @@ void ScriptedDriver::LoadScript(const std::string& text) {
                 long i = IsIndex(item) ? std::stol(item) : FindItem(f.Ctl(list), item);
                 f.UserSelectItem(list, i, on);
             }, t);
+        } else if (verb == "cell" && w.size() == 4 && IsIndex(w[2]) && IsIndex(w[3])) {
+            std::string grid = w[1];
+            long r = std::stol(w[2]), c = std::stol(w[3]);
+            On(form, [grid, r, c](Form& f) { f.UserClickCell(grid, r, c); }, t);
         } else if (verb == "resize" && w.size() == 3) {
             double wd = std::stod(w[1]), ht = std::stod(w[2]);
             On(form, [wd, ht](Form& f) { f.UserResize(wd, ht); }, t);
@@ -221,6 +242,17 @@ std::optional<std::string> ScriptedDriver::FileDialog(const FileDialogRequest& r
         return f;
     }
     problems_.push_back("a file dialog (" + request.title + ") was not answered by the script");
+    return std::nullopt;
+}
+
+std::optional<PrinterChoice> ScriptedDriver::PrinterDialog() {
+    if (!steps_.empty() && steps_.front().kind == StepKind::Print) {
+        auto s = std::move(steps_.front());
+        steps_.pop_front();
+        if (!s.file) return std::nullopt;
+        return PrinterChoice{*s.file, s.copies};
+    }
+    problems_.push_back("a printer dialog was not answered by the script");
     return std::nullopt;
 }
 

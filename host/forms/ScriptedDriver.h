@@ -15,14 +15,15 @@ namespace host::forms {
 
 class ScriptedDriver : public FormsDriver {
 public:
-    enum class StepKind { Action, Answer, File };
+    enum class StepKind { Action, Answer, File, Print };
     struct Step {
         StepKind kind = StepKind::Action;
         std::string form;                       // page the action is for
         std::string text;                       // script text, for messages
         std::function<void(Form&)> action;      // Action
         int answer = vbOK;                      // Answer
-        std::optional<std::string> file;        // File (empty: cancel)
+        std::optional<std::string> file;        // File, Print (empty: cancel)
+        int copies = 1;                         // Print
     };
 
     // Queues an action on a page.
@@ -35,12 +36,15 @@ public:
     // Answers the next message box / common file dialog.
     void Answer(int answer);
     void ChooseFile(std::optional<std::string> path);
+    // Answers the next printer dialog: a PDF path and copies (empty: cancel).
+    void ChoosePrinter(std::optional<std::string> pdfPath, int copies = 1);
 
     // Parses a script text (one step a line, '#' starts a comment):
     //   Page: click Control[(i)] | dblclick Control | type Control[(i)] text
     //   Page: select List index|"text" | toggle List index|"text" on|off
-    //   Page: focus Control | resize width height
+    //   Page: focus Control | resize width height | cell Grid row col
     //   answer OK|Cancel|Yes|No          file path|cancel
+    //   print file.pdf [copies]|cancel
     // Raises with the line number on a malformed line.
     void LoadScript(const std::string& text);
 
@@ -52,6 +56,7 @@ public:
     void RunModal(Form& form) override;
     int MessageBox(const std::string& text, int style, const std::string& title) override;
     std::optional<std::string> FileDialog(const FileDialogRequest& request) override;
+    std::optional<PrinterChoice> PrinterDialog() override;
 
     bool Finished() const { return steps_.empty(); }
     size_t Remaining() const { return steps_.size(); }

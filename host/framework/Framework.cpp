@@ -98,6 +98,11 @@ std::string TargetDef::Property(const std::string& key) const {
     return it == properties.end() ? "" : it->second;
 }
 
+std::string CategoryDef::Property(const std::string& key) const {
+    auto it = properties.find(key);
+    return it == properties.end() ? "" : it->second;
+}
+
 TargetDefPtr CategoryDef::Target(long i) const {
     if (i < 0 || i >= TargetCount()) Raise(kErrSubscript, "Subscript out of range");
     return targets[i];
@@ -164,10 +169,19 @@ TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file) {
         auto cat = std::make_shared<CategoryDef>();
         cat->id = c.attribute("id").as_string();
         cat->caption = c.attribute("caption").as_string(cat->id.c_str());
+        // Categories and targets take part in profiles unless the
+        // configuration says otherwise.
+        cat->properties["IsProfiled"] = "True";
+        for (auto a : c.attributes()) {
+            std::string an = a.name();
+            if (an != "id" && an != "caption") cat->properties[an] = a.as_string();
+        }
         for (auto tg : c.children("Target")) {
             auto target = std::make_shared<TargetDef>();
             target->name = tg.attribute("name").as_string();
             target->caption = tg.attribute("caption").as_string(target->name.c_str());
+            target->properties["IsProfiledName"] = "True";
+            target->properties["ProfiledName"] = target->caption;
             for (auto a : tg.attributes()) {
                 std::string an = a.name();
                 if (an != "name" && an != "caption") target->properties[an] = a.as_string();
@@ -410,6 +424,9 @@ DataQueryPtr Extension::GetDataQuery(const std::string& layerName) {
 
 std::string Extension::Setting(const std::string& name) const {
     auto it = config_.settings.find(name);
+    // The name of the study area, when the configuration gives none.
+    if (it == config_.settings.end() && name == "CurrentExtent")
+        return bounding_ ? "analysis extent of " + config_.currentDataset : "all of " + config_.currentDataset;
     return it == config_.settings.end() ? "" : it->second;
 }
 

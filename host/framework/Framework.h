@@ -97,6 +97,8 @@ public:
     std::string TypeName() const override { return "Category"; }
     std::string id;
     std::string caption;
+    std::map<std::string, std::string> properties;  // "IsProfiled", ...
+    std::string Property(const std::string& key) const;
     std::vector<TargetDefPtr> targets;
     long TargetCount() const { return static_cast<long>(targets.size()); }
     TargetDefPtr Target(long index0) const;

@@ -24,19 +24,59 @@ Variant ResourceLibrary::Invoke(const std::string& member, std::vector<Variant>&
 
 const std::map<int, std::string>& TextResources() {
     static const std::map<int, std::string> t = {
+        {101, "Customer Profile"},
+        {102, "Characteristics"},
         {103, "Select &None"},
+        {104, "Select &Profiled"},
+        {105, "Select &All"},
         {106, "&Help"},
         {107, "Cancel"},
+        {108, "&Table..."},
+        {109, "P&rint..."},
         {110, "&File..."},
+        {111, "P&opulate..."},
+        {112, "&New Profile..."},
+        {113, "Tick the characteristics to profile or to populate the targets with."},
+        {114, "Green: has a profile value. Red: not profiled yet."},
+        {115, "No characteristic selected"},
         {116, "This file is not a query or profile file of Customer Prospecting."},
         {117, "The file has no common properties."},
         {118, "The profile file has an invalid value for the selected-customers option."},
         {119, "The profile file has an invalid populate manner."},
-        {120, "The profile file has an invalid value for clearing unaffected values."},
+        {120, "C&lear unaffected values first"},
         {121, "The file holds a property this version does not know."},
         {122, "A target in the file has no properties."},
+        {123, "No profile has been computed yet."},
+        {124, "Tick characteristics and click New Profile to profile a customer layer."},
+        {126, " characteristic(s) selected"},
+        {127, "None of the ticked characteristics has a profile value to populate with."},
         {128, "Invalid Value"},
+        {129, "The profile will set the targets of "},
+        {130, " characteristic(s)."},
+        {131, "The characteristics to populate could not be collected: "},
+        {132, "Please tick at least one characteristic to profile."},
+        {133, "None of the ticked characteristics is in the demographic data for this year."},
+        {134, "The map has no layer of customers to profile. Add a point layer of customers to the map first."},
+        {135, "Study area: "},
+        {136, "Customers: "},
+        {137, "Average of "},
+        {138, " data)"},
+        {139, "The profile values could not be cleared: "},
+        {140, "The ticked characteristics could not be counted: "},
+        {141, "The available characteristics could not be counted: "},
         {142, "The profile table could not be written: "},
+        {143, "New Customer Profile"},
+        {144, "&Profile"},
+        {145, "Customer layer:"},
+        {146, "Use &selected customers only ("},
+        {147, " of "},
+        {148, "Populate from Profile"},
+        {149, "Floor &and ceiling"},
+        {150, "&Ceiling"},
+        {151, "&Floor"},
+        {152, "&Populate"},
+        {153, "&Variance (%):"},
+        {154, "Set the demographic targets from the profile as:"},
         {156, "OK"},
         {157, "What do you want to do?"},
         {158, "Analysis Name"},
@@ -162,6 +202,65 @@ std::map<int, std::string> BuildLayout() {
 
     // Query text page 1400-1409.
     AddPage(m, 1400, 3720, 5415, {{2535, 120, 120, 4935}, {375, 3990, 2805, 1215}});
+
+    // Customer profile page 100-185 (the common dialog and the image list
+    // have a position only).
+    {
+        int id = 100;
+        auto put = [&](std::initializer_list<int> values) {
+            for (int v : values) m[id++] = std::to_string(v);
+        };
+        put({6900, 8985});
+        put({4095, 120, 1300, 8655});   // mainframe
+        put({120, 6120});               // CommonDialog1
+        put({375, 7320, 1560, 1335});   // SelectNoneButton
+        put({375, 7320, 2040, 1335});   // SelectAllProfiledButton
+        put({375, 7320, 2520, 1335});   // SelectAllButton
+        put({375, 120, 6120, 1215});    // HelpButton
+        put({375, 7560, 6120, 1215});   // CancelButton
+        put({375, 4560, 5520, 1215});   // TableButton
+        put({375, 5880, 5520, 1215});   // PrintButton
+        put({375, 3240, 5520, 1215});   // FileButton
+        put({375, 1680, 5520, 1455});   // PopulateButton
+        put({375, 120, 5520, 1455});    // NewButton
+        put({3375, 240, 1560, 6975});   // CharacteristicsGrid
+        put({720, 6120});               // ImageList
+        put({480, 7320, 3120, 480});    // Image1
+        put({480, 7920, 3120, 480});    // Image2
+        put({255, 4320, 5040, 4335});   // Label4
+        put({255, 120, 1020, 8655});    // Label5
+        put({255, 240, 5040, 4000});    // HeaderSel
+        put({255, 120, 120, 8655});     // header1
+        put({255, 120, 400, 8655});     // header2
+        put({255, 120, 680, 8655});     // header3
+    }
+
+    // New-profile page 200-233.
+    AddPage(m, 200, 3420, 6000,
+            {{315, 240, 1320, 5415},    // cmbCustomers
+             {255, 240, 1800, 5415},    // chkUseSelected
+             {615, 240, 300, 5415},     // lLabelNumAttr
+             {255, 240, 1020, 5415},    // Label2
+             {375, 3240, 2460, 1215},   // ProfileButton
+             {375, 4560, 2460, 1215},   // CancelButton
+             {375, 120, 2460, 1215},    // HelpButton
+             {2175, 120, 120, 5655}});  // Frame1
+
+    // Populate page 300-353.
+    AddPage(m, 300, 4080, 5460,
+            {{255, 360, 1080, 2400},    // optFloor
+             {255, 360, 1380, 2400},    // optCeiling
+             {255, 360, 1680, 2400},    // optFloorAndCeiling
+             {315, 2400, 2250, 1095},   // txtVariance
+             {255, 240, 2700, 4935},    // chkClear
+             {495, 240, 120, 4935},     // LabelNumAttr
+             {255, 240, 780, 4935},     // Label1
+             {255, 240, 2280, 2055},    // Label2
+             {375, 2640, 3240, 1215},   // PopulateButton
+             {375, 3960, 3240, 1215},   // CancelButton
+             {375, 120, 3240, 1215},    // HelpButton
+             {1335, 120, 660, 5175},    // Frame1
+             {975, 120, 2100, 5175}});  // Frame2
 
     // Demographic data page 700-917.
     {
