@@ -1,5 +1,8 @@
 #include "CustomerProfile/PXCPProfileFunction.h"
 
+#include <ogr_geometry.h>
+#include <ogr_spatialref.h>
+
 #include <cmath>
 
 #include "PXCP/PXAnalysisUtils.h"
@@ -66,7 +69,7 @@ bool PXCPProfileFunction::DoStep() {
             return true;
         case 4: StoreProfileValues(); return true;
         case 5:
-            areaFilter_.reset();
+            customerGrid_.reset();
             customerLayer_.reset();
             paramsCollection_.reset();
             areaCursor_.reset();
@@ -76,7 +79,6 @@ bool PXCPProfileFunction::DoStep() {
 }
 
 void PXCPProfileFunction::InitSpatialFilter() {
-    areaFilter_ = std::make_unique<gis::QueryFilter>();
     if (selectedOnly_ && customerLayer_) selection_ = customerLayer_->selection;
 }
 
@@ -84,6 +86,7 @@ bool PXCPProfileFunction::PrepareProfile() {
     auto demographic = dataQuery_->featureClass;
     std::vector<std::string> fields{dataQuery_->ShapeField()};
     statistics_ = std::make_shared<Collection>();
+    accumulators_.clear();
     auto layerFields = dataQuery_->Fields();
     for (long i = 0; i < paramsCollection_->Count(); ++i) {
         auto row = paramsCollection_->Item(i + 1).As<Collection>();
@@ -120,6 +123,7 @@ bool PXCPProfileFunction::PrepareProfile() {
         stat->Add(0.0, "Total");
         stat->Add(i + 1, "row");
         statistics_->Add(stat, std::to_string(statistics_->Count()));
+        accumulators_.push_back({field, percField, 0, 0});
     }
     std::vector<std::string> unique;
     for (auto& f : fields)
@@ -127,42 +131,62 @@ bool PXCPProfileFunction::PrepareProfile() {
     std::string subFields;
     for (auto& f : unique) subFields += (subFields.empty() ? "" : ", ") + f;
 
-    // The customers, within the analysis extent when there is one.
+    // The customers: every one of the layer (or of its selection) counts in
+    // the areas it lies in; those within the analysis extent, when there is
+    // one, decide which areas are visited.
     auto customers = customerLayer_->featureClass;
     auto customerSr = customers->GetSpatialReference();
+    std::unique_ptr<gis::PreparedPolygon> extent;
+    if (auto bounding = GetBoundingGeometry(m_pApp)) {
+        auto e = bounding->Clone();
+        e->Project(customerSr);
+        extent = std::make_unique<gis::PreparedPolygon>(*e->Ogr());
+    }
     gis::QueryFilter cf;
     cf.subFields = customers->ShapeFieldName();
-    if (auto extent = GetBoundingGeometry(m_pApp)) {
-        cf.geometry = extent->Clone();
-        cf.geometry->Project(customerSr);
-    }
-    std::vector<std::pair<double, double>> points;
+    std::vector<gis::PointGrid::Point> points;
     auto cursor = customers->Search(&cf, true);
     while (auto row = cursor->NextRow()) {
-        if (!IsCustomer(row->OID())) continue;
-        auto g = row->Shape();
-        if (!g || g->Type() != gis::kGeomPoint) {
-            if (g) Raise(kErrTypeMismatch, "The customer layer " + customerLayer_->name + " holds shapes that are not points");
-            continue;
+        const OGRGeometry* g = row->ShapeRef();
+        if (!g || g->IsEmpty() || !IsCustomer(row->OID())) continue;
+        if (wkbFlatten(g->getGeometryType()) != wkbPoint)
+            Raise(kErrTypeMismatch, "The customer layer " + customerLayer_->name + " holds shapes that are not points");
+        auto* p = g->toPoint();
+        bool inExtent = !extent || extent->Intersects(p->getX(), p->getY());
+        points.push_back({p->getX(), p->getY(), inExtent ? 1u : 0u});
+    }
+    // Into the demographic layer's coordinates, once for all areas.
+    auto areaSr = dataQuery_->SpatialReference();
+    if (customerSr && areaSr && !customerSr->IsSame(*areaSr) && !points.empty()) {
+        std::unique_ptr<OGRCoordinateTransformation> ct(
+            OGRCreateCoordinateTransformation(&customerSr->Ogr(), &areaSr->Ogr()));
+        if (!ct) Raise(kErrInvalidCall, "The customers cannot be projected into the demographic layer");
+        std::vector<double> x(points.size()), y(points.size());
+        for (size_t i = 0; i < points.size(); ++i) {
+            x[i] = points[i].x;
+            y[i] = points[i].y;
         }
-        auto e = g->GetEnvelope();
-        points.emplace_back(e.xmin, e.ymin);
+        std::vector<int> ok(points.size());
+        ct->Transform(points.size(), x.data(), y.data(), nullptr, ok.data());
+        size_t kept = 0;
+        for (size_t i = 0; i < points.size(); ++i)
+            if (ok[i]) points[kept++] = {x[i], y[i], points[i].tag};
+        points.resize(kept);
     }
-    areaCursor_.reset();
-    if (!points.empty()) {
-        auto multipoint = gis::Geometry::MakeMultipoint(points, customerSr);
-        multipoint->Project(dataQuery_->SpatialReference());
-        gis::QueryFilter af;
-        af.subFields = subFields;
-        af.geometry = multipoint;
-        areaCursor_ = demographic->Search(&af, true);
+    gis::Envelope visit;
+    for (auto& p : points)
+        if (p.tag) visit.Union({p.x, p.y, p.x, p.y, false});
+    customerGrid_ = std::make_unique<gis::PointGrid>(std::move(points));
+
+    // Only areas around the customers are read.
+    gis::QueryFilter af;
+    af.subFields = subFields;
+    if (!visit.empty) {
+        af.geometry = gis::Geometry::MakeEnvelopePolygon(visit, areaSr);
     } else {
-        // No customer: an empty search of the areas.
-        gis::QueryFilter none;
-        none.whereClause = "1 = 0";
-        areaCursor_ = demographic->Search(&none, true);
+        af.whereClause = "1 = 0";  // no customer: an empty search of the areas
     }
-    areaFilter_->subFields = customers->OIDFieldName();
+    areaCursor_ = demographic->Search(&af, true);
     if (!areaCursor_) {
         lastError_ = 47;
         return false;
@@ -173,37 +197,31 @@ bool PXCPProfileFunction::PrepareProfile() {
 bool PXCPProfileFunction::ProcessNextArea() {
     auto area = areaCursor_->NextRow();
     if (!area) return false;
-    auto shape = area->Shape();
-    if (!shape) return true;
-    auto customers = customerLayer_->featureClass;
-    shape->Project(customers->GetSpatialReference());
-    areaFilter_->geometry = shape;
+    const OGRGeometry* shape = area->ShapeRef();
+    if (!shape || shape->IsEmpty()) return true;
+    gis::PreparedPolygon polygon(*shape);
     double n = 0;
-    if (selectedOnly_) {
-        auto c = customers->Search(areaFilter_.get(), true);
-        while (auto r = c->NextRow())
-            if (IsCustomer(r->OID())) ++n;
-    } else {
-        n = customers->RowCount(areaFilter_.get());
-    }
-    for (long k = 1; k <= statistics_->Count(); ++k) {
-        auto stat = statistics_->Item(k).As<Collection>();
-        Variant xv = area->Value(stat->Item("Field").ToLong());
-        long perc = stat->Item("PercField").ToLong();
-        double counter = stat->Item("Counter").ToDouble(), total = stat->Item("Total").ToDouble();
+    bool visited = false;  // holds a customer of the analysis extent
+    customerGrid_->ForEachNear(polygon.Bounds(), [&](const gis::PointGrid::Point& p) {
+        if (polygon.Intersects(p.x, p.y)) {
+            ++n;
+            visited = visited || p.tag;
+        }
+    });
+    if (!visited) return true;
+    for (auto& stat : accumulators_) {
+        Variant xv = area->Value(stat.field);
         if (xv.IsEmpty()) continue;  // no value for this area: it adds nothing
         double x = xv.ToDouble();
-        if (perc < 1) {
-            counter += n * x;
+        if (stat.percField < 1) {
+            stat.counter += n * x;
         } else if (x > 0) {
-            Variant bv = area->Value(perc);
+            Variant bv = area->Value(stat.percField);
             double b = bv.IsEmpty() ? 0 : bv.ToDouble();
             if (b == 0) continue;  // a count over no base cannot be a percentage
-            counter += ((n * x) / b) * 100;
+            stat.counter += ((n * x) / b) * 100;
         }
-        total += n;
-        stat->Replace("Counter", counter);
-        stat->Replace("Total", total);
+        stat.total += n;
     }
     return true;
 }
@@ -211,6 +229,8 @@ bool PXCPProfileFunction::ProcessNextArea() {
 void PXCPProfileFunction::StoreProfileValues() {
     for (long k = 0; k < statistics_->Count(); ++k) {
         auto stat = statistics_->Item(std::to_string(k)).As<Collection>();
+        stat->Replace("Counter", accumulators_[k].counter);
+        stat->Replace("Total", accumulators_[k].total);
         double total = stat->Item("Total").ToDouble();
         double average = total > 0 ? stat->Item("Counter").ToDouble() / total : 0;
         average = std::nearbyint(average * 10) / 10;  // halves go to the even neighbour

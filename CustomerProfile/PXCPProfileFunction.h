@@ -7,6 +7,7 @@
 
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/Framework.h"
+#include "host/gis/PointIndex.h"
 
 namespace pxcp {
 
@@ -47,8 +48,15 @@ private:
     int16_t step_ = 0;
     host::CollectionPtr statistics_;
     host::gis::CursorPtr areaCursor_;
-    std::unique_ptr<host::gis::QueryFilter> areaFilter_;
     std::set<long> selection_;
+    // The customers in the demographic layer's coordinates, tagged 1 when
+    // within the analysis extent, and the running sums per statistic.
+    std::unique_ptr<host::gis::PointGrid> customerGrid_;
+    struct Accumulator {
+        long field, percField;
+        double counter, total;
+    };
+    std::vector<Accumulator> accumulators_;
     host::ErrorHandlerPtr errorHandler_;
 };
 

@@ -6,6 +6,13 @@
 #include "TestSupport.h"
 #include "host/gis/Gis.h"
 #include "host/gis/Map.h"
+#include "host/gis/PointIndex.h"
+
+#include <ogr_geometry.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
 
 using namespace host;
 using namespace host::gis;
@@ -142,3 +149,45 @@ TEST(Map, MoveAndDeleteLayersAndDrawAPicture) {
 }
 
 }  // namespace
+
+// Point-in-polygon through the grid and the prepared polygon agrees with
+// the geometry engine, holes, several parts and boundaries included.
+TEST(PointIndex, AgreesWithTheGeometryEngine) {
+    std::string ring;
+    for (int k = 0; k < 60; ++k) {  // a star: enough edges for banding
+        double a = 2 * M_PI * k / 60, r = k % 2 ? 4 : 10;
+        ring += std::to_string(r * std::cos(a)) + " " + std::to_string(r * std::sin(a)) + ", ";
+    }
+    ring += std::to_string(10.0) + " 0";
+    auto star = host::gis::Geometry::FromWkt("MULTIPOLYGON (((" + ring + "), (-1 -1, 1 -1, 1 1, -1 1, -1 -1)), "
+                                             "((20 20, 30 20, 30 30, 20 30, 20 20)))");
+    host::gis::PreparedPolygon prepared(*star->Ogr());
+    std::vector<host::gis::PointGrid::Point> points;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> u(-12, 32);
+    for (uint32_t i = 0; i < 20000; ++i) points.push_back({u(rng), u(rng), i});
+    points.push_back({25, 20, 20000});  // on an edge
+    points.push_back({1, 0, 20001});    // on the hole's edge
+    points.push_back({0, 0, 20002});    // in the hole
+    host::gis::PointGrid grid(points);
+    long agree = 0, inside = 0;
+    std::vector<bool> seen(points.size());
+    grid.ForEachNear(prepared.Bounds(), [&](const host::gis::PointGrid::Point& p) {
+        seen[p.tag] = true;
+        OGRPoint pt(p.x, p.y);
+        bool want = star->Ogr()->Intersects(&pt);
+        agree += prepared.Intersects(p.x, p.y) == want;
+        inside += want;
+    });
+    long near = std::count(seen.begin(), seen.end(), true);
+    EXPECT_EQ(agree, near);
+    EXPECT_GT(inside, 1000);
+    EXPECT_TRUE(seen[20000] && prepared.Intersects(25, 20));
+    EXPECT_TRUE(prepared.Intersects(1, 0));
+    EXPECT_FALSE(prepared.Intersects(0, 0));
+    // Every point in the polygons' bounds is offered by the grid.
+    for (auto& p : points)
+        if (prepared.Intersects(p.x, p.y)) {
+            EXPECT_TRUE(seen[p.tag]);
+        }
+}

@@ -155,3 +155,32 @@ TEST_F(ProfileTest, InitNeedsItsParameters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ProfileTest, BoundaryCustomersCountTwiceAndTheExtentOnlyPicksTheAreas) {
+    auto ins = customers->featureClass->Insert(true);
+    auto buf = ins->CreateBuffer();
+    buf->SetShape(*Geometry::FromWkt("POINT (1 0.5)", SpatialReference::FromEPSG(4326)));  // on the shared edge
+    ins->Insert(*buf);
+    ins->Flush();
+    auto f = Function();
+    ASSERT_TRUE(f->Init());
+    Run(*f);
+    EXPECT_EQ(Row(1).Item("Value").ToDouble(), 93.3);  // (4 * 120 + 2 * 40) / 6
+
+    // An extent around one customer of the first area: only that area is
+    // visited, but with every customer in it.
+    auto app = std::make_shared<Application>();
+    auto ext = std::make_shared<Extension>(nullptr, HostConfiguration{});
+    ext->SetBoundingGeometry(Geometry::MakeEnvelopePolygon({0.1, 0.4, 0.3, 0.6, false}, SpatialReference::FromEPSG(4326)));
+    app->AddExtension("PXKernel.PXExtension", ext);
+    auto g = Function();
+    Variant a(app);
+    g->SetParam("Application", a);
+    ASSERT_TRUE(g->Init());
+    Run(*g);
+    EXPECT_EQ(Row(1).Item("Value").ToDouble(), 120.0);
+}
+
+}  // namespace

@@ -344,6 +344,8 @@ GeometryPtr Row::Shape() const {
     return std::make_shared<Geometry>(std::unique_ptr<OGRGeometry>(g->clone()));
 }
 
+const OGRGeometry* Row::ShapeRef() const { return f_->GetGeometryRef(); }
+
 void Row::SetShape(const Geometry& g) { f_->SetGeometry(g.Ogr()); }
 void Row::SetShapeCopyFrom(const Row& other) { f_->SetGeometry(other.f_->GetGeometryRef()); }
 

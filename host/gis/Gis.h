@@ -165,6 +165,8 @@ public:
     long OID() const;
     // Geometry of a feature; null for a table row or an empty shape.
     GeometryPtr Shape() const;
+    // The shape without a copy; valid until the row moves on.
+    const OGRGeometry* ShapeRef() const;
     void SetShape(const Geometry& g);  // copies
     void SetShapeCopyFrom(const Row& other);
     OGRFeature* Ogr() const { return f_.get(); }
