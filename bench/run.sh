@@ -1,8 +1,13 @@
 #!/bin/sh
-# Builds, generates the synthetic block groups once and runs the benchmarks.
+# Builds, generates the synthetic block groups and customers once and runs
+# the benchmarks.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
 data="$root/out/bench"
 [ -f "$data/blockgroups.shp" ] || "$root/build/bench/gen_blockgroups" "$data" 220000
+[ -f "$data/customers.shp" ] || "$root/build/bench/gen_customers" "$data" 1000000
+echo "== demographic selection"
 "$root/build/bench/bench_demographic" "$data" 3
+echo "== customer profile"
+"$root/build/bench/bench_profile" "$data" 3
