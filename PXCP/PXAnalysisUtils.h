@@ -13,6 +13,8 @@ namespace pxcp {
 
 inline constexpr const char* kHelpFile = "velmar_csBusiness.hlp";
 inline constexpr const char* kHelpProspecting = "ABOUT_CUSTOMER_PROSPECTING";
+// The household-data service of this installation, when the dataset names none.
+inline constexpr const char* kHouseholdServiceURL = "http://127.0.0.1:8360/";
 inline constexpr const char* kHelpProfile = "ABOUT_CUSTOMER_PROFILE";
 
 // ---- page support ----

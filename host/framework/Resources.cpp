@@ -106,6 +106,46 @@ const std::map<int, std::string>& TextResources() {
         {187, "Find the "},
         {188, "counties whose people match your targets"},
         {189, " areas whose people match your targets"},
+        {191, "An unexpected error occurred: "},
+        {229, "Which households should the"},
+        {230, "Household Query File"},
+        {231, "This household query was made for another study area and cannot be opened with the current dataset."},
+        {232, "The household query file has an invalid value for the wait option."},
+        {233, "CategoryCaption"},
+        {234, "TargetCaption"},
+        {235, "Please type the minimum number or percentage of households."},
+        {236, "A percentage cannot be more than 100."},
+        {237, "The household query could not be built."},
+        {238, "Please target at least one household category."},
+        {239, "The areas of the study area could not be read."},
+        {240, "The study area touches no area of the geography level."},
+        {241, "The geography layer has no key field the household-data service knows."},
+        {261, "Analysis Name"},
+        {262, "The household query was sent to the household-data service. Job number: "},
+        {263, "The areas of the study area have been added to the map without counts."},
+        {266, "When the service has finished, fetch its result table and re-open this analysis,"},
+        {267, "then choose Link DBF and pick that table."},
+        {268, "Household Data Job"},
+        {271, "Household categories:"},
+        {272, "Minimum target"},
+        {273, "The minimum is a"},
+        {274, "When the query is sent"},
+        {275, "Targets of the selected category:"},
+        {276, "&Number of households"},
+        {277, "&Percentage of households"},
+        {278, "&Wait for the result"},
+        {279, "&Don't wait: submit the job and return"},
+        {280, "&Quillon360..."},
+        {281, "Please sign in to the Quillon360 household-data service."},
+        {282, "&User name:"},
+        {283, "&Password:"},
+        {284, "No account yet? Register to get one."},
+        {285, "&Register..."},
+        {286, "This household analysis exists. What would you like to do?"},
+        {287, "&Change the query and run it again"},
+        {288, "&Link a DBF with the household counts"},
+        {289, "DBF"},
+        {290, "&Browse..."},
         {193, "The value you typed is not a number."},
         {194, "Please type a number of 0 or more, or leave the box empty."},
         {195, "Negative values cannot be targeted."},
@@ -298,6 +338,55 @@ std::map<int, std::string> BuildLayout() {
         b.push_back({555, 0, 6180, 9255});      // Frame1
         AddPage(m, 700, 7200, 9375, b);
     }
+    // Service login page 500-553.
+    AddPage(m, 500, 5340, 7590,
+            {{315, 2430, 1500, 4935},   // UserNameText
+             {315, 2430, 2280, 4935},   // PasswordText
+             {375, 2430, 3360, 1455},   // RegisterButton
+             next, back, cancel, help, frame, image,
+             {495, 2430, 240, 4935},    // Label1
+             {255, 2430, 1200, 4935},   // Label2
+             {255, 2430, 1980, 4935},   // Label3
+             {255, 2430, 3060, 4935}}); // Label4
+
+    // Household data page 1100-1201.
+    AddPage(m, 1100, 7200, 9375,
+            {{2955, 120, 780, 3975},    // CategoryList
+             {2955, 4320, 1080, 4935},  // TargetList
+             {255, 4320, 480, 4935},    // TargetLabel
+             {375, 120, 3840, 1455},    // SelectNoneCategoriesButton
+             {375, 4320, 4140, 1455},   // SelectNoneTargetsButton
+             {315, 240, 4680, 1455},    // MinimumTargetText
+             {255, 1920, 4560, 2415},   // NumberOption
+             {255, 1920, 4860, 2415},   // PercentageOption
+             {255, 4560, 4560, 4455},   // WaitOption
+             {255, 4560, 4860, 4455},   // DontWaitOption
+             {375, 1680, 3840, 1455},   // ShowButton
+             {375, 120, 5700, 1455},    // FileButton
+             {375, 1680, 5700, 1935},   // QuillonButton
+             {375, 6585, 6300, 1215},   // NextButton
+             {375, 5370, 6300, 1215},   // BackButton
+             {375, 7920, 6300, 1215},   // CancelButton
+             {375, 120, 6300, 1215},    // HelpButton
+             {555, 0, 6180, 9255},      // Frame1
+             {975, 120, 4320, 4215},    // Frame4
+             {975, 4440, 4320, 4815},   // Frame5
+             {255, 120, 480, 3975},     // Label2
+             {255, 240, 4440, 1455},    // Label3
+             {255, 1920, 4320, 2415},   // Label4
+             {255, 4560, 4320, 4455},   // Label5
+             {255, 4320, 780, 4935}});  // Label6
+
+    // Open-way page 1300-1353.
+    AddPage(m, 1300, 5340, 7590,
+            {{300, 2550, 1200, 4695},   // ChangeQueryRBT
+             {300, 2550, 1620, 4695},   // LinkDBFRBT
+             {1335, 2430, 2040, 4935},  // LinkDBFFrame
+             {315, 2550, 2460, 3375},   // DBFFileText
+             {375, 6045, 2430, 1215},   // BrowseCommand
+             {375, 2430, 3600, 1935},   // QuillonButton
+             next, back, cancel, help, frame, image,
+             {615, 2430, 240, 4935}});  // Label1
     return m;
 }
 
