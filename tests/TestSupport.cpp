@@ -58,3 +58,75 @@ Harness::Harness(const std::string& configPath) : session(host::HostSession::Ope
 }
 
 }  // namespace pxtest
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace pxtest {
+
+ServiceProcess::ServiceProcess(const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        std::vector<std::string> all = {PLEXA_HHD_PATH, "--port", "0"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // The first line names the port.
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    // Keep reading the service's log so that it never blocks on a full pipe.
+    if (fork() == 0) {
+        while (read(out[0], &c, 1) == 1) {
+        }
+        _exit(0);
+    }
+    close(out[0]);
+    size_t colon = line.rfind(':');
+    if (line.rfind("listening on", 0) != 0 || colon == std::string::npos)
+        throw std::runtime_error("the household-data service did not start: " + line);
+    port_ = std::stoi(line.substr(colon + 1));
+    setenv("PLEXA_HOUSEHOLD_SERVICE", Host().c_str(), 1);
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    unsetenv("PLEXA_HOUSEHOLD_SERVICE");
+}
+
+int UnusedPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    int port = ntohs(a.sin_port);
+    close(s);
+    return port;
+}
+
+}  // namespace pxtest

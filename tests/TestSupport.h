@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/HostSession.h"
@@ -39,5 +40,26 @@ struct Harness {
 
 // The level entries most tests use: counties with both ways.
 std::string StandardTasks();
+
+}  // namespace pxtest
+
+namespace pxtest {
+
+// A household-data service process on a free port of 127.0.0.1, for the
+// life of the object; the client is pointed at it.
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const std::vector<std::string>& args = {});
+    ~ServiceProcess();
+    int Port() const { return port_; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int pid_ = -1;
+    int port_ = 0;
+};
+
+// A port nothing listens on.
+int UnusedPort();
 
 }  // namespace pxtest

@@ -353,10 +353,18 @@ void Row::SetShapeCopyFrom(const Row& other) { f_->SetGeometry(other.f_->GetGeom
 
 Cursor::Cursor(std::shared_ptr<const Table> table, std::shared_ptr<GDALDataset> ds, OGRLayer* layer, bool recycling)
     : table_(std::move(table)), ds_(std::move(ds)), layer_(layer), recycling_(recycling) {}
+Cursor::Cursor(std::shared_ptr<const Table> table, std::shared_ptr<GDALDataset> ds, OGRLayer* layer,
+               std::vector<long long> ids, bool recycling)
+    : table_(std::move(table)), ds_(std::move(ds)), layer_(layer), recycling_(recycling), byId_(true), ids_(std::move(ids)) {}
 Cursor::~Cursor() = default;
 
 RowPtr Cursor::NextRow() {
-    OGRFeature* f = layer_->GetNextFeature();
+    OGRFeature* f = nullptr;
+    if (byId_) {
+        while (!f && next_ < ids_.size()) f = layer_->GetFeature(static_cast<GIntBig>(ids_[next_++]));
+    } else {
+        f = layer_->GetNextFeature();
+    }
     if (!f) {
         current_.reset();
         return nullptr;
@@ -529,7 +537,63 @@ void ApplyFilter(OGRLayer* layer, const Table& table, const QueryFilter* filter)
 }
 }  // namespace
 
+CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
+    // FIELD = 'text', nothing else.
+    const std::string& w = filter.whereClause;
+    size_t eq = w.find('=');
+    if (eq == std::string::npos || filter.geometry) return nullptr;
+    std::string field = Trim(w.substr(0, eq)), rest = Trim(w.substr(eq + 1));
+    if (field.empty() || rest.size() < 2 || rest.front() != '\'' || rest.back() != '\'') return nullptr;
+    std::string key = rest.substr(1, rest.size() - 2);
+    if (key.find('\'') != std::string::npos) return nullptr;
+    for (char c : field)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return nullptr;
+    long index = FindField(field);
+    if (index < 0 || fields_->GetField(index)->type != kFieldString) return nullptr;
+    long ogrIndex = HostIndexToOgr(index);
+    if (ogrIndex < 0) return nullptr;
+    if (!keyDs_) {
+        keyDs_ = Wrap(static_cast<GDALDataset*>(
+            GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+        if (!keyDs_) return nullptr;
+        keyLayer_ = keyDs_->GetLayerByName(name_.c_str());
+        if (!keyLayer_ && keyDs_->GetLayerCount() == 1) keyLayer_ = keyDs_->GetLayer(0);
+        if (!keyLayer_) {
+            keyDs_.reset();
+            return nullptr;
+        }
+    }
+    auto& values = keyIndex_[index];
+    if (values.empty()) {
+        // One scan of the key column only.
+        std::vector<std::string> ignored;
+        OGRFeatureDefn* defn = keyLayer_->GetLayerDefn();
+        for (int i = 0; i < defn->GetFieldCount(); ++i)
+            if (i != ogrIndex) ignored.push_back(defn->GetFieldDefn(i)->GetNameRef());
+        ignored.push_back("OGR_GEOMETRY");
+        std::vector<const char*> list;
+        for (auto& n : ignored) list.push_back(n.c_str());
+        list.push_back(nullptr);
+        keyLayer_->SetIgnoredFields(list.data());
+        keyLayer_->SetAttributeFilter(nullptr);
+        keyLayer_->SetSpatialFilter(nullptr);
+        keyLayer_->ResetReading();
+        while (OGRFeature* f = keyLayer_->GetNextFeature()) {
+            values[f->GetFieldAsString(static_cast<int>(ogrIndex))].push_back(f->GetFID());
+            OGRFeature::DestroyFeature(f);
+        }
+        keyLayer_->SetIgnoredFields(nullptr);
+        values.emplace("", std::vector<long long>{});  // marks the index as built
+    }
+    auto it = values.find(key);
+    std::vector<long long> ids = it == values.end() ? std::vector<long long>{} : it->second;
+    return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), keyDs_, keyLayer_,
+                                    std::move(ids), recycling);
+}
+
 CursorPtr Table::Search(const QueryFilter* filter, bool recycling) const {
+    if (filter && !filter->whereClause.empty())
+        if (auto byKey = SearchByKey(*filter, recycling)) return byKey;
     // Each cursor reads through a connection of its own so that cursors do
     // not disturb one another.
     std::shared_ptr<GDALDataset> ds = Wrap(static_cast<GDALDataset*>(
@@ -566,6 +630,9 @@ long Table::RowCount(const QueryFilter* filter) const {
 }
 
 InsertCursorPtr Table::Insert(bool buffered) {
+    keyIndex_.clear();
+    keyDs_.reset();
+    keyLayer_ = nullptr;
     if (!layer_->TestCapability(OLCSequentialWrite)) Raise(kErrInvalidCall, "The dataset " + name_ + " is read-only", "PXGIS");
     return std::make_shared<InsertCursor>(std::static_pointer_cast<Table>(shared_from_this()), buffered);
 }
@@ -740,6 +807,35 @@ void AddOgrFields(OGRLayer* layer, const Fields& fields) {
     }
 }
 }  // namespace
+
+void Table::AddField(const FieldPtr& field) {
+    if (FindField(field->name) >= 0) Raise(kErrInvalidCall, "The table " + name_ + " has a field " + field->name + " already", "PXGIS");
+    Fields one;
+    one.AddField(field);
+    AddOgrFields(layer_, one);
+    layer_->SyncToDisk();
+    keyIndex_.clear();
+    keyDs_.reset();
+    keyLayer_ = nullptr;
+    countDs_.reset();
+    countLayer_ = nullptr;
+    BuildFields();
+}
+
+void Table::UpdateRow(const Row& row) {
+    // Rows come from cursors of their own connection: the values are copied
+    // onto this table's feature of the same id.
+    OGRFeature* src = row.Ogr();
+    std::unique_ptr<OGRFeature> f(layer_->GetFeature(src->GetFID()));
+    if (!f) Raise(kErrInvalidCall, "Row " + std::to_string(src->GetFID()) + " is not in " + name_, "PXGIS");
+    for (int i = 0; i < src->GetFieldCount() && i < f->GetFieldCount(); ++i) {
+        if (!src->IsFieldSetAndNotNull(i)) continue;
+        f->SetField(i, src->GetRawFieldRef(i));
+    }
+    if (layer_->SetFeature(f.get()) != OGRERR_NONE) RaiseGdal("Row " + std::to_string(src->GetFID()) + " of " + name_ + " could not be written");
+    layer_->SyncToDisk();
+    keyIndex_.clear();
+}
 
 FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {
     if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");

@@ -6,7 +6,9 @@
 
 #include <memory>
 #include <optional>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/Object.h"
@@ -187,6 +189,9 @@ struct QueryFilter {
 class Cursor : public Object {
 public:
     Cursor(std::shared_ptr<const Table> table, std::shared_ptr<GDALDataset> ds, OGRLayer* layer, bool recycling);
+    // A cursor over the given rows of a layer, fetched by id in that order.
+    Cursor(std::shared_ptr<const Table> table, std::shared_ptr<GDALDataset> ds, OGRLayer* layer,
+           std::vector<long long> ids, bool recycling);
     ~Cursor() override;
     std::string TypeName() const override { return "Cursor"; }
     // Null at the end. A recycling cursor hands out the same row object.
@@ -198,6 +203,9 @@ private:
     OGRLayer* layer_;
     bool recycling_;
     RowPtr current_;
+    bool byId_ = false;
+    std::vector<long long> ids_;
+    size_t next_ = 0;
 };
 using CursorPtr = std::shared_ptr<Cursor>;
 
@@ -244,6 +252,10 @@ public:
     long RowCount(const QueryFilter* filter) const;
     InsertCursorPtr Insert(bool buffered);
     RowPtr GetRow(long oid) const;
+    // Adds an attribute field to the stored table.
+    void AddField(const FieldPtr& field);
+    // Writes a row read from this table back with its changed values.
+    void UpdateRow(const Row& row);
     // Attribute index on a field, or the spatial index on the shape field.
     void AddIndex(const std::string& indexName, const std::string& fieldName);
     bool HasSpatialIndex() const;
@@ -266,6 +278,13 @@ private:
     long attrOffset_ = 1;
     mutable std::shared_ptr<GDALDataset> countDs_;
     mutable OGRLayer* countLayer_ = nullptr;
+    // Searches of the form FIELD = 'text' on a text field are answered from
+    // an index of that field's values, built on first use and dropped when
+    // rows are added; the rows are then read by id, not by a scan.
+    CursorPtr SearchByKey(const QueryFilter& filter, bool recycling) const;
+    mutable std::map<long, std::unordered_map<std::string, std::vector<long long>>> keyIndex_;
+    mutable std::shared_ptr<GDALDataset> keyDs_;
+    mutable OGRLayer* keyLayer_ = nullptr;
     friend class InsertCursor;
 };
 using TablePtr = std::shared_ptr<Table>;

@@ -1,0 +1,445 @@
+#include "PXCP/PXCPHouseholdDataFunction.h"
+
+#include <filesystem>
+
+#include "PXCP/PXAnalysisUtils.h"
+#include "i18n/modi18N.h"
+#include "service/HouseholdDataClient.h"
+
+namespace fs = std::filesystem;
+
+namespace pxcp {
+
+using namespace host;
+
+namespace {
+
+const char* kModule = "PXCP\\PXCPHouseholdDataFunction.cls";
+std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const char* kGatewayPath = "velmar/QuISAPISOAPGateWay.dll";
+const char* kStatesLayer = "US.Demography.States";
+
+// Key fields of the geography layers of the national datasets.
+std::string AgsKeyField(const std::string& mainLayerName) {
+    static const std::map<std::string, std::string> m = {{"US.Demography.BlockGroups", "BLOCKGROUP"},
+                                                         {"US.Demography.Tracts", "TRACT"},
+                                                         {"US.Demography.ZIPCodes", "ZIP"},
+                                                         {"US.Demography.Counties", "COUNTY"},
+                                                         {kStatesLayer, "STATE"}};
+    auto it = m.find(mainLayerName);
+    return it == m.end() ? "" : it->second;
+}
+
+// A count from the result table; what cannot be read counts as 0.
+long WholeNumber(const Variant& v) {
+    try {
+        return v.IsEmpty() ? 0 : v.ToLong();
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace
+
+PXCPHouseholdDataFunction::PXCPHouseholdDataFunction() : errorHandler_(NewErrorHandler()) {}
+
+PXCPHouseholdDataFunction::~PXCPHouseholdDataFunction() {
+    Cleanup();
+    client_.reset();
+}
+
+bool PXCPHouseholdDataFunction::Init() {
+    status_ = 1;
+    analysisFeatureclassName_.clear();
+    analysisWorkspace_.reset();
+    return true;
+}
+
+void PXCPHouseholdDataFunction::Cleanup() {
+    joinFilter_.reset();
+    insert_.reset();
+    buffer_.reset();
+    rowCursor_.reset();
+    currentRow_.reset();
+    resultTable_.reset();
+    client_.reset();
+    lastError_ = 0;
+    status_ = 1;
+}
+
+bool PXCPHouseholdDataFunction::SetParam(const std::string& name, Variant& value) {
+    PX_TRY
+    if (name == "DatasetName") datasetName_ = value.ToString();
+    else if (name == "AnalysisFeatureclassName") analysisFeatureclassName_ = value.ToString();
+    else if (name == "AnalysisWorkspace") value.AssignTo(analysisWorkspace_);
+    else if (name == "AnalysisDir") analysisDir_ = value.ToString();
+    else if (name == "GeogField") geogField_ = value.ToString();
+    else if (name == "DatasetID") datasetId_ = value.ToString();
+    else if (name == "QFields") qFields_ = value.ToString();
+    else if (name == "QList") qList_ = value.ToString();
+    else if (name == "UserName") userName_ = value.ToString();
+    else if (name == "Password") password_ = value.ToString();
+    else if (name == "IsNumberTarget") isNumberTarget_ = value.ToBool();
+    else if (name == "MinimumTarget") minimumTarget_ = value.ToDouble();
+    else if (name == "Wait") wait_ = value.ToBool();
+    else if (name == "MainFeatureClass") value.AssignTo(mainFeatureClass_);
+    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
+    else if (name == "AnalysisName") analysisName_ = value.ToString();
+    else if (name == "LinkDBF") linkDbf_ = value.ToBool();
+    else if (name == "DBFFilePath") dbfFilePath_ = value.ToString();
+    else if (name == "BoundingGeometry") value.AssignTo(boundingGeometry_);
+    else if (name == "DefaultSR") value.AssignTo(defaultSR_);
+    else if (name == "KeyField") keyFieldParam_ = value.ToString();  // datasets of our own
+    PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::SetResultParam(const std::string& name, Variant& value) {
+    if (name == "JobID") value = jobId_;
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::Fail(long code, const std::string& text) {
+    lastError_ = code;
+    errorText_ = text;
+    return false;
+}
+
+bool PXCPHouseholdDataFunction::Start() {
+    step_ = 0;
+    written_ = 0;
+    lastError_ = 0;
+    errorText_.clear();
+    if (linkDbf_) {
+        resultDbfPath_ = dbfFilePath_;
+        step_ = 1;  // the table is at hand: no request
+    } else {
+        std::string dir = analysisDir_;
+        if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
+        resultDbfPath_ = dir + "tmp.dbf";
+    }
+    PX_TRY
+    if (boundingGeometry_ && mainFeatureClass_ && mainFeatureClass_->GetSpatialReference()) {
+        boundingGeometry_ = boundingGeometry_->Clone();
+        boundingGeometry_->Project(mainFeatureClass_->GetSpatialReference());
+    }
+    PX_CATCH(errorHandler_, Loc("IPXFunction_Start"))
+    return true;
+}
+
+std::string PXCPHouseholdDataFunction::KeyField() const {
+    if (datasetId_ == "USA_ZORB") return "ID";
+    if (datasetId_ == "USA_AGS") return AgsKeyField(mainLayerName_);
+    return keyFieldParam_;
+}
+
+gis::QueryFilter PXCPHouseholdDataFunction::AreaFilter() const {
+    gis::QueryFilter f;
+    if (boundingGeometry_) f.geometry = boundingGeometry_;
+    return f;
+}
+
+bool PXCPHouseholdDataFunction::DoStep() {
+    if (lastError_ != 0) return false;
+    try {
+        switch (step_) {
+            case 0: {
+                std::string list;
+                if (!BuildAreaKeyList(list)) {
+                    if (lastError_ == 0) lastError_ = 35;
+                    return false;
+                }
+                if (!GetDBFFromQuillon(list)) return false;
+                step_ = 20;
+                return true;
+            }
+            case 20:
+                if (PollService()) step_ = 1;
+                return lastError_ == 0;
+            case 1:
+                if (wait_) {
+                    FunctionRunner::ReportProgress(-1, "Reading the household counts...");
+                    try {
+                        resultTable_ = OpenDBF(resultDbfPath_);
+                    } catch (const std::exception&) {
+                        resultTable_.reset();
+                    }
+                    if (!resultTable_)
+                        return linkDbf_ ? Fail(8, "The linked table " + resultDbfPath_ + " could not be opened.")
+                                        : Fail(44, "The result table of the household-data service (" + resultDbfPath_ +
+                                                       ") is not a readable dBASE table.");
+                }
+                step_ = 2;
+                return true;
+            case 2:
+                if (!CreateResultFeatureClass(!wait_)) return Fail(35, "The output feature class could not be created.");
+                step_ = 3;
+                return true;
+            case 3:
+                if (!mainFeatureClass_) return Fail(8, "The geography layer of the analysis is missing.");
+                step_ = 4;
+                return true;
+            case 4:
+                if (wait_) {
+                    if (!PrepareQueryFilter()) return false;
+                    step_ = 5;
+                } else {
+                    step_ = 10;
+                }
+                return true;
+            case 5:
+                if (!OpenJoinCursors()) return false;
+                step_ = 6;
+                return true;
+            case 6:
+                if (!JoinNextRow()) step_ = 7;
+                return lastError_ == 0;
+            case 7:
+                FinishOutput();
+                return false;
+            case 10:
+                if (!OpenPendingCursors()) return false;
+                step_ = 11;
+                return true;
+            case 11:
+                if (!WritePendingRow()) {
+                    FinishOutput();
+                    return false;
+                }
+                return true;
+            default:
+                return false;
+        }
+    } catch (const std::exception& e) {
+        ReportException(errorHandler_, Loc("IPXFunction_DoStep"));
+        if (lastError_ == 0) Fail(35, e.what());
+        return false;
+    }
+}
+
+bool PXCPHouseholdDataFunction::BuildAreaKeyList(std::string& list) {
+    list.clear();
+    if (!mainFeatureClass_) return Fail(8, "The geography layer of the analysis is missing.");
+    std::string key = KeyField();
+    long keyIndex = key.empty() ? -1 : mainFeatureClass_->FindField(key);
+    if (keyIndex < 0) {
+        ResMsgBox(241, forms::vbCritical, 128);
+        return Fail(35, FindString(241));
+    }
+    gis::QueryFilter f = AreaFilter();
+    f.subFields = mainFeatureClass_->OIDFieldName() + "," + key + "," + mainFeatureClass_->ShapeFieldName();
+    gis::CursorPtr cursor;
+    try {
+        cursor = mainFeatureClass_->Search(&f, false);
+    } catch (const std::exception&) {
+        cursor.reset();
+    }
+    if (!cursor) {
+        ResMsgBox(239, forms::vbCritical, 198);
+        return Fail(35, FindString(239));
+    }
+    bool any = false;
+    while (auto row = cursor->NextRow()) {
+        any = true;
+        std::string value = row->Value(keyIndex).ToString();
+        if (geogField_ == "STATE") {
+            list += "\"" + GetStateAbbrByFip(value) + "\",";
+        } else if (!value.empty() && value != " ") {
+            list += "\"" + value + "\",";
+        }
+    }
+    if (!any) {
+        ResMsgBox(240, forms::vbCritical, 128);
+        return Fail(35, FindString(240));
+    }
+    if (!list.empty() && list.back() == ',') list.pop_back();
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::GetDBFFromQuillon(const std::string& areaList) {
+    try {
+        FunctionRunner::ReportProgress(-1, "Sending the household query...");
+        client_ = std::make_unique<HouseholdDataClient>();
+        if (client_->SetGeography(geogField_, areaList) != "1") return Fail(34, client_->LastMessage());
+        if (client_->SetQuery(qFields_, qList_) != "1") return Fail(34, client_->LastMessage());
+        std::string reply = client_->Submit(HouseholdDataClient::ServiceHost(), kGatewayPath, resultDbfPath_,
+                                            "EXPERIAN", wait_, userName_, password_, analysisName_);
+        char* end = nullptr;
+        double number = std::strtod(reply.c_str(), &end);
+        if (reply.empty() || (end && *end) || number != 1) return Fail(34, client_->LastMessage());
+        return true;
+    } catch (const std::exception& e) {
+        ReportException(errorHandler_, Loc("GetDBFFromQuillon"));
+        return Fail(34, e.what());
+    }
+}
+
+bool PXCPHouseholdDataFunction::PollService() {
+    if (!client_) return true;
+    long status = 0;
+    try {
+        status = client_->GetStatus();
+    } catch (const std::exception& e) {
+        ReportException(errorHandler_, Loc("GetDBFFromQuillon"));
+        client_.reset();
+        Fail(34, e.what());
+        return false;
+    }
+    if (status != 1) {
+        FunctionRunner::ReportProgress(-1, "Waiting for the household-data service (job " + client_->GetJobID() + ")...");
+        return false;
+    }
+    if (!wait_) jobId_ = client_->GetJobID();
+    client_.reset();
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::CreateResultFeatureClass(bool pending) {
+    bool ok = false;
+    PX_TRY
+    if (!analysisWorkspace_) return false;
+    gis::Fields fields;
+    if (analysisWorkspace_->Kind() == gis::WorkspaceKind::GeoPackage)
+        fields.AddField(gis::NewField("OID", gis::kFieldOID, "Object ID"));
+    auto shape = gis::NewField("SHAPE", gis::kFieldGeometry, "geometry");
+    shape->geometryDef.type = gis::kGeomPolygon;
+    shape->geometryDef.gridSize = 10;
+    shape->geometryDef.spatialReference = GetGeographicReference(mainFeatureClass_, defaultSR_);
+    fields.AddField(shape);
+    fields.AddField(gis::NewField("KEY", gis::kFieldString, "KEY", 12));
+    if (!pending) {
+        fields.AddField(gis::NewField("TOTREAD", gis::kFieldDouble, "TOTREAD", 11, 11, 0));
+        fields.AddField(gis::NewField("TOTAL", gis::kFieldDouble, "TOTAL", 11, 11, 0));
+        fields.AddField(gis::NewField("PERCENT", gis::kFieldDouble, "PERCENT", 20, 19, 2));
+    }
+    output_ = analysisWorkspace_->CreateFeatureClass(analysisFeatureclassName_, fields, "SHAPE");
+    ok = output_ != nullptr;
+    if (ok) {
+        keyPos_ = output_->FindField("KEY");
+        totReadPos_ = output_->FindField("TOTREAD");
+        totalPos_ = output_->FindField("TOTAL");
+        percentPos_ = output_->FindField("PERCENT");
+    }
+    PX_CATCH(errorHandler_, Loc(pending ? "CreatePendingFeatureClass" : "CreateResultFeatureClass"))
+    return ok;
+}
+
+bool PXCPHouseholdDataFunction::PrepareQueryFilter() {
+    bool states = mainLayerName_ == kStatesLayer || geogField_ == "STATE";
+    if (states && resultTable_) {
+        if (resultTable_->FindField("STATE_ID") < 0) resultTable_->AddField(gis::NewField("STATE_ID", gis::kFieldString, "STATE_ID", 2));
+        long geog = resultTable_->FindField("GEOG"), id = resultTable_->FindField("STATE_ID");
+        if (geog < 0 || id < 0) return Fail(9, "The state-level result table has no GEOG or STATE_ID column.");
+        auto cursor = resultTable_->Search(nullptr, false);
+        while (auto row = cursor->NextRow()) {
+            row->SetValue(id, GetStateFipByAbbr(row->Value(geog).ToString()));
+            resultTable_->UpdateRow(*row);
+        }
+    }
+    std::string keyColumn = states ? "STATE_ID" : "GEOG";
+    if (datasetId_ == "USA_ZORB") {
+        prefix_ = "ID = ";
+    } else {
+        std::string field = KeyField();
+        if (field.empty()) return Fail(8, "The geography layer names no key field to join the counts with.");
+        prefix_ = field + " = ";
+    }
+    if (resultTable_) {
+        keyColumn_ = resultTable_->FindField(keyColumn);
+        if (keyColumn_ < 0) return Fail(states ? 9 : 8, "The result table has no " + keyColumn + " column.");
+    }
+    joinFilter_ = std::make_unique<gis::QueryFilter>();
+    joinFilter_->whereClause = prefix_;
+    joinFilter_->subFields = mainFeatureClass_->OIDFieldName() + "," + mainFeatureClass_->ShapeFieldName();
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::OpenJoinCursors() {
+    insert_ = output_->Insert(true);
+    buffer_ = insert_->CreateBuffer();
+    rowCursor_ = resultTable_->Search(nullptr, false);
+    // The service reports households read in TQ and matches in TOTAL; a
+    // linked table has them the other way round.
+    const char* readName = linkDbf_ ? "TOTAL" : "TQ";
+    const char* matchName = linkDbf_ ? "TQ" : "TOTAL";
+    readColumn_ = resultTable_->FindField(readName);
+    matchColumn_ = resultTable_->FindField(matchName);
+    if (readColumn_ < 0 || matchColumn_ < 0)
+        return Fail(8, "The result table " + resultDbfPath_ + " lacks the " + (readColumn_ < 0 ? readName : matchName) + " column.");
+    currentRow_ = rowCursor_->NextRow();
+    if (!currentRow_) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::JoinNextRow() {
+    if (!currentRow_) return false;
+    std::string key = currentRow_->Value(keyColumn_).ToString();
+    joinFilter_->whereClause = prefix_ + "'" + key + "'";
+    auto areas = mainFeatureClass_->Search(joinFilter_.get(), false);
+    auto area = areas ? areas->NextRow() : nullptr;
+    joinFilter_->whereClause = prefix_;
+    if (area && area->ShapeRef()) {
+        buffer_->SetShapeCopyFrom(*area);
+        long read = WholeNumber(currentRow_->Value(readColumn_));
+        long total = WholeNumber(currentRow_->Value(matchColumn_));
+        buffer_->SetValue(keyPos_, key);
+        buffer_->SetValue(totReadPos_, static_cast<double>(read));
+        buffer_->SetValue(totalPos_, static_cast<double>(total));
+        double percent = read == 0 ? 0 : static_cast<double>(static_cast<long long>(total) * 100) / read;
+        buffer_->SetValue(percentPos_, percent);
+        bool keep = isNumberTarget_ ? total > minimumTarget_ : percent > minimumTarget_;
+        if (keep) {
+            insert_->Insert(*buffer_);
+            ++written_;
+        }
+    }
+    currentRow_ = rowCursor_->NextRow();
+    return currentRow_ != nullptr;
+}
+
+bool PXCPHouseholdDataFunction::OpenPendingCursors() {
+    std::string key = KeyField();
+    pendingKey_ = key.empty() ? -1 : mainFeatureClass_->FindField(key);
+    if (pendingKey_ < 0) return Fail(8, "The geography layer has no key field " + key + ".");
+    insert_ = output_->Insert(true);
+    buffer_ = insert_->CreateBuffer();
+    gis::QueryFilter f = AreaFilter();
+    f.subFields = mainFeatureClass_->ShapeFieldName() + "," + key;
+    rowCursor_ = mainFeatureClass_->Search(&f, false);
+    currentRow_ = rowCursor_ ? rowCursor_->NextRow() : nullptr;
+    if (!currentRow_) return Fail(35, "The study area holds no area of the geography layer.");
+    return true;
+}
+
+bool PXCPHouseholdDataFunction::WritePendingRow() {
+    if (!currentRow_) return false;
+    if (currentRow_->ShapeRef()) {
+        buffer_->SetShapeCopyFrom(*currentRow_);
+        // The key is read by name: the field's position differs between layers.
+        buffer_->SetValue(keyPos_, currentRow_->Value(pendingKey_).ToString());
+        insert_->Insert(*buffer_);
+        ++written_;
+    }
+    currentRow_ = rowCursor_->NextRow();
+    return currentRow_ != nullptr;
+}
+
+void PXCPHouseholdDataFunction::FinishOutput() {
+    if (insert_) insert_->Flush();
+    insert_.reset();
+    buffer_.reset();
+    rowCursor_.reset();
+    currentRow_.reset();
+    resultTable_.reset();
+    if (written_ == 0) {
+        Fail(35, isNumberTarget_ || !wait_ ? "No area has more matching households than the minimum."
+                                           : "No area has a larger share of matching households than the minimum.");
+        return;
+    }
+    PX_TRY
+    CreateSpatialIndex(output_);
+    PX_CATCH(errorHandler_, Loc("FinishOutput"))
+    output_.reset();
+}
+
+}  // namespace pxcp

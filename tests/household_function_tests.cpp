@@ -1,0 +1,255 @@
+// The household worker against a real household-data service process and
+// against linked tables: the join, the minimum, the pending output and the
+// ways a run can fail.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "PXCP/PXCPHouseholdDataFunction.h"
+#include "TestSupport.h"
+#include "i18n/modi18N.h"
+
+using namespace host;
+using namespace host::gis;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct HouseholdFunctionTest : ::testing::Test {
+    void SetUp() override {
+        RegisterHostClasses();
+        forms::SetDriver(std::make_shared<forms::ScriptedDriver>());
+        forms::MessageLog().clear();
+        wgs = SpatialReference::FromEPSG(4326);
+        data = Workspace::OpenFolder(dir / "");
+        areas = MakeAreas("areas", "GEOID", {"A01", "A02", "A03", "A04", "A05", "A06"});
+        fs::create_directories(dir / "analysis");
+    }
+    void TearDown() override { unsetenv("PLEXA_HOUSEHOLD_TIMEOUT_MS"); }
+
+    FeatureClassPtr MakeAreas(const std::string& name, const std::string& keyField, const std::vector<std::string>& keys) {
+        Fields f;
+        auto shape = NewField("shape", kFieldGeometry);
+        shape->geometryDef.type = kGeomPolygon;
+        shape->geometryDef.spatialReference = wgs;
+        f.AddField(shape);
+        f.AddField(NewField(keyField, kFieldString, "", 12));
+        auto fc = data->CreateFeatureClass(name, f, "shape");
+        auto ins = fc->Insert(true);
+        auto buf = ins->CreateBuffer();
+        for (size_t i = 0; i < keys.size(); ++i) {
+            buf->SetShape(*Geometry::MakeEnvelopePolygon({double(i), 0, double(i) + 1, 1, false}, wgs));
+            buf->SetValue(2, keys[i]);
+            ins->Insert(*buf);
+        }
+        ins->Flush();
+        return data->OpenFeatureClass(name);
+    }
+    // A table as a person would link it: counts read in TOTAL, matches in TQ.
+    std::string LinkedTable(const std::vector<std::tuple<std::string, long, long>>& rows, const std::string& name = "linked") {
+        Fields f;
+        f.AddField(NewField("GEOG", kFieldString, "", 12));
+        f.AddField(NewField("TQ", kFieldInteger));
+        f.AddField(NewField("TOTAL", kFieldInteger));
+        auto t = data->CreateTable(name, f);
+        auto ins = t->Insert(true);
+        auto buf = ins->CreateBuffer();
+        for (auto& [key, match, read] : rows) {
+            buf->SetValue(1, key);
+            buf->SetValue(2, match);
+            buf->SetValue(3, read);
+            ins->Insert(*buf);
+        }
+        ins->Flush();
+        return dir / (name + ".dbf");
+    }
+    std::shared_ptr<pxcp::PXCPHouseholdDataFunction> Function(bool wait, bool number, double minimum,
+                                                              FeatureClassPtr main = nullptr) {
+        auto f = std::make_shared<pxcp::PXCPHouseholdDataFunction>();
+        f->Init();
+        auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
+        set("DatasetName", "Test");
+        set("AnalysisFeatureclassName", "Result");
+        set("AnalysisWorkspace", Workspace::OpenFolder(dir / "analysis"));
+        set("AnalysisDir", dir / "analysis/");
+        set("GeogField", "COUNTY");
+        set("DatasetID", "Test");
+        set("KeyField", "GEOID");
+        set("QFields", "A,B");
+        set("QList", "\"x\";\"z\"");
+        set("UserName", "demo");
+        set("Password", "demo");
+        set("IsNumberTarget", number);
+        set("MinimumTarget", minimum);
+        set("Wait", wait);
+        set("MainLayerName", "areas");
+        set("MainFeatureClass", main ? main : areas);
+        set("AnalysisName", "Test run");
+        set("DefaultSR", wgs);
+        return f;
+    }
+    long Run(IPXFunction& f) {
+        FunctionRunner::SetSink(MakeSilentProgress());
+        return FunctionRunner().Run(f, "Clock AVI", "Analysis", "Executing analysis...");
+    }
+    FeatureClassPtr Output() { return Workspace::OpenFolder(dir / "analysis")->OpenFeatureClass("Result"); }
+    std::map<std::string, std::vector<double>> OutputRows() {
+        std::map<std::string, std::vector<double>> m;
+        auto out = Output();
+        auto c = out->Search(nullptr, false);
+        while (auto r = c->NextRow())
+            m[r->Value(out->FindField("KEY")).ToString()] = {r->Value(out->FindField("TOTREAD")).ToDouble(),
+                                                             r->Value(out->FindField("TOTAL")).ToDouble(),
+                                                             r->Value(out->FindField("PERCENT")).ToDouble()};
+        return m;
+    }
+
+    pxtest::ScratchDir dir;
+    SpatialReferencePtr wgs;
+    WorkspacePtr data;
+    FeatureClassPtr areas;
+};
+
+TEST_F(HouseholdFunctionTest, WaitingRunJoinsTheServiceCountsAboveTheMinimum) {
+    pxtest::ServiceProcess service({"--job-polls", "3"});
+    auto f = Function(true, true, 0);
+    EXPECT_EQ(Run(*f), FunctionRunner::kCompleted);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    // The service's table is kept in the analysis folder; every area with a
+    // match is in the output, with its counts and share.
+    auto table = Workspace::OpenFolder(dir / "analysis")->OpenTable("tmp");
+    ASSERT_TRUE(table);
+    auto rows = OutputRows();
+    long expected = 0;
+    auto c = table->Search(nullptr, false);
+    while (auto r = c->NextRow()) {
+        std::string key = r->Value(table->FindField("GEOG")).ToString();
+        double read = r->Value(table->FindField("TQ")).ToDouble(), total = r->Value(table->FindField("TOTAL")).ToDouble();
+        if (total <= 0) {
+            EXPECT_FALSE(rows.count(key)) << key;
+            continue;
+        }
+        ++expected;
+        ASSERT_TRUE(rows.count(key)) << key;
+        EXPECT_EQ(rows[key][0], read);
+        EXPECT_EQ(rows[key][1], total);
+        EXPECT_NEAR(rows[key][2], total * 100 / read, 0.005);
+    }
+    EXPECT_EQ(static_cast<long>(rows.size()), expected);
+    EXPECT_EQ(f->Written(), expected);
+    EXPECT_TRUE(Output()->HasSpatialIndex());
+}
+
+TEST_F(HouseholdFunctionTest, LinkedTableSwapsTheColumnsAndTheMinimumIsStrict) {
+    // (key, TQ, TOTAL): a linked table reads households in TOTAL.
+    std::string dbf = LinkedTable({{"A01", 5, 0}, {"A02", 100, 1000}, {"A03", 1001, 10000}, {"A04", 7, 70}, {"ZZZ", 9, 9}});
+    auto percent = Function(true, false, 10);
+    Variant yes(true), path(dbf);
+    percent->SetParam("LinkDBF", yes);
+    percent->SetParam("DBFFilePath", path);
+    Run(*percent);
+    ASSERT_EQ(percent->LastError(), 0) << percent->ErrorText();
+    auto rows = OutputRows();
+    EXPECT_EQ(rows.size(), 1u);  // exactly 10 % stays out, 10.01 % is in
+    ASSERT_TRUE(rows.count("A03"));
+    EXPECT_EQ(rows["A03"][0], 10000);
+    EXPECT_NEAR(rows["A03"][2], 10.01, 1e-9);
+    EXPECT_FALSE(fs::exists(dir / "analysis/tmp.dbf"));  // nothing was asked of the service
+
+    Workspace::OpenFolder(dir / "analysis")->DeleteDataset("Result");
+    auto number = Function(true, true, 4);
+    number->SetParam("LinkDBF", yes);
+    number->SetParam("DBFFilePath", path);
+    Run(*number);
+    rows = OutputRows();
+    ASSERT_TRUE(rows.count("A01"));  // nothing read: share 0, but 5 matches
+    EXPECT_EQ(rows["A01"][2], 0);
+    EXPECT_EQ(rows.size(), 4u);
+}
+
+TEST_F(HouseholdFunctionTest, NotWaitingWritesTheRequestedAreasAndTheJobId) {
+    pxtest::ServiceProcess service;
+    auto f = Function(false, true, 0);
+    f->SetParam("BoundingGeometry", *std::make_unique<Variant>(Geometry::MakeEnvelopePolygon({0.5, 0.2, 2.5, 0.8, false}, wgs)));
+    Run(*f);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    Variant job;
+    f->SetResultParam("JobID", job);
+    EXPECT_EQ(job.ToString().substr(0, 2), "HH");
+    auto out = Output();
+    EXPECT_EQ(out->FindField("TOTAL"), -1);
+    EXPECT_EQ(out->RowCount(nullptr), 3);  // the areas the study area touches
+}
+
+TEST_F(HouseholdFunctionTest, StatesAreJoinedThroughTheirCodes) {
+    auto states = MakeAreas("states", "STATE", {"37", "45", "51"});
+    std::string dbf = LinkedTable({{"NC", 10, 100}, {"SC", 50, 100}, {"VA", 1, 100}}, "states_result");
+    auto f = Function(true, true, 5, states);
+    Variant yes(true), path(dbf), layer("US.Demography.States"), ags("USA_AGS"), state("STATE");
+    f->SetParam("LinkDBF", yes);
+    f->SetParam("DBFFilePath", path);
+    f->SetParam("MainLayerName", layer);
+    f->SetParam("DatasetID", ags);
+    f->SetParam("GeogField", state);
+    Run(*f);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    auto rows = OutputRows();
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows.count("37") && rows.count("45"));
+}
+
+TEST_F(HouseholdFunctionTest, ServiceFaultsEndWithTheirCodes) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string user;
+        long code;
+        std::string words;
+    };
+    setenv("PLEXA_HOUSEHOLD_TIMEOUT_MS", "400", 1);
+    for (const Case& c : {Case{{}, "intruder", 34, "not valid"}, Case{{"--fault", "malformed"}, "demo", 34, "could not be read"},
+                          Case{{"--delay-ms", "1500"}, "demo", 34, "did not answer in time"},
+                          Case{{"--fault", "baddbf"}, "demo", 44, "not a readable dBASE table"}}) {
+        pxtest::ServiceProcess service(c.args);
+        auto ws = Workspace::OpenFolder(dir / "analysis");
+        if (ws->DatasetExists("Result")) ws->DeleteDataset("Result");
+        auto f = Function(true, true, 0);
+        Variant user(c.user);
+        f->SetParam("UserName", user);
+        Run(*f);
+        EXPECT_EQ(f->LastError(), c.code) << c.user << " " << (c.args.empty() ? "" : c.args[0]);
+        EXPECT_NE(f->ErrorText().find(c.words), std::string::npos) << f->ErrorText();
+    }
+    setenv("PLEXA_HOUSEHOLD_SERVICE", ("127.0.0.1:" + std::to_string(pxtest::UnusedPort())).c_str(), 1);
+    auto down = Function(true, true, 0);
+    Run(*down);
+    EXPECT_EQ(down->LastError(), 34);
+    EXPECT_NE(down->ErrorText().find("could not be reached"), std::string::npos) << down->ErrorText();
+    unsetenv("PLEXA_HOUSEHOLD_SERVICE");
+}
+
+TEST_F(HouseholdFunctionTest, NothingAboveTheMinimumAndEmptyStudyAreas) {
+    std::string dbf = LinkedTable({{"A01", 5, 100}});
+    auto f = Function(true, true, 5);
+    Variant yes(true), path(dbf);
+    f->SetParam("LinkDBF", yes);
+    f->SetParam("DBFFilePath", path);
+    Run(*f);
+    EXPECT_EQ(f->LastError(), 35);
+
+    auto nowhere = Function(true, true, 0);
+    nowhere->SetParam("BoundingGeometry", *std::make_unique<Variant>(Geometry::MakeEnvelopePolygon({50, 50, 51, 51, false}, wgs)));
+    Run(*nowhere);
+    EXPECT_EQ(nowhere->LastError(), 35);
+    ASSERT_FALSE(forms::MessageLog().empty());
+    EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(240));  // no request was sent: no service runs
+
+    Variant missing(dir / "nope.dbf");
+    auto gone = Function(true, true, 0);
+    gone->SetParam("LinkDBF", yes);
+    gone->SetParam("DBFFilePath", missing);
+    Run(*gone);
+    EXPECT_EQ(gone->LastError(), 8);
+}
+
+}  // namespace
