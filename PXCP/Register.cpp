@@ -4,6 +4,7 @@
 #include "PXAnalysis/SysFolderProv.h"
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPDemographicDataFunction.h"
+#include "PXCP/PXCPHouseholdData.h"
 #include "PXCP/PXCPHouseholdDataFunction.h"
 #include "PXCP/PXCPMain.h"
 
@@ -14,6 +15,7 @@ void RegisterPXCPClasses() {
     f.Register("PXCP.PXCPMain", [] { return std::make_shared<PXCPMain>(); });
     f.Register("PXCP.PXCPDemographicData", [] { return std::make_shared<PXCPDemographicData>(); });
     f.Register("PXCP.PXCPDemographicDataFunction", [] { return std::make_shared<PXCPDemographicDataFunction>(); });
+    f.Register("PXCP.PXCPHouseholdData", [] { return std::make_shared<PXCPHouseholdData>(); });
     f.Register("PXCP.PXCPHouseholdDataFunction", [] { return std::make_shared<PXCPHouseholdDataFunction>(); });
     f.Register("PXCP.PXCPProfileFunction", [] { return std::make_shared<PXCPProfileFunction>(); });
     f.Register("PXCP.PXCPProFileDataContainer", [] { return std::make_shared<PXCPProFileDataContainer>(); });

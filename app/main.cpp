@@ -11,12 +11,14 @@
 #include "CustomerProfile/ProfileOutputs.h"
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPHouseholdData.h"
 #include "PXCP/PXCPMain.h"
 #include "PXCP/Register.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/HostSession.h"
 #include "host/platform/Locale.h"
+#include "service/HouseholdDataClient.h"
 
 namespace {
 
@@ -30,6 +32,14 @@ int Usage() {
                  "      runs the Customer Prospecting wizard, answering its pages from the script\n"
                  "  plexa demographic --config FILE --level LEVEL --dmq FILE --name NAME [--png FILE] [--analyses DIR]\n"
                  "      finds the areas of a level that match a demographic query file and names the analysis\n"
+                 "  plexa household --config FILE --level LEVEL --hhq FILE --name NAME [--user U --password P]\n"
+                 "                  [--no-wait] [--png FILE] [--analyses DIR]\n"
+                 "      finds the areas where enough households match a household query file, through the\n"
+                 "      household-data service (PLEXA_HOUSEHOLD_SERVICE=host:port, default 127.0.0.1:8360)\n"
+                 "  plexa household --config FILE --reopen NAME --link FILE.dbf [--png FILE] [--analyses DIR]\n"
+                 "      runs a household analysis again on a result table fetched later\n"
+                 "  plexa fetch-result --job ID --dbf FILE\n"
+                 "      fetches the result table of a household job that was submitted without waiting\n"
                  "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N] [--pdf FILE] [--dbf FILE]\n"
                  "      the average customer profile of a point layer over the areas of a level\n"
                  "  plexa map --config FILE --png FILE [--width N --height N]\n"
@@ -39,6 +49,8 @@ int Usage() {
 
 struct Args {
     std::string command, config, script, analyses, png, level, dmq, name, customers, pdf, dbf;
+    std::string hhq, user = "demo", password = "demo", reopen, link, job;
+    bool noWait = false;
     int year = 1;
     int width = 1000, height = 500;
 };
@@ -63,11 +75,18 @@ bool Parse(int argc, char** argv, Args& a) {
         else if (k == "--year") a.year = std::stoi(next());
         else if (k == "--dmq") a.dmq = next();
         else if (k == "--name") a.name = next();
+        else if (k == "--hhq") a.hhq = next();
+        else if (k == "--user") a.user = next();
+        else if (k == "--password") a.password = next();
+        else if (k == "--no-wait") a.noWait = true;
+        else if (k == "--reopen") a.reopen = next();
+        else if (k == "--link") a.link = next();
+        else if (k == "--job") a.job = next();
         else if (k == "--width") a.width = std::stoi(next());
         else if (k == "--height") a.height = std::stoi(next());
         else throw std::runtime_error("unknown option " + k);
     }
-    if (a.config.empty()) throw std::runtime_error("--config is required");
+    if (a.config.empty() && a.command != "fetch-result") throw std::runtime_error("--config is required");
     return true;
 }
 
@@ -205,8 +224,50 @@ int Profile(const Args& a) {
     return 0;
 }
 
+// The household way from a level, a query file, an account and a name; or
+// a re-opened analysis linked to a result table.
+std::string HouseholdScript(const Args& a) {
+    if (!a.reopen.empty()) {
+        if (a.link.empty()) throw std::runtime_error("--reopen needs --link FILE.dbf");
+        if (!std::filesystem::exists(a.link)) throw std::runtime_error("the table " + a.link + " does not exist");
+        return "SelectGeographyLevelDialog: click NextButton\n"
+               "SelectOpenHHWayDialog: click LinkDBFRBT\n"
+               "SelectOpenHHWayDialog: type DBFFileText " + Quote(std::filesystem::absolute(a.link).string()) + "\n"
+               "SelectOpenHHWayDialog: click NextButton\n"
+               "SelectReportDialog: click NextButton\n";
+    }
+    if (a.level.empty() || a.hhq.empty() || a.name.empty())
+        throw std::runtime_error("--level, --hhq and --name are required");
+    if (!std::filesystem::exists(a.hhq)) throw std::runtime_error("the query file " + a.hhq + " does not exist");
+    return "SelectGeographyLevelDialog: select GeographyLevelsList " + Quote(a.level) + "\n"
+           "SelectGeographyLevelDialog: click HouseholdDataOption\n"
+           "SelectGeographyLevelDialog: click NextButton\n"
+           "LoginToQuillonDialog: type UserNameText " + Quote(a.user) + "\n"
+           "LoginToQuillonDialog: type PasswordText " + Quote(a.password) + "\n"
+           "LoginToQuillonDialog: click NextButton\n"
+           "SelectHouseholdDataDialog: click FileButton\n"
+           "FileOptionDialog: select FileOptionList 0\n"
+           "FileOptionDialog: click OKButton\n"
+           "file " + Quote(std::filesystem::absolute(a.hhq).string()) + "\n" +
+           (a.noWait ? "SelectHouseholdDataDialog: click DontWaitOption\n" : "") +
+           "SelectHouseholdDataDialog: click NextButton\n"
+           "SelectAnalysisNameDialog: type AnalysisNameText " + Quote(a.name) + "\n"
+           "SelectAnalysisNameDialog: click NextButton\n"
+           "SelectReportDialog: click NextButton\n";
+}
+
+int FetchResult(const Args& a) {
+    if (a.job.empty() || a.dbf.empty()) throw std::runtime_error("--job and --dbf are required");
+    pxcp::HouseholdDataClient::FetchResult(pxcp::HouseholdDataClient::ServiceHost(), "velmar/QuISAPISOAPGateWay.dll",
+                                           a.job, a.dbf);
+    std::cout << "result table of job " << a.job << " written to " << a.dbf << "\n";
+    return 0;
+}
+
 int Wizard(const Args& a) {
-    std::string script = a.command == "demographic" ? DemographicScript(a) : "";
+    std::string script = a.command == "demographic" ? DemographicScript(a)
+                         : a.command == "household" ? HouseholdScript(a)
+                                                    : "";
     if (script.empty()) {
         if (a.script.empty()) throw std::runtime_error("--script is required");
         script = ReadFile(a.script);
@@ -222,8 +283,16 @@ int Wizard(const Args& a) {
 
     auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
     task->Init(s.dataManager, s.application);
-    Variant none(nullptr), ps(s.pageSettings);
-    task->SetParam("SourceAnalysis", none);
+    AnalysisPtr source;
+    PropertySetPtr settings = s.pageSettings;
+    if (!a.reopen.empty()) {
+        source = s.dataManager->GetAnalysis(a.reopen);
+        if (!source) throw std::runtime_error("there is no analysis named " + a.reopen);
+        // A re-opened analysis brings back the choices it was made with.
+        settings->FromXml(source->Properties()->ToXml());
+    }
+    Variant src(source ? Variant(source) : Variant(nullptr)), ps(settings);
+    task->SetParam("SourceAnalysis", src);
     task->SetParam("PropertySet", ps);
     task->InitParamSelector();
     long result = task->DoParamSelector();
@@ -236,15 +305,21 @@ int Wizard(const Args& a) {
         rc = ok && err == 0 ? 0 : 1;
         auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
         auto sub = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
-        if (sub && sub->resultLayer) {
-            auto fc = sub->resultLayer->featureClass;
+        auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
+        gis::FeatureLayerPtr result = sub ? sub->resultLayer : hh ? hh->resultLayer : nullptr;
+        if (hh && !hh->errorText.empty()) std::cerr << "plexa: " << hh->errorText << "\n";
+        if (result) {
+            auto fc = result->featureClass;
             std::cout << "areas found: " << fc->RowCount(nullptr) << "\n"
-                      << "output: " << fc->DataPath() << "\n"
-                      << "analysis folder: " << sub->Analysis()->Folder() << "\n";
+                      << "output: " << fc->DataPath() << "\n";
+            if (sub) std::cout << "analysis folder: " << sub->Analysis()->Folder() << "\n";
+            if (hh && !hh->jobId.empty())
+                std::cout << "job id: " << hh->jobId << " (fetch it with: plexa fetch-result --job " << hh->jobId
+                          << " --dbf FILE)\n";
         } else if (rc == 0) {
             rc = 1;
         }
-        if (!a.png.empty() && sub && sub->resultLayer) {
+        if (!a.png.empty() && result) {
             gis::RenderMapToPng(*s.application->FocusMap(), a.png, a.width, a.height);
             std::cout << "map written to " << a.png << "\n";
         }
@@ -267,7 +342,8 @@ int main(int argc, char** argv) {
         if (a.command == "levels") return Levels(a);
         if (a.command == "map") return Map(a);
         if (a.command == "profile") return Profile(a);
-        if (a.command == "wizard" || a.command == "demographic") return Wizard(a);
+        if (a.command == "wizard" || a.command == "demographic" || a.command == "household") return Wizard(a);
+        if (a.command == "fetch-result") return FetchResult(a);
         return Usage();
     } catch (const std::exception& e) {
         std::cerr << "plexa: " << e.what() << "\n";

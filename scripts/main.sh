@@ -15,3 +15,6 @@ rm -rf "$out/analyses/High_SIDS_rate"
   --level Counties --dmq "$root/data/high-sids.dmq" --name "High SIDS rate" --png "$out/high-sids.png"
 # The average profile of the ZIP-code centres as customers over the counties.
 "$root/build/plexa" profile --config "$root/data/nc.xml" --customers "$root/data/sample/zipcodes.shp" --level Counties --pdf "$out/profile.pdf" --dbf "$out/profile.dbf"
+# Where young families make up at least 20 % of the households, through the
+# local household-data service (waiting, then submitting and linking later).
+"$root/scripts/household-demo.sh" "$root/build" "$root/data/nc.xml" "$out/analyses" "$out/young-families.png"

@@ -98,6 +98,25 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     return status;
 }
 
+void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
+                                      const std::string& jobId, const std::string& dbfPath) {
+    httplib::Client http("http://" + serviceHost);
+    long ms = TimeoutMs();
+    http.set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
+    http.set_read_timeout(ms / 1000, (ms % 1000) * 1000);
+    std::string gateway = "/" + gatewayPath;
+    auto status = http.Get((gateway + "/status?job=" + jobId).c_str());
+    if (!status) throw std::runtime_error("The household-data service at " + serviceHost + " could not be reached: " + Describe(status.error()) + ".");
+    std::string s = ReplyValue(status->body, "status");
+    if (s == "0" || s.empty()) throw std::runtime_error("The household-data service knows no job " + jobId + ".");
+    if (s != "1") throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
+    auto table = http.Get((gateway + "/result?job=" + jobId).c_str());
+    if (!table || table->status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
+    std::ofstream out(dbfPath, std::ios::binary | std::ios::trunc);
+    out << table->body;
+    if (!out.flush()) throw std::runtime_error("The result table could not be written to " + dbfPath + ".");
+}
+
 long HouseholdDataClient::GetStatus() {
     if (!http_) throw std::runtime_error("No household query has been submitted.");
     // A job that is not waited for is done for us once it is accepted: its

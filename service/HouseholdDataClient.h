@@ -31,6 +31,11 @@ public:
 
     const std::string& LastMessage() const { return message_; }
 
+    // Fetches the result table of a job that was submitted without waiting;
+    // raises with a clear message when the service has none.
+    static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
+                            const std::string& dbfPath);
+
     // Where the program finds the service: PLEXA_HOUSEHOLD_SERVICE
     // ("host:port") or the local default.
     static std::string ServiceHost();

@@ -4,7 +4,7 @@
 // status polls and serves the result table (GEOG, TQ, TOTAL) as a DBF.
 //
 //   plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N]
-//             [--job-polls N] [--fault malformed|baddbf]
+//             [--job-polls N] [--job-seconds N] [--fault malformed|baddbf]
 //
 // --port 0 picks a free port; the first line on standard output is always
 // "listening on 127.0.0.1:PORT".
@@ -35,6 +35,11 @@ struct Job {
     std::string geog, qfields, qlist, analysis;
     std::vector<std::string> areas;
     int pollsLeft = 0;
+    std::chrono::steady_clock::time_point doneAt;
+    // Jobs that are not waited for deliver the table people link later, in
+    // which TOTAL holds the households read and TQ the matches; a waiting
+    // client gets TQ read and TOTAL matching.
+    bool linkLayout = false;
 };
 
 struct Options {
@@ -42,6 +47,7 @@ struct Options {
     std::map<std::string, std::string> users;
     int delayMs = 0;
     int jobPolls = 2;
+    int jobSeconds = 1;
     std::string fault;
 };
 
@@ -97,8 +103,8 @@ std::string ResultTable(const Job& job, bool broken) {
         auto [read, total] = Households(key, job);
         feature.SetFID(OGRNullFID);
         feature.SetField(0, key.c_str());
-        feature.SetField(1, static_cast<int>(read));
-        feature.SetField(2, static_cast<int>(total));
+        feature.SetField(1, static_cast<int>(job.linkLayout ? total : read));
+        feature.SetField(2, static_cast<int>(job.linkLayout ? read : total));
         if (layer->CreateFeature(&feature) != OGRERR_NONE) {
             GDALClose(ds);
             fs::remove_all(dir);
@@ -137,10 +143,11 @@ int main(int argc, char** argv) {
             o.users[u.substr(0, c)] = c == std::string::npos ? "" : u.substr(c + 1);
         } else if (a == "--delay-ms") o.delayMs = std::stoi(next());
         else if (a == "--job-polls") o.jobPolls = std::stoi(next());
+        else if (a == "--job-seconds") o.jobSeconds = std::stoi(next());
         else if (a == "--fault") o.fault = next();
         else {
             std::cerr << "usage: plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N] [--job-polls N] "
-                         "[--fault malformed|baddbf]\n";
+                         "[--job-seconds N] [--fault malformed|baddbf]\n";
             return 2;
         }
     }
@@ -173,6 +180,8 @@ int main(int argc, char** argv) {
         job.analysis = req.get_param_value("analysis");
         job.areas = SplitAreas(req.get_param_value("areas"));
         job.pollsLeft = o.jobPolls;
+        job.doneAt = std::chrono::steady_clock::now() + std::chrono::seconds(o.jobSeconds);
+        job.linkLayout = req.get_param_value("wait") == "0";
         if (job.areas.empty() || job.qfields.empty() || job.qlist.empty())
             return text(res, "status=0\nmessage=the query has no areas or no categories\n", 400);
         char id[32];
@@ -190,7 +199,8 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(mu);
         auto it = jobs.find(req.get_param_value("job"));
         if (it == jobs.end()) return text(res, "status=0\nmessage=no such job\n", 404);
-        if (it->second.pollsLeft > 0) {
+        // A job is done after its polls or its time, whichever comes first.
+        if (it->second.pollsLeft > 0 && std::chrono::steady_clock::now() < it->second.doneAt) {
             --it->second.pollsLeft;
             return text(res, "status=2\n");
         }

@@ -6,6 +6,7 @@
 #include <ogr_spatialref.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace host::gis {
@@ -20,6 +21,38 @@ Rgb ClassBreaksRenderer::FillFor(const Row& row) const {
     for (size_t i = 0; i < breaks.size() && i < colors.size(); ++i)
         if (d <= breaks[i]) return colors[i];
     return colors.back();
+}
+
+std::vector<double> QuantileBreaks(std::vector<double> values, int classes) {
+    std::vector<double> breaks;
+    if (values.empty() || classes < 1) return breaks;
+    std::sort(values.begin(), values.end());
+    for (int i = 1; i <= classes; ++i) {
+        size_t at = std::min(values.size() - 1, (values.size() * i + classes - 1) / classes - 1);
+        double b = values[at];
+        if (breaks.empty() || b > breaks.back()) breaks.push_back(b);
+    }
+    return breaks;
+}
+
+std::vector<Rgb> AlgorithmicRamp(Rgb from, Rgb to, int size) {
+    std::vector<Rgb> out;
+    for (int i = 0; i < size; ++i) {
+        double t = size > 1 ? double(i) / (size - 1) : 0;
+        auto mix = [&](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * t)); };
+        out.push_back({mix(from.r, to.r), mix(from.g, to.g), mix(from.b, to.b)});
+    }
+    return out;
+}
+
+StyleGallery& StyleGallery::Instance() {
+    static StyleGallery g;
+    return g;
+}
+
+const std::vector<Rgb>* StyleGallery::FindColorRamp(const std::string& name) const {
+    auto it = ramps_.find(name);
+    return it == ramps_.end() ? nullptr : &it->second;
 }
 
 Envelope GroupLayer::Extent() const {

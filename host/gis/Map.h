@@ -48,6 +48,24 @@ public:
     double minimum = 0;
 };
 
+// The host's classification: class upper bounds of the values in equal-count
+// (quantile) classes; fewer breaks when there are fewer distinct values.
+std::vector<double> QuantileBreaks(std::vector<double> values, int classes);
+
+// Algorithmic colour ramp from one colour to another in equal steps.
+std::vector<Rgb> AlgorithmicRamp(Rgb from, Rgb to, int size);
+
+// Named colour ramps of the style gallery ("Color Ramps" entries).
+class StyleGallery {
+public:
+    static StyleGallery& Instance();
+    const std::vector<Rgb>* FindColorRamp(const std::string& name) const;
+    void AddColorRamp(const std::string& name, std::vector<Rgb> colors) { ramps_[name] = std::move(colors); }
+
+private:
+    std::map<std::string, std::vector<Rgb>> ramps_;
+};
+
 class Layer : public Object {
 public:
     std::string TypeName() const override { return "Layer"; }

@@ -1,0 +1,487 @@
+#include "PXCP/PXCPHouseholdData.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "PXAnalysis/WorkspaceUtils.h"
+#include "PXCP/PXAnalysisUtils.h"
+#include "PXCP/PXCPHouseholdDataFunction.h"
+#include "host/forms/Forms.h"
+#include "host/platform/Locale.h"
+#include "i18n/modi18N.h"
+#include "pages/LoginToQuillonDialog.h"
+#include "pages/SelectHouseholdDataDialog.h"
+#include "pages/SelectOpenHHWayDialog.h"
+#include "pages/SmallPages.h"
+
+namespace fs = std::filesystem;
+
+namespace pxcp {
+
+using namespace host;
+
+namespace {
+const char* kModule = "PXCP\\PXCPHouseholdData.cls";
+std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+
+// "##0.0##": at least one decimal, at most three.
+std::string FormatBound(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    std::string s = buf;
+    while (s.size() > 1 && s.back() == '0' && s[s.size() - 2] != '.') s.pop_back();
+    return s;
+}
+
+// Shows a page the way every page of the way is shown, once.
+template <class Page>
+long ShowOnce(Page& page, const gis::ApplicationPtr& app, const PropertySetPtr& settings) {
+    page.ResetParams();
+    LoadFormPosition(page, app, settings, true);
+    page.ShowModal();
+    SaveFormPosition(page, settings);
+    long result = page.result;
+    page.WriteToPropertySet(settings);
+    return result;
+}
+
+std::string WorkerMessage(long code) {
+    switch (code) {
+        case 8: return "The result table or the geography layer is missing.";
+        case 9: return "The state-level result table lacks STATE_ID or GEOG.";
+        case 34: return "The household-data service refused the request.";
+        case 35: return "No area is above the minimum.";
+        case 44: return "The household-data service's result table could not be opened.";
+        default: return "The household analysis failed.";
+    }
+}
+}  // namespace
+
+PXCPHouseholdData::PXCPHouseholdData() {
+    PX_TRY
+    errorHandler_ = NewErrorHandler();
+    PX_CATCH(errorHandler_, Loc("Class_Initialize"))
+}
+
+PXCPHouseholdData::~PXCPHouseholdData() {
+    PX_TRY
+    Cleanup();
+    dataManager_.reset();
+    application_.reset();
+    reportTask_.reset();
+    PX_CATCH(errorHandler_, Loc("Class_Terminate"))
+}
+
+long PXCPHouseholdData::LastError() { return function_ && lastError_ == 0 ? function_->LastError() : lastError_; }
+
+void PXCPHouseholdData::Cleanup() {
+    function_.reset();
+    status_ = 1;
+    lastError_ = 0;
+}
+
+bool PXCPHouseholdData::Init(DataManagerPtr dataManager, gis::ApplicationPtr application) {
+    bool ok = false;
+    PX_TRY
+    dataManager_ = std::move(dataManager);
+    application_ = std::move(application);
+    function_ = CreateObjectAs<IPXFunction>("PXCP.PXCPHouseholdDataFunction");
+    reportTask_ = CreateObjectAs<IPXTask>("PXReports.PXSelectReportTask");
+    auto ext = GetPXExtension(application_);
+    for (long i = 0; i < dataManager_->DatasetCount(); ++i)
+        if (ext && dataManager_->GetDataset(i)->name == ext->CurrentDatasetName()) businessDataset_ = dataManager_->GetDataset(i);
+    status_ = 1;
+    lastError_ = 0;
+    ok = function_ != nullptr;
+    PX_CATCH(errorHandler_, Loc("IPXTask_Init"))
+    return ok;
+}
+
+bool PXCPHouseholdData::SetParam(const std::string& name, Variant& value) {
+    PX_TRY
+    if (name == "SourceAnalysis") value.AssignTo(sourceAnalysis_);
+    else if (name == "PropertySet") value.AssignTo(pageSettings_);
+    else if (name == "CustomerProspectingTask") value.AssignTo(mainTask_);
+    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
+    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
+    else if (name == "DemogrLevelName") demogrLevelName_ = value.ToString();
+    else if (name == "AdditionalFieldsCol") {
+        // The main task hands every sub-task its additional fields; the
+        // household output has fixed fields.
+    } else return false;
+    PX_CATCH(errorHandler_, Loc("IPXTask_SetParam"))
+    return true;
+}
+
+long PXCPHouseholdData::DoParamSelector() {
+    long r = 0;
+    PX_TRY
+    r = sourceAnalysis_ ? ShowSelectOpenHHWay() : ShowLoginToQuillonDialog();
+    status_ = 1;
+    lastError_ = 0;
+    PX_CATCH(errorHandler_, Loc("IPXTask_DoParamSelector"))
+    return r;
+}
+
+long PXCPHouseholdData::ShowSelectOpenHHWay() {
+    SelectOpenHHWayDialog page;
+    page.dataManager = dataManager_;
+    page.extension = GetPXExtension(application_);
+    page.sourceAnalysisFolder = sourceAnalysis_->Folder();
+    page.ReadFromPropertySet(pageSettings_);
+    page.InitializeDialog();
+    long result;
+    do {
+        result = ShowOnce(page, application_, pageSettings_);
+        if (result != 1) break;
+        changeQuery_ = page.Ctl("ChangeQueryRBT").Value();
+        if (changeQuery_) {
+            result = ShowLoginToQuillonDialog();
+            continue;
+        }
+        dbfFilePath_ = page.Ctl("DBFFileText").Text();
+        wait_ = true;
+        // The minimum the analysis was made with still holds for the table.
+        MakeDataDialog();
+        std::string query = sourceAnalysis_->Folder() + "AnalysisParams.hhq";
+        if (fs::exists(query)) {
+            dataDialog_->InitializeDialog();
+            dataDialog_->LoadHHQFile(query);
+            isNumberTarget_ = dataDialog_->Ctl("NumberOption").Value();
+            minimumTarget_ = platform::ParseLocaleNumber(dataDialog_->Ctl("MinimumTargetText").Text()).value_or(0);
+        }
+        analysisName_ = sourceAnalysis_->Name();
+        analysisDescription_ = sourceAnalysis_->GetProperty("Comments").ToString();
+        try {
+            Variant ps(pageSettings_);
+            reportTask_->SetParam("PropertySet", ps);
+        } catch (...) {
+            ReportException(errorHandler_, Loc("ShowSelectOpenHHWay"));
+            page.Unload();
+            return 1;
+        }
+        result = ShowReportPage();
+    } while (result == 2);
+    page.Unload();
+    return result;
+}
+
+long PXCPHouseholdData::ShowLoginToQuillonDialog() {
+    LoginToQuillonDialog page;
+    page.businessDataset = businessDataset_;
+    page.ReadFromPropertySet(pageSettings_);
+    page.InitializeDialog();
+    long result;
+    do {
+        result = ShowOnce(page, application_, pageSettings_);
+        if (result != 1) break;
+        userName_ = page.m_sUserName;
+        password_ = page.m_sPassword;
+        result = ShowSelectHouseholdDataDialog();
+    } while (result == 2);
+    page.Unload();
+    return result;
+}
+
+void PXCPHouseholdData::MakeDataDialog() {
+    if (!dataDialog_) {
+        dataDialog_ = std::make_shared<SelectHouseholdDataDialog>();
+        auto& page = *dataDialog_;
+        page.mainTask = mainTask_;
+        page.application = application_;
+        page.dataManager = dataManager_;
+        page.sourceAnalysis = sourceAnalysis_;
+        page.businessDataset = businessDataset_;
+        page.mainLayerName = mainLayerName_;
+        page.studyAreaDataset = businessDataset_ ? businessDataset_->name : "";
+        page.ReadFromPropertySet(pageSettings_);
+    }
+}
+
+long PXCPHouseholdData::ShowSelectHouseholdDataDialog() {
+    MakeDataDialog();
+    auto& page = *dataDialog_;
+    page.InitializeDialog();
+    long result;
+    do {
+        result = ShowOnce(page, application_, pageSettings_);
+        if (result != 1) break;
+        geogField_ = page.geogField;
+        qFields_ = page.qFields;
+        qList_ = page.qList;
+        isNumberTarget_ = page.Ctl("NumberOption").Value();
+        minimumTarget_ = platform::ParseLocaleNumber(page.Ctl("MinimumTargetText").Text()).value_or(0);
+        wait_ = page.Ctl("WaitOption").Value();
+        result = ShowSelectAnalysisNameDialog();
+    } while (result == 2);
+    return result;
+}
+
+long PXCPHouseholdData::ShowSelectAnalysisNameDialog() {
+    SelectAnalysisNameDialog page;
+    page.ReadFromPropertySet(pageSettings_);
+    page.InitializeDialog();
+    long result = -1;
+    for (;;) {
+        page.ResetParams();
+        LoadFormPosition(page, application_, pageSettings_, true);
+        page.ShowModal();
+        SaveFormPosition(page, pageSettings_);
+        page.WriteToPropertySet(pageSettings_);
+        result = page.Result;
+        if (result != 1) break;
+        analysisName_ = page.Ctl("AnalysisNameText").Text();
+        analysisDescription_ = page.Ctl("AnalysisCommentText").Text();
+        try {
+            Variant ps(pageSettings_);
+            reportTask_->SetParam("PropertySet", ps);
+        } catch (...) {
+            ReportException(errorHandler_, Loc("ShowSelectAnalysisNameDialog"));
+            break;
+        }
+        if (!dataManager_->AnalysisExists(analysisName_) || (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_)) {
+            result = ShowReportPage();
+            if (result == 2) continue;
+            break;
+        }
+        forms::MsgBox(FindString(260) + analysisName_, forms::vbInformation, FindString(255));
+    }
+    page.Unload();
+    return result;
+}
+
+long PXCPHouseholdData::ShowReportPage() {
+    if (!reportTask_->Init(dataManager_, application_) || !reportTask_->InitParamSelector()) {
+        lastError_ = 47;
+        return 0;
+    }
+    return reportTask_->DoParamSelector();
+}
+
+bool PXCPHouseholdData::InitFunction() {
+    bool ok = false;
+    PX_TRY
+    if (!function_) {
+        status_ = 1;
+        lastError_ = 0;
+        return false;
+    }
+    ok = function_->Init();
+    auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+    if (!sourceAnalysis_ && dataManager_->AnalysisExists(analysisName_)) {
+        ResMsgBox(254, forms::vbExclamation, 261);
+        return false;
+    }
+    std::string oldFolder, savedDbf;
+    if (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_) {
+        oldFolder = sourceAnalysis_->Folder();
+        DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
+        if (!dbfFilePath_.empty()) {
+            info->SetPath(dbfFilePath_);
+            if (fs::path(info->Folder()) == fs::path(oldFolder)) {
+                // The linked table lives in the folder about to go: keep a copy.
+                savedDbf = dataManager_->WorkingPath() + ".dbf";
+                fs::copy_file(dbfFilePath_, savedDbf, fs::copy_options::overwrite_existing);
+            }
+        }
+        if (!dataManager_->RemoveAnalysis(analysisName_))
+            forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
+        sourceAnalysis_.reset();
+    }
+    analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);
+    std::string folder = analysisInfo_->Folder();
+    analysisInfo_->SetProperty("HHQFileFullPath", folder + "AnalysisParams.hhq");
+    if (dataDialog_) dataDialog_->SaveHHQFile(folder + "AnalysisParams.hhq");
+    auto pass = [&](const char* key, Variant v) { ok = function_->SetParam(key, v) && ok; };
+    if (!dbfFilePath_.empty()) {
+        if (!savedDbf.empty()) {
+            fs::create_directories(fs::path(dbfFilePath_).parent_path());
+            fs::copy_file(savedDbf, dbfFilePath_, fs::copy_options::overwrite_existing);
+            fs::remove(savedDbf);
+        }
+        pass("LinkDBF", true);
+        pass("DBFFilePath", dbfFilePath_);
+    } else {
+        pass("LinkDBF", false);
+    }
+    outputPath_ = analysisInfo_->OutputPath();
+    info->SetPath(outputPath_);
+    analysisDir_ = info->Folder();
+    analysisFeatureclassName_ = info->FileName();
+    analysisWorkspace_ = OpenAnalysisWorkspace(info, application_);
+    if (analysisWorkspace_) pass("AnalysisWorkspace", analysisWorkspace_);
+    auto ext = GetPXExtension(application_);
+    std::string datasetName = ext ? ext->CurrentDatasetName() : "";
+    gis::FeatureClassPtr mainFc;
+    try {
+        if (ext && mainDSLayer_) mainFc = ext->GetDataWorkspace()->OpenFeatureClass(mainDSLayer_->datasetName);
+    } catch (...) {
+        ReportException(errorHandler_, Loc("IPXTask_InitFunction"));
+    }
+    pass("DatasetName", datasetName);
+    pass("AnalysisFeatureclassName", analysisFeatureclassName_);
+    pass("AnalysisDir", folder);
+    pass("GeogField", geogField_);
+    pass("DatasetID", businessDataset_ ? businessDataset_->name : datasetName);
+    pass("QFields", qFields_);
+    pass("QList", qList_);
+    pass("UserName", userName_);
+    pass("Password", password_);
+    pass("IsNumberTarget", isNumberTarget_);
+    pass("MinimumTarget", minimumTarget_);
+    pass("Wait", wait_);
+    pass("MainLayerName", mainLayerName_);
+    pass("MainFeatureClass", mainFc ? Variant(mainFc) : Variant(nullptr));
+    pass("AnalysisName", analysisName_);
+    pass("DefaultSR", GetDefaultSpatialReference(application_));
+    pass("BoundingGeometry", ext && ext->BoundingGeometry() ? Variant(ext->BoundingGeometry()) : Variant(nullptr));
+    // Our datasets name their key field in the configuration.
+    pass("KeyField", mainDSLayer_ ? mainDSLayer_->idField : std::string());
+    if (pageSettings_) {
+        if (!wait_ || changeQuery_) pageSettings_->SetProperty("DBFFilePath", std::string());
+        pageSettings_->RemoveProperty("HHQFileFullPath");
+        pageSettings_->SetProperty("AreaID", "KEY");
+        pageSettings_->SetProperty("StoreID", "KEY");
+        pageSettings_->SetProperty("AreaDesc", "KEY");
+        pageSettings_->SetProperty("AnalysisDir", analysisDir_);
+        analysisInfo_->SetProperties(pageSettings_);
+        if (ext) ext->RunningAnalysisProperties()->SetProperty("AnalysisProperties", pageSettings_);
+    }
+    status_ = 1;
+    lastError_ = 0;
+    PX_CATCH(errorHandler_, Loc("IPXTask_InitFunction"))
+    return ok;
+}
+
+gis::RendererPtr PXCPHouseholdData::CreateSimpleRenderer() {
+    auto r = std::make_shared<gis::SimpleRenderer>();
+    r->fill = {0, 255, 0};
+    r->outlineWidth = 0.1;
+    r->label = "Requested area";
+    return r;
+}
+
+gis::RendererPtr PXCPHouseholdData::CreateRenderer(const gis::FeatureClassPtr& featureClass, long fieldPosition) {
+    auto r = std::make_shared<gis::ClassBreaksRenderer>();
+    r->field = "PERCENT";
+    std::vector<double> values;
+    if (featureClass && fieldPosition >= 0) {
+        gis::QueryFilter f;
+        f.subFields = "PERCENT";
+        auto c = featureClass->Search(&f, true);
+        while (auto row = c->NextRow()) {
+            Variant v = row->Value(fieldPosition);
+            if (!v.IsEmpty()) values.push_back(v.ToDouble());
+        }
+    }
+    r->breaks = gis::QuantileBreaks(values, 5);
+    r->minimum = values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+    // The default ramp is made first and used whenever the gallery has no ramp of that name.
+    std::vector<gis::Rgb> ramp = gis::AlgorithmicRamp({230, 254, 230}, {23, 118, 21}, 6);
+    if (auto* named = gis::StyleGallery::Instance().FindColorRamp("PX Customer Prospecting Ramp")) ramp = *named;
+    for (size_t i = 0; i < r->breaks.size(); ++i) {
+        // Spread the classes over the whole ramp, light to dark.
+        size_t at = r->breaks.size() > 1 ? (i * (ramp.size() - 1)) / (r->breaks.size() - 1) : ramp.size() - 1;
+        r->colors.push_back(ramp[std::min(at, ramp.size() - 1)]);
+        double lower = i == 0 ? r->minimum : r->breaks[i - 1];
+        r->labels.push_back(FormatBound(lower) + " - " + FormatBound(r->breaks[i]) + " %");
+    }
+    return r;
+}
+
+void PXCPHouseholdData::AddResultLayer() {
+    auto layer = std::make_shared<gis::FeatureLayer>();
+    layer->featureClass = resultFeatureClass_;
+    layer->name = analysisName_;
+    if (!layer->featureClass) {
+        lastError_ = 23;
+        return;
+    }
+    long percent = resultFeatureClass_->FindField("PERCENT");
+    layer->renderer = wait_ ? CreateRenderer(resultFeatureClass_, percent) : CreateSimpleRenderer();
+    auto ext = GetPXExtension(application_);
+    auto map = application_->FocusMap();
+    if (ext && ext->Setting("Use Group Layer For Analysis") == "True") {
+        std::string groupName = ext->Setting("Group Layer For Analysis");
+        if (groupName.empty()) groupName = "Analysis";
+        auto group = FindGroupLayer(*map, groupName);
+        if (!group) {
+            group = std::make_shared<gis::GroupLayer>();
+            group->name = groupName;
+            group->expanded = true;
+            map->AddLayer(group);
+            map->MoveLayer(group, FindFirstPolygonLayer(application_));
+        }
+        group->Add(layer);
+        MovePolygonLayersDown(*group);
+    } else {
+        map->AddLayer(layer);
+        map->MoveLayer(layer, FindFirstPolygonLayer(application_));
+    }
+    ZoomToDataset(*map, resultFeatureClass_);
+    application_->RefreshActiveView();
+    application_->RefreshTOC();
+    resultLayer = layer;
+}
+
+bool PXCPHouseholdData::RunReportTask(const gis::FeatureLayerPtr& layer) {
+    Variant create(false);
+    reportTask_->SetParam("CreateReport", create);
+    if (!create.ToBool()) return true;
+    if (!layer) return false;
+    auto pass = [&](const char* key, Variant v) { return reportTask_->SetParam(key, v); };
+    if (!pass("BoundaryLayer", layer) || !pass("StoreIDField", std::string()) || !pass("NumberOfRings", int16_t(1)) ||
+        !pass("AreaIDField", "KEY") || !pass("StoreIDField", "KEY") || !pass("AreaDescField", "KEY") ||
+        !pass("Analysis", dataManager_->GetAnalysis(analysisName_)))
+        return false;
+    reportTask_->InitFunction();
+    reportTask_->StartFunction();
+    return true;
+}
+
+bool PXCPHouseholdData::StartFunction() {
+    PX_TRY
+    auto progress = CreateObjectAs<FunctionRunner>("PXKernel.PXFunctionRunner");
+    if (!function_) return false;
+    long code = progress->Run(*function_, "Clock AVI", "Analysis", "Executing analysis...");
+    if (code == FunctionRunner::kCompleted) {
+        long err = function_->LastError();
+        if (err != 0) {
+            auto* worker = dynamic_cast<PXCPHouseholdDataFunction*>(function_.get());
+            errorText = worker && !worker->ErrorText().empty() ? worker->ErrorText() : WorkerMessage(err);
+            errorHandler_->Report(Loc("IPXTask_StartFunction"), err, "PXCPHouseholdDataFunction", errorText);
+            RemoveAnalysis(analysisName_, application_);
+            return true;
+        }
+        if (!wait_) {
+            Variant id;
+            function_->SetResultParam("JobID", id);
+            jobId = id.ToString();
+            forms::MsgBox(FindString(262) + jobId + "\r\n" + FindString(263) + "\r\n" + FindString(266) + "\r\n" +
+                              FindString(267),
+                          forms::vbInformation, FindString(268));
+        }
+        dataManager_->Refresh();
+        try {
+            resultFeatureClass_ = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+        } catch (...) {
+            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
+        }
+        if (resultFeatureClass_) {
+            AddResultLayer();
+            if (!RunReportTask(resultLayer)) lastError_ = 47;
+            auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+            info->SetPath(outputPath_);
+            if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultFeatureClass_->DataPath());
+            dataManager_->Refresh();
+        }
+        return true;
+    }
+    if (code == FunctionRunner::kCancelled) ResMsgBox(257, forms::vbExclamation, 250);
+    else if (code == FunctionRunner::kFailed) ResMsgBox(258, forms::vbInformation, 250);
+    RemoveAnalysis(analysisName_, application_);
+    PX_CATCH(errorHandler_, Loc("IPXTask_StartFunction"))
+    return true;
+}
+
+}  // namespace pxcp

@@ -1,0 +1,164 @@
+// The household way end to end: the wizard through the scripted driver,
+// a real household-data service, the rendered layer, the job-id message and
+// linking the service's table to a re-opened analysis.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "PXCP/PXCPHouseholdData.h"
+#include "PXCP/PXCPMain.h"
+#include "TestSupport.h"
+#include "host/gis/Map.h"
+#include "i18n/modi18N.h"
+#include "service/HouseholdDataClient.h"
+
+using namespace host;
+using namespace pxtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class HouseholdWayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
+        // The sample configuration, with its data and analyses in place.
+        std::ifstream in(SourceDir() + "/data/nc.xml");
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string xml = ReplaceAll(text.str(), "data=\"sample\"", "data=\"" + SampleDir() + "\"");
+        xml = ReplaceAll(xml, "<PlexaConfiguration ", "<PlexaConfiguration analyses=\"" + (dir / "analyses") + "\" ");
+        std::ofstream(dir / "nc.xml") << xml;
+        setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        setenv("PLEXA_REGISTRY", (dir / "registry.ini").c_str(), 1);
+        h = std::make_unique<Harness>(dir / "nc.xml");
+        service = std::make_unique<ServiceProcess>(std::vector<std::string>{"--job-seconds", "0"});
+    }
+    void TearDown() override {
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("PLEXA_REGISTRY");
+    }
+    static std::string Script(const std::string& name, bool wait) {
+        return "SelectGeographyLevelDialog: click HouseholdDataOption\n"
+               "SelectGeographyLevelDialog: click NextButton\n"
+               "LoginToQuillonDialog: type UserNameText demo\n"
+               "LoginToQuillonDialog: type PasswordText demo\n"
+               "LoginToQuillonDialog: click NextButton\n"
+               "SelectHouseholdDataDialog: toggle CategoryList \"Household income\" on\n"
+               "SelectHouseholdDataDialog: toggle TargetList 1 on\n"
+               "SelectHouseholdDataDialog: toggle TargetList 2 on\n"
+               "SelectHouseholdDataDialog: click PercentageOption\n"
+               "SelectHouseholdDataDialog: type MinimumTargetText 15\n" +
+               std::string(wait ? "" : "SelectHouseholdDataDialog: click DontWaitOption\n") +
+               "SelectHouseholdDataDialog: click NextButton\n"
+               "SelectAnalysisNameDialog: type AnalysisNameText \"" + name + "\"\n"
+               "SelectAnalysisNameDialog: click NextButton\n"
+               "SelectReportDialog: click NextButton\n";
+    }
+    long Run(AnalysisPtr source = nullptr) {
+        auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+        main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
+        task->Init(h->session.dataManager, h->session.application);
+        auto settings = h->session.pageSettings;
+        if (source) settings->FromXml(source->Properties()->ToXml());
+        Variant ps(settings), src(source ? Variant(source) : Variant(nullptr));
+        task->SetParam("PropertySet", ps);
+        task->SetParam("SourceAnalysis", src);
+        long r = task->DoParamSelector();
+        if (r == 1) {
+            task->InitFunction();
+            task->StartFunction();
+        }
+        return r;
+    }
+    std::shared_ptr<pxcp::PXCPHouseholdData> Sub() {
+        return std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask());
+    }
+    ScratchDir dir;
+    std::unique_ptr<Harness> h;
+    std::unique_ptr<ServiceProcess> service;
+    std::shared_ptr<pxcp::PXCPMain> main;
+};
+
+TEST_F(HouseholdWayTest, WaitingRunDrawsFiveClassesOfPercent) {
+    h->driver->LoadScript(Script("Income", true));
+    ASSERT_EQ(Run(), 1);
+    ASSERT_TRUE(h->driver->Problems().empty()) << h->driver->Problems().front();
+    auto sub = Sub();
+    ASSERT_TRUE(sub && sub->resultLayer) << (sub ? sub->errorText : "no sub-task");
+    auto fc = sub->resultLayer->featureClass;
+    EXPECT_GT(fc->RowCount(nullptr), 0);
+    auto r = std::dynamic_pointer_cast<gis::ClassBreaksRenderer>(sub->resultLayer->renderer);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->field, "PERCENT");
+    EXPECT_EQ(r->breaks.size(), 5u);
+    EXPECT_EQ(r->colors.front().g, 254);  // the default ramp, light to dark
+    EXPECT_EQ(r->colors.back().g, 118);
+    EXPECT_NE(r->labels.front().find(" - "), std::string::npos);
+    EXPECT_EQ(r->labels.front().substr(r->labels.front().size() - 2), " %");
+    // The analysis keeps its query and its properties point at the keys.
+    auto a = h->session.dataManager->GetAnalysis("Income");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(fs::exists(a->Folder() + "AnalysisParams.hhq"));
+    EXPECT_TRUE(fs::exists(a->Folder() + "tmp.dbf"));
+    EXPECT_EQ(a->GetProperty("AreaID").ToString(), "KEY");
+}
+
+TEST_F(HouseholdWayTest, NotWaitingTellsTheJobAndLinkingItsTableLater) {
+    h->driver->LoadScript(Script("Later", false));
+    ASSERT_EQ(Run(), 1);
+    auto sub = Sub();
+    ASSERT_TRUE(sub && sub->resultLayer) << (sub ? sub->errorText : "");
+    EXPECT_TRUE(std::dynamic_pointer_cast<gis::SimpleRenderer>(sub->resultLayer->renderer));
+    ASSERT_FALSE(sub->jobId.empty());
+    auto& msg = forms::MessageLog().back();
+    EXPECT_EQ(msg.title, pxcp::FindString(268));
+    EXPECT_NE(msg.text.find(sub->jobId), std::string::npos);
+
+    // Fetch the table into the analysis folder, re-open, link it, keep the name.
+    auto later = h->session.dataManager->GetAnalysis("Later");
+    std::string table = later->Folder() + "tmp.dbf";
+    pxcp::HouseholdDataClient::FetchResult(service->Host(), "velmar/QuISAPISOAPGateWay.dll", sub->jobId, table);
+    h->driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectOpenHHWayDialog: click LinkDBFRBT
+SelectOpenHHWayDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    ASSERT_EQ(Run(later), 1);
+    ASSERT_TRUE(h->driver->Problems().empty()) << h->driver->Problems().front();
+    auto linked = Sub();
+    ASSERT_TRUE(linked && linked->resultLayer) << (linked ? linked->errorText : "");
+    EXPECT_TRUE(std::dynamic_pointer_cast<gis::ClassBreaksRenderer>(linked->resultLayer->renderer));
+    // The linked table lived in the replaced analysis's folder and survived.
+    auto again = h->session.dataManager->GetAnalysis("Later");
+    EXPECT_TRUE(fs::exists(again->Folder() + "tmp.dbf"));
+    EXPECT_GT(linked->resultLayer->featureClass->RowCount(nullptr), 0);
+}
+
+TEST_F(HouseholdWayTest, BackWalksThePagesInOrder) {
+    h->driver->LoadScript(R"(SelectGeographyLevelDialog: click HouseholdDataOption
+SelectGeographyLevelDialog: click NextButton
+LoginToQuillonDialog: type UserNameText demo
+LoginToQuillonDialog: click NextButton
+SelectHouseholdDataDialog: click BackButton
+LoginToQuillonDialog: click BackButton
+SelectGeographyLevelDialog: click CancelButton
+)");
+    EXPECT_NE(Run(), 1);
+    EXPECT_TRUE(h->driver->Problems().empty()) << h->driver->Problems().front();
+    EXPECT_TRUE(h->driver->Finished());
+}
+
+TEST_F(HouseholdWayTest, ARejectedLoginLeavesNoAnalysis) {
+    h->driver->LoadScript(ReplaceAll(Script("Refused", true), "PasswordText demo", "PasswordText wrong"));
+    ASSERT_EQ(Run(), 1);
+    auto sub = Sub();
+    EXPECT_EQ(sub->LastError(), 34);
+    EXPECT_NE(sub->errorText.find("not valid"), std::string::npos) << sub->errorText;
+    EXPECT_FALSE(h->session.dataManager->AnalysisExists("Refused"));
+}
+
+}  // namespace
