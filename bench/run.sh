@@ -11,3 +11,5 @@ echo "== demographic selection"
 "$root/build/bench/bench_demographic" "$data" 3
 echo "== customer profile"
 "$root/build/bench/bench_profile" "$data" 3
+echo "== household join"
+"$root/build/bench/bench_household" "$data" 3
