@@ -583,10 +583,20 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
             OGRFeature::DestroyFeature(f);
         }
         keyLayer_->SetIgnoredFields(nullptr);
+        keySubFields_ = "*";
         values.emplace("", std::vector<long long>{});  // marks the index as built
     }
     auto it = values.find(key);
     std::vector<long long> ids = it == values.end() ? std::vector<long long>{} : it->second;
+    // Only the fields asked for are read; the shared connection remembers
+    // the last choice so that a run of equal searches sets it once.
+    if (filter.subFields != keySubFields_) {
+        keyLayer_->SetIgnoredFields(nullptr);
+        QueryFilter fieldsOnly;
+        fieldsOnly.subFields = filter.subFields;
+        ApplyFilter(keyLayer_, *this, &fieldsOnly);
+        keySubFields_ = filter.subFields;
+    }
     return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), keyDs_, keyLayer_,
                                     std::move(ids), recycling);
 }

@@ -285,6 +285,7 @@ private:
     mutable std::map<long, std::unordered_map<std::string, std::vector<long long>>> keyIndex_;
     mutable std::shared_ptr<GDALDataset> keyDs_;
     mutable OGRLayer* keyLayer_ = nullptr;
+    mutable std::string keySubFields_ = "*";
     friend class InsertCursor;
 };
 using TablePtr = std::shared_ptr<Table>;
