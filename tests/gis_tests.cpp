@@ -108,6 +108,40 @@ TEST(Gis, DbaseTablesHaveNoShape) {
     EXPECT_THROW(Workspace::OpenFolder(dir / "nowhere"), RuntimeError);
 }
 
+TEST(Gis, KeySearchesAgreeWithTheWhereClauseAndSeeNewRows) {
+    pxtest::ScratchDir dir;
+    auto ws = Workspace::OpenFolder(dir.Path().string());
+    Fields f;
+    f.AddField(NewField("GEOG", kFieldString, "", 12));
+    f.AddField(NewField("N", kFieldInteger));
+    auto t = ws->CreateTable("keys", f);
+    auto add = [&](const std::string& key, long n) {
+        auto cur = t->Insert(true);
+        auto row = cur->CreateBuffer();
+        row->SetValue(1, key);
+        row->SetValue(2, n);
+        cur->Insert(*row);
+        cur->Flush();
+    };
+    add("A", 1);
+    add("B", 2);
+    add("A", 3);
+    auto values = [&](const std::string& where) {
+        QueryFilter q;
+        q.whereClause = where;
+        std::vector<long> out;
+        auto c = t->Search(&q, false);
+        while (auto r = c->NextRow()) out.push_back(r->Value(2).ToLong());
+        return out;
+    };
+    EXPECT_EQ(values("GEOG = 'A'"), (std::vector<long>{1, 3}));
+    EXPECT_EQ(values("GEOG = 'A' AND N > 1"), (std::vector<long>{3}));  // not a key search: the engine answers
+    EXPECT_TRUE(values("GEOG = 'C'").empty());
+    add("C", 4);  // the index follows new rows
+    EXPECT_EQ(values("GEOG = 'C'"), (std::vector<long>{4}));
+    EXPECT_EQ(values("N = '2'").size(), 1u);  // a number field goes to the engine
+}
+
 TEST(Gis, SampleCountiesAnswerArithmeticWhereClauses) {
     if (!pxtest::HaveSample()) GTEST_SKIP() << "sample data not fetched";
     auto fc = Workspace::OpenFolder(pxtest::SampleDir())->OpenFeatureClass("nc");
