@@ -1,5 +1,7 @@
 #include "PXCP/PXAnalysisUtils.h"
 
+#include "PXAnalysis/WorkspaceUtils.h"
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -308,6 +310,47 @@ gis::SpatialReferencePtr GetGeographicReference(const gis::FeatureClassPtr& data
     if (sr && sr->IsGeographic()) return sr;
     if (sr && sr->IsProjected()) return sr->GeographicCoordinateSystem();
     return fallback;
+}
+
+void AddAnalysisLayer(const gis::ApplicationPtr& application, const gis::FeatureLayerPtr& layer) {
+    auto ext = GetPXExtension(application);
+    auto map = application->FocusMap();
+    if (ext && ext->Setting("Use Group Layer For Analysis") == "True") {
+        std::string groupName = ext->Setting("Group Layer For Analysis");
+        if (groupName.empty()) groupName = "Analysis";
+        auto group = FindGroupLayer(*map, groupName);
+        if (!group) {
+            group = std::make_shared<gis::GroupLayer>();
+            group->name = groupName;
+            group->expanded = true;
+            map->AddLayer(group);
+            map->MoveLayer(group, FindFirstPolygonLayer(application));
+        }
+        group->Add(layer);
+        MovePolygonLayersDown(*group);
+    } else {
+        map->AddLayer(layer);
+        map->MoveLayer(layer, FindFirstPolygonLayer(application));
+    }
+    ZoomToDataset(*map, layer->featureClass);
+    application->RefreshActiveView();
+    application->RefreshTOC();
+}
+
+bool RunReportTask(IPXTask& reportTask, const DataManagerPtr& dataManager, const std::string& analysisName,
+                   const gis::FeatureLayerPtr& layer, const std::string& idField) {
+    Variant create(false);
+    reportTask.SetParam("CreateReport", create);
+    if (!create.ToBool()) return true;
+    if (!layer) return false;
+    auto pass = [&](const char* key, Variant v) { return reportTask.SetParam(key, v); };
+    if (!pass("BoundaryLayer", layer) || !pass("StoreIDField", std::string()) || !pass("NumberOfRings", int16_t(1)) ||
+        !pass("AreaIDField", idField) || !pass("StoreIDField", idField) || !pass("AreaDescField", idField) ||
+        !pass("Analysis", dataManager->GetAnalysis(analysisName)))
+        return false;
+    reportTask.InitFunction();
+    reportTask.StartFunction();
+    return true;
 }
 
 }  // namespace pxcp

@@ -43,6 +43,14 @@ void ZoomToDataset(host::gis::Map& view, const host::gis::FeatureClassPtr& datas
 host::gis::SpatialReferencePtr GetGeographicReference(const host::gis::FeatureClassPtr& dataset,
                                                       const host::gis::SpatialReferencePtr& fallback);
 
+// Adds an analysis output layer to the focus map (into the group layer for
+// analyses when the host settings ask for it), zooms to it and refreshes.
+void AddAnalysisLayer(const host::gis::ApplicationPtr& application, const host::gis::FeatureLayerPtr& layer);
+// Hands an output layer to the report task when it wants one; false when a
+// parameter was refused. Areas and stores are identified by idField.
+bool RunReportTask(host::IPXTask& reportTask, const host::DataManagerPtr& dataManager, const std::string& analysisName,
+                   const host::gis::FeatureLayerPtr& layer, const std::string& idField);
+
 // Message box with text and title by resource id.
 int ResMsgBox(int textId, int style, int titleId = 0);
 

@@ -273,21 +273,6 @@ gis::RendererPtr PXCPDemographicData::CreateSimpleRenderer() {
     return r;
 }
 
-bool PXCPDemographicData::RunReportTask(const gis::FeatureLayerPtr& layer) {
-    Variant create(false);
-    reportTask_->SetParam("CreateReport", create);
-    if (!create.ToBool()) return true;
-    if (!layer) return false;
-    auto pass = [&](const char* key, Variant v) { return reportTask_->SetParam(key, v); };
-    if (!pass("BoundaryLayer", layer) || !pass("StoreIDField", std::string()) || !pass("NumberOfRings", int16_t(1)) ||
-        !pass("AreaIDField", "ID") || !pass("StoreIDField", "ID") || !pass("AreaDescField", "ID") ||
-        !pass("Analysis", dataManager_->GetAnalysis(analysisName_)))
-        return false;
-    reportTask_->InitFunction();
-    reportTask_->StartFunction();
-    return true;
-}
-
 bool PXCPDemographicData::StartFunction() {
     bool r = false;
     PX_TRY
@@ -316,30 +301,9 @@ bool PXCPDemographicData::StartFunction() {
         layer->featureClass = fc;
         layer->renderer = CreateSimpleRenderer();
         layer->name = analysisName_;
-        auto ext = GetPXExtension(application_);
-        auto map = application_->FocusMap();
-        if (ext && ext->Setting("Use Group Layer For Analysis") == "True") {
-            std::string groupName = ext->Setting("Group Layer For Analysis");
-            if (groupName.empty()) groupName = "Analysis";
-            auto group = FindGroupLayer(*map, groupName);
-            if (!group) {
-                group = std::make_shared<gis::GroupLayer>();
-                group->name = groupName;
-                group->expanded = true;
-                map->AddLayer(group);
-                map->MoveLayer(group, FindFirstPolygonLayer(application_));
-            }
-            group->Add(layer);
-            MovePolygonLayersDown(*group);
-        } else {
-            map->AddLayer(layer);
-            map->MoveLayer(layer, FindFirstPolygonLayer(application_));
-        }
-        ZoomToDataset(*map, fc);
-        application_->RefreshActiveView();
-        application_->RefreshTOC();
+        AddAnalysisLayer(application_, layer);
         resultLayer = layer;
-        if (!RunReportTask(layer)) lastError_ = 47;
+        if (!RunReportTask(*reportTask_, dataManager_, analysisName_, layer, "ID")) lastError_ = 47;
         if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(fc->DataPath());
         dataManager_->Refresh();
         return true;

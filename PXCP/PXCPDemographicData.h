@@ -40,7 +40,6 @@ private:
     long ShowSelectAnalysisNameDialog();
     long ShowReportPage();
     void ProcessProfileFunction(CustomerProfileDialog& dialog);
-    bool RunReportTask(const host::gis::FeatureLayerPtr& layer);
 
     host::DataManagerPtr dataManager_;
     host::gis::ApplicationPtr application_;

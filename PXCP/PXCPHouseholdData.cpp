@@ -399,44 +399,8 @@ void PXCPHouseholdData::AddResultLayer() {
     }
     long percent = resultFeatureClass_->FindField("PERCENT");
     layer->renderer = wait_ ? CreateRenderer(resultFeatureClass_, percent) : CreateSimpleRenderer();
-    auto ext = GetPXExtension(application_);
-    auto map = application_->FocusMap();
-    if (ext && ext->Setting("Use Group Layer For Analysis") == "True") {
-        std::string groupName = ext->Setting("Group Layer For Analysis");
-        if (groupName.empty()) groupName = "Analysis";
-        auto group = FindGroupLayer(*map, groupName);
-        if (!group) {
-            group = std::make_shared<gis::GroupLayer>();
-            group->name = groupName;
-            group->expanded = true;
-            map->AddLayer(group);
-            map->MoveLayer(group, FindFirstPolygonLayer(application_));
-        }
-        group->Add(layer);
-        MovePolygonLayersDown(*group);
-    } else {
-        map->AddLayer(layer);
-        map->MoveLayer(layer, FindFirstPolygonLayer(application_));
-    }
-    ZoomToDataset(*map, resultFeatureClass_);
-    application_->RefreshActiveView();
-    application_->RefreshTOC();
+    AddAnalysisLayer(application_, layer);
     resultLayer = layer;
-}
-
-bool PXCPHouseholdData::RunReportTask(const gis::FeatureLayerPtr& layer) {
-    Variant create(false);
-    reportTask_->SetParam("CreateReport", create);
-    if (!create.ToBool()) return true;
-    if (!layer) return false;
-    auto pass = [&](const char* key, Variant v) { return reportTask_->SetParam(key, v); };
-    if (!pass("BoundaryLayer", layer) || !pass("StoreIDField", std::string()) || !pass("NumberOfRings", int16_t(1)) ||
-        !pass("AreaIDField", "KEY") || !pass("StoreIDField", "KEY") || !pass("AreaDescField", "KEY") ||
-        !pass("Analysis", dataManager_->GetAnalysis(analysisName_)))
-        return false;
-    reportTask_->InitFunction();
-    reportTask_->StartFunction();
-    return true;
 }
 
 bool PXCPHouseholdData::StartFunction() {
@@ -469,7 +433,7 @@ bool PXCPHouseholdData::StartFunction() {
         }
         if (resultFeatureClass_) {
             AddResultLayer();
-            if (!RunReportTask(resultLayer)) lastError_ = 47;
+            if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, "KEY")) lastError_ = 47;
             auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
             info->SetPath(outputPath_);
             if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultFeatureClass_->DataPath());

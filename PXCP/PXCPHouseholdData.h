@@ -48,7 +48,6 @@ private:
     long ShowSelectAnalysisNameDialog();
     long ShowReportPage();
     void AddResultLayer();
-    bool RunReportTask(const host::gis::FeatureLayerPtr& layer);
 
     host::DataManagerPtr dataManager_;
     host::gis::ApplicationPtr application_;
