@@ -19,6 +19,9 @@
 #include "host/framework/HostSession.h"
 #include "host/platform/Locale.h"
 #include "service/HouseholdDataClient.h"
+#ifdef PLEXA_WITH_GUI
+#include "app/gui/MainWindow.h"
+#endif
 
 namespace {
 
@@ -42,6 +45,8 @@ int Usage() {
                  "      fetches the result table of a household job that was submitted without waiting\n"
                  "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N] [--pdf FILE] [--dbf FILE]\n"
                  "      the average customer profile of a point layer over the areas of a level\n"
+                 "  plexa gui --config FILE [--analyses DIR]\n"
+                 "      the desktop program: the map, its layers and the Customer Prospecting wizard\n"
                  "  plexa map --config FILE --png FILE [--width N --height N]\n"
                  "      draws the basemap of the current dataset into a PNG picture\n";
     return 2;
@@ -344,6 +349,14 @@ int main(int argc, char** argv) {
         if (a.command == "profile") return Profile(a);
         if (a.command == "wizard" || a.command == "demographic" || a.command == "household") return Wizard(a);
         if (a.command == "fetch-result") return FetchResult(a);
+        if (a.command == "gui") {
+#ifdef PLEXA_WITH_GUI
+            return plexa::RunDesktop(a.config, a.analyses, argc, argv);
+#else
+            std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";
+            return 1;
+#endif
+        }
         return Usage();
     } catch (const std::exception& e) {
         std::cerr << "plexa: " << e.what() << "\n";

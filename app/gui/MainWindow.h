@@ -1,0 +1,56 @@
+// The desktop window of the host: a map canvas drawing the map's layers
+// with their renderers, the list of layers, and the Customer Prospecting
+// action, which runs the same task, pages and functions as the batch
+// commands through the Qt driver of the forms layer.
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTreeWidget>
+#include <memory>
+
+#include "host/forms/qt/QtDriver.h"
+#include "host/framework/HostSession.h"
+
+namespace plexa {
+
+// Draws a map into its area, again whenever the map or the size changes.
+class MapCanvas : public QLabel {
+public:
+    explicit MapCanvas(host::gis::MapPtr map, QWidget* parent = nullptr);
+    void Redraw();
+    QImage Picture() const { return picture_; }
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    host::gis::MapPtr map_;
+    QImage picture_;
+};
+
+class MainWindow : public QMainWindow {
+public:
+    explicit MainWindow(host::HostSession& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Runs the Customer Prospecting wizard and the analysis it sets up;
+    // returns the wizard's result (1 when an analysis ran).
+    long RunCustomerProspecting();
+    void SaveMapPicture(const QString& path);
+    host::forms::QtDriver& Driver() { return *driver_; }
+    MapCanvas& Canvas() { return *canvas_; }
+    void RefreshLayers();
+
+private:
+    host::HostSession& session_;
+    std::shared_ptr<host::forms::QtDriver> driver_;
+    MapCanvas* canvas_;
+    QTreeWidget* layers_;
+    bool filling_ = false;
+};
+
+// "plexa gui": the desktop program.
+int RunDesktop(const std::string& config, const std::string& analyses, int argc, char** argv);
+
+}  // namespace plexa

@@ -1,0 +1,447 @@
+#include "host/forms/qt/QtDriver.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <set>
+
+namespace host::forms {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.c_str(), static_cast<int>(s.size())); }
+std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+// Labels show "&" literally; mnemonics are for buttons.
+QString LabelText(const std::string& caption) {
+    QString t = Q(caption);
+    t.replace("&&", "\x01");
+    t.remove('&');
+    t.replace("\x01", "&");
+    return t;
+}
+
+int Px(double twips) { return static_cast<int>(twips / QtDriver::kTwips + 0.5); }
+
+// The dialog of one page: closing it asks the page first.
+class PageDialog : public QDialog {
+public:
+    PageDialog(QWidget* parent, Form& form) : QDialog(parent), form_(form) {}
+    std::function<void()> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        if (onClose) onClose();
+        if (form_.IsVisible()) e->ignore();
+        else e->accept();
+    }
+    void reject() override {  // Escape: as the close box
+        if (onClose) onClose();
+        if (!form_.IsVisible()) QDialog::reject();
+    }
+
+private:
+    Form& form_;
+};
+
+}  // namespace
+
+struct QtDriver::Page {
+    Form* form;
+    PageDialog* dialog = nullptr;
+    std::map<Control*, QWidget*> widgets;
+    std::vector<Control*> built;
+    std::map<std::string, QButtonGroup*> groups;
+    bool syncing = false;
+};
+
+QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) {}
+QtDriver::~QtDriver() = default;
+
+void QtDriver::Act(Page& page, const std::function<void()>& action) {
+    if (page.syncing) return;
+    try {
+        action();
+    } catch (const std::exception& e) {
+        QMessageBox::warning(page.dialog, "Plexa", Q(e.what()));
+    }
+    if (!page.form->IsVisible()) {
+        page.dialog->done(0);
+        return;
+    }
+    Sync(page);
+}
+
+void QtDriver::Build(Page& page) {
+    Form& form = *page.form;
+    for (auto& [c, w] : page.widgets) delete w;
+    page.widgets.clear();
+    for (auto& [n, g] : page.groups) delete g;
+    page.groups.clear();
+    page.built = form.Controls();
+    QWidget* d = page.dialog;
+    // Frames first, so that the controls they hold lie above them.
+    std::vector<Control*> order;
+    for (auto* c : page.built)
+        if (c->Kind() == ControlKind::Frame) order.push_back(c);
+    for (auto* c : page.built)
+        if (c->Kind() != ControlKind::Frame) order.push_back(c);
+    for (Control* c : order) {
+        QWidget* w = nullptr;
+        std::string name = c->Name();
+        int index = c->Index();
+        Page* p = &page;
+        switch (c->Kind()) {
+            case ControlKind::Label: {
+                auto* l = new QLabel(d);
+                l->setWordWrap(true);
+                l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                w = l;
+                break;
+            }
+            case ControlKind::TextBox:
+                if (c->multiLine) {
+                    auto* t = new QPlainTextEdit(d);
+                    connect(t, &QPlainTextEdit::textChanged, t, [this, p, name, index, t] {
+                        Act(*p, [&] { p->form->UserType(name, index, S(t->toPlainText())); });
+                    });
+                    w = t;
+                } else {
+                    auto* t = new QLineEdit(d);
+                    connect(t, &QLineEdit::textEdited, t, [this, p, name, index](const QString& s) {
+                        Act(*p, [&] { p->form->UserType(name, index, S(s)); });
+                    });
+                    w = t;
+                }
+                break;
+            case ControlKind::ListBox: {
+                auto* l = new QListWidget(d);
+                l->setSelectionMode(c->multiSelect ? QAbstractItemView::MultiSelection : QAbstractItemView::SingleSelection);
+                if (c->multiSelect) {
+                    connect(l, &QListWidget::itemClicked, l, [this, p, name, l](QListWidgetItem* item) {
+                        long row = l->row(item);
+                        bool on = item->isSelected();
+                        Act(*p, [&] { p->form->UserSelectItem(name, row, on); });
+                    });
+                } else {
+                    connect(l, &QListWidget::currentRowChanged, l, [this, p, name](int row) {
+                        if (row >= 0) Act(*p, [&] { p->form->UserSelectItem(name, row, true); });
+                    });
+                }
+                connect(l, &QListWidget::itemDoubleClicked, l, [this, p, name, index](QListWidgetItem*) {
+                    Act(*p, [&] { p->form->UserDblClick(name, index); });
+                });
+                w = l;
+                break;
+            }
+            case ControlKind::ComboBox: {
+                auto* cb = new QComboBox(d);
+                connect(cb, QOverload<int>::of(&QComboBox::activated), cb, [this, p, name](int i) {
+                    Act(*p, [&] { p->form->UserSelectItem(name, i, true); });
+                });
+                w = cb;
+                break;
+            }
+            case ControlKind::OptionButton: {
+                auto* r = new QRadioButton(d);
+                auto*& group = page.groups[c->group.empty() ? "@" + c->container : c->group];
+                if (!group) {
+                    group = new QButtonGroup(d);
+                    group->setExclusive(true);
+                }
+                group->addButton(r);
+                connect(r, &QRadioButton::clicked, r, [this, p, name, index] { Act(*p, [&] { p->form->UserClick(name, index); }); });
+                w = r;
+                break;
+            }
+            case ControlKind::CheckBox: {
+                auto* cb = new QCheckBox(d);
+                connect(cb, &QCheckBox::clicked, cb, [this, p, name, index] { Act(*p, [&] { p->form->UserClick(name, index); }); });
+                w = cb;
+                break;
+            }
+            case ControlKind::CommandButton: {
+                auto* b = new QPushButton(d);
+                b->setAutoDefault(false);
+                connect(b, &QPushButton::clicked, b, [this, p, name, index] { Act(*p, [&] { p->form->UserClick(name, index); }); });
+                w = b;
+                break;
+            }
+            case ControlKind::Frame:
+                w = new QGroupBox(d);
+                break;
+            case ControlKind::Image: {
+                auto* l = new QLabel(d);
+                l->setStyleSheet("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #2e7d32, stop:1 #c8e6c9);"
+                                 "border-radius: 4px;");
+                w = l;
+                break;
+            }
+            case ControlKind::Grid: {
+                auto* t = new QTableWidget(d);
+                t->verticalHeader()->hide();
+                t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+                t->setSelectionMode(QAbstractItemView::NoSelection);
+                connect(t, &QTableWidget::cellClicked, t, [this, p, name](int r, int col) {
+                    Act(*p, [&] { p->form->UserClickCell(name, r + 1, col); });
+                });
+                w = t;
+                break;
+            }
+            case ControlKind::CommonDialog:
+                continue;
+        }
+        w->setObjectName(Q(c->QualifiedName()));
+        page.widgets[c] = w;
+    }
+}
+
+void QtDriver::Sync(Page& page) {
+    Form& form = *page.form;
+    if (form.Controls() != page.built) Build(page);
+    page.syncing = true;
+    auto* d = page.dialog;
+    d->setWindowTitle(Q(form.caption));
+    d->setFixedSize(std::max(200, Px(form.width)), std::max(120, Px(form.height - 315)));
+    for (auto& [c, w] : page.widgets) {
+        w->setGeometry(Px(c->left), Px(c->top), std::max(1, Px(c->width)), std::max(1, Px(c->height)));
+        w->setVisible(c->visible);
+        w->setEnabled(c->enabled);
+        if (!c->toolTipText.empty()) w->setToolTip(Q(c->toolTipText));
+        switch (c->Kind()) {
+            case ControlKind::Label: static_cast<QLabel*>(w)->setText(LabelText(c->caption)); break;
+            case ControlKind::TextBox:
+                if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
+                    if (S(t->toPlainText()) != c->Text()) t->setPlainText(Q(c->Text()));
+                } else if (auto* l = qobject_cast<QLineEdit*>(w)) {
+                    if (S(l->text()) != c->Text()) l->setText(Q(c->Text()));
+                }
+                break;
+            case ControlKind::ListBox: {
+                auto* l = static_cast<QListWidget*>(w);
+                bool same = l->count() == c->ListCount();
+                for (int i = 0; same && i < l->count(); ++i) same = S(l->item(i)->text()) == c->List()[i];
+                if (!same) {
+                    l->clear();
+                    for (auto& s : c->List()) l->addItem(Q(s));
+                }
+                for (int i = 0; i < l->count(); ++i) l->item(i)->setSelected(c->Selected(i));
+                if (c->ListIndex() >= 0 && c->ListIndex() < l->count()) l->setCurrentRow(static_cast<int>(c->ListIndex()), QItemSelectionModel::NoUpdate);
+                break;
+            }
+            case ControlKind::ComboBox: {
+                auto* cb = static_cast<QComboBox*>(w);
+                bool same = cb->count() == c->ListCount();
+                for (int i = 0; same && i < cb->count(); ++i) same = S(cb->itemText(i)) == c->List()[i];
+                if (!same) {
+                    cb->clear();
+                    for (auto& s : c->List()) cb->addItem(Q(s));
+                }
+                cb->setCurrentIndex(static_cast<int>(c->ListIndex()));
+                break;
+            }
+            case ControlKind::OptionButton: {
+                auto* r = static_cast<QRadioButton*>(w);
+                r->setText(Q(c->caption));
+                r->setChecked(c->Value());
+                break;
+            }
+            case ControlKind::CheckBox: {
+                auto* cb = static_cast<QCheckBox*>(w);
+                cb->setText(Q(c->caption));
+                cb->setChecked(c->Value());
+                break;
+            }
+            case ControlKind::CommandButton: static_cast<QPushButton*>(w)->setText(Q(c->caption)); break;
+            case ControlKind::Frame: static_cast<QGroupBox*>(w)->setTitle(LabelText(c->caption)); break;
+            case ControlKind::Grid: {
+                auto* t = static_cast<QTableWidget*>(w);
+                long rows = c->Rows(), cols = c->Cols();
+                t->setColumnCount(static_cast<int>(cols));
+                t->setRowCount(static_cast<int>(std::max(0L, rows - 1)));
+                for (long col = 0; col < cols; ++col) {
+                    t->setHorizontalHeaderItem(static_cast<int>(col), new QTableWidgetItem(rows ? Q(c->Cell(0, col).text) : QString()));
+                    if (col < static_cast<long>(c->colWidth.size())) t->setColumnWidth(static_cast<int>(col), Px(c->colWidth[col]));
+                }
+                for (long r = 1; r < rows; ++r)
+                    for (long col = 0; col < cols; ++col) {
+                        const GridCell& cell = c->Cell(r, col);
+                        auto* item = new QTableWidgetItem(Q(cell.text));
+                        if (cell.picture == "green") item->setBackground(QColor(120, 200, 120));
+                        else if (cell.picture == "red") item->setBackground(QColor(220, 110, 110));
+                        else if (!cell.picture.empty()) item->setText(item->text().isEmpty() ? "\u2713" : item->text());
+                        t->setItem(static_cast<int>(r - 1), static_cast<int>(col), item);
+                    }
+                break;
+            }
+            default: break;
+        }
+    }
+    page.syncing = false;
+}
+
+void QtDriver::RunModal(Form& form) {
+    QWidget* parent = pages_.empty() ? parent_ : static_cast<QWidget*>(pages_.back()->dialog);
+    Page page;
+    page.form = &form;
+    PageDialog dialog(parent, form);
+    dialog.setModal(true);
+    page.dialog = &dialog;
+    dialog.onClose = [this, &page] { Act(page, [&] { page.form->Unload(); }); };
+    pages_.push_back(&page);
+    Build(page);
+    Sync(page);
+    if (!form.left && !form.top) {
+        // Pages without a stored place open in the middle of the window.
+    } else {
+        dialog.move(Px(form.left), Px(form.top));
+    }
+    if (onShown) QTimer::singleShot(0, &dialog, [this, &form, &dialog] {
+        if (form.IsVisible() && dialog.isVisible()) onShown(form, dialog);
+    });
+    if (form.IsVisible()) dialog.exec();
+    // Where the analyst left it is where it opens next time.
+    form.left = dialog.x() * kTwips;
+    form.top = dialog.y() * kTwips;
+    pages_.pop_back();
+    if (form.IsVisible()) form.Hide();
+}
+
+void QtDriver::Changed(Form& form) {
+    for (auto* p : pages_)
+        if (p->form == &form && !p->syncing) {
+            if (form.IsVisible()) Sync(*p);
+            else if (p->dialog->isVisible()) p->dialog->done(0);
+        }
+}
+
+int QtDriver::MessageBox(const std::string& text, int style, const std::string& title) {
+    int answer;
+    if (answerMessage) {
+        answer = answerMessage(text, style);
+    } else {
+        QMessageBox box(pages_.empty() ? parent_ : pages_.back()->dialog);
+        box.setWindowTitle(Q(title.empty() ? "Plexa" : title));
+        box.setText(Q(text));
+        int icon = style & 0x70;
+        box.setIcon(icon == vbCritical ? QMessageBox::Critical : icon == vbQuestion ? QMessageBox::Question
+                    : icon == vbExclamation ? QMessageBox::Warning : icon == vbInformation ? QMessageBox::Information
+                                                                          : QMessageBox::NoIcon);
+        int buttons = style & 0x7;
+        std::vector<std::pair<QMessageBox::StandardButton, int>> map;
+        switch (buttons) {
+            case vbOKCancel: map = {{QMessageBox::Ok, vbOK}, {QMessageBox::Cancel, vbCancel}}; break;
+            case vbYesNoCancel: map = {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo}, {QMessageBox::Cancel, vbCancel}}; break;
+            case vbYesNo: map = {{QMessageBox::Yes, vbYes}, {QMessageBox::No, vbNo}}; break;
+            case vbRetryCancel: map = {{QMessageBox::Retry, vbRetry}, {QMessageBox::Cancel, vbCancel}}; break;
+            default: map = {{QMessageBox::Ok, vbOK}}; break;
+        }
+        QMessageBox::StandardButtons all;
+        for (auto& [b, v] : map) all |= b;
+        box.setStandardButtons(all);
+        int pressed = box.exec();
+        answer = map.front().second;
+        for (auto& [b, v] : map)
+            if (pressed == b) answer = v;
+    }
+    MessageLog().push_back({text, style, title, answer});
+    return answer;
+}
+
+std::optional<std::string> QtDriver::FileDialog(const FileDialogRequest& r) {
+    if (answerFile) return answerFile(r);
+    // "description|pattern|description|pattern" becomes Qt's filter list.
+    QStringList parts = Q(r.filter).split('|');
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+    QWidget* parent = pages_.empty() ? parent_ : static_cast<QWidget*>(pages_.back()->dialog);
+    QString path = r.save ? QFileDialog::getSaveFileName(parent, Q(r.title), Q(r.fileName), filters.join(";;"))
+                          : QFileDialog::getOpenFileName(parent, Q(r.title), Q(r.fileName), filters.join(";;"));
+    if (path.isEmpty()) return std::nullopt;
+    return S(path);
+}
+
+std::optional<PrinterChoice> QtDriver::PrinterDialog() {
+    FileDialogRequest r;
+    r.save = true;
+    r.title = "Print to PDF";
+    r.filter = "PDF documents|*.pdf";
+    auto path = FileDialog(r);
+    if (!path) return std::nullopt;
+    PrinterChoice choice;
+    choice.pdfPath = *path;
+    if (!answerFile) {
+        bool ok = false;
+        int copies = QInputDialog::getInt(pages_.empty() ? parent_ : pages_.back()->dialog, "Print", "Copies:", 1, 1, 99, 1, &ok);
+        if (!ok) return std::nullopt;
+        choice.copies = copies;
+    }
+    return choice;
+}
+
+// ---------------- progress ----------------
+
+namespace {
+
+class QtProgress : public ProgressSink {
+public:
+    explicit QtProgress(QWidget* parent) : parent_(parent) {}
+    void Begin(const std::string&, const std::string& caption, const std::string& message) override {
+        dialog_ = std::make_unique<QProgressDialog>(Q(message), "Cancel", 0, 0, parent_);
+        dialog_->setWindowTitle(Q(caption));
+        dialog_->setWindowModality(Qt::ApplicationModal);
+        dialog_->setMinimumDuration(300);
+        dialog_->setAutoReset(false);
+        dialog_->setAutoClose(false);
+        message_ = message;
+        QApplication::processEvents();
+    }
+    void Step(double fraction, const std::string& message) override {
+        if (!dialog_) return;
+        if (fraction < 0) {
+            dialog_->setRange(0, 0);
+        } else {
+            dialog_->setRange(0, 1000);
+            dialog_->setValue(static_cast<int>(fraction * 1000));
+        }
+        if (!message.empty() && message != message_) {
+            message_ = message;
+            dialog_->setLabelText(Q(message));
+        }
+        QApplication::processEvents();
+    }
+    void End(long) override { dialog_.reset(); }
+    bool CancelRequested() override {
+        QApplication::processEvents();
+        return dialog_ && dialog_->wasCanceled();
+    }
+
+private:
+    QWidget* parent_;
+    std::unique_ptr<QProgressDialog> dialog_;
+    std::string message_;
+};
+
+}  // namespace
+
+std::shared_ptr<ProgressSink> MakeQtProgress(QWidget* parent) { return std::make_shared<QtProgress>(parent); }
+
+}  // namespace host::forms

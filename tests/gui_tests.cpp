@@ -1,0 +1,166 @@
+// The desktop program on the offscreen platform: the demographic way is
+// clicked through with the mouse and the keyboard, as a person would, and
+// every page and the result map are saved as pictures.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "PXCP/Register.h"
+#include "app/gui/MainWindow.h"
+#include "host/gis/Map.h"
+
+using namespace host;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ShotDir() {
+    std::string d = std::string(PXCP_BINARY_DIR) + "/screenshots";
+    fs::create_directories(d);
+    return d;
+}
+
+template <class W>
+W* Find(QDialog& d, const char* name) {
+    W* w = d.findChild<W*>(name);
+    EXPECT_TRUE(w) << "no " << name << " on " << d.windowTitle().toStdString();
+    return w;
+}
+
+void Click(QDialog& d, const char* name) {
+    if (auto* b = d.findChild<QAbstractButton*>(name)) {
+        ASSERT_TRUE(b->isEnabled()) << name << " is disabled";
+        QTest::mouseClick(b, Qt::LeftButton);
+    } else {
+        ADD_FAILURE() << "no button " << name;
+    }
+}
+
+void Type(QDialog& d, const char* name, const QString& text) {
+    if (auto* e = Find<QLineEdit>(d, name)) {
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClicks(e, text);
+    }
+}
+
+void ClickItem(QDialog& d, const char* list, const QString& text) {
+    auto* l = Find<QListWidget>(d, list);
+    if (!l) return;
+    auto found = l->findItems(text, Qt::MatchExactly);
+    ASSERT_FALSE(found.isEmpty()) << "no entry " << text.toStdString() << " in " << list;
+    QRect r = l->visualItemRect(found.front());
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+class DesktopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!pxtest::HaveSample()) GTEST_SKIP() << "sample data not fetched";
+        std::ifstream in(pxtest::SourceDir() + "/data/nc.xml");
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string xml = ReplaceAll(text.str(), "data=\"sample\"", "data=\"" + pxtest::SampleDir() + "\"");
+        xml = ReplaceAll(xml, "<PlexaConfiguration ", "<PlexaConfiguration analyses=\"" + (dir / "analyses") + "\" ");
+        std::ofstream(dir / "nc.xml") << xml;
+        session = std::make_unique<HostSession>(HostSession::Open(dir / "nc.xml"));
+        pxcp::RegisterPXCPClasses();
+        session->AddBasemap();
+        window = std::make_unique<plexa::MainWindow>(*session);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        forms::MessageLog().clear();
+    }
+    void TearDown() override { window.reset(); }
+    pxtest::ScratchDir dir;
+    std::unique_ptr<HostSession> session;
+    std::unique_ptr<plexa::MainWindow> window;
+};
+
+TEST_F(DesktopTest, DemographicWayClickedThroughDrawsTheResult) {
+    std::vector<std::string> shown;
+    auto& driver = window->Driver();
+    driver.answerMessage = [](const std::string&, int style) { return (style & 7) == forms::vbYesNo ? forms::vbYes : forms::vbOK; };
+    driver.onShown = [&](forms::Form& form, QDialog& d) {
+        shown.push_back(form.Name());
+        // The pages are placed from the layout numbers: the Next button of a
+        // wizard page sits in the lower right part.
+        if (auto* next = d.findChild<QPushButton*>("NextButton")) {
+            EXPECT_GT(next->geometry().top(), d.height() / 2) << form.Name();
+        }
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            if (auto* o = Find<QRadioButton>(d, "DemographicDataOption")) QTest::mouseClick(o, Qt::LeftButton);
+            d.grab().save(QString::fromStdString(ShotDir() + "/1-geography-level.png"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectDemographicDataDialog") {
+            ClickItem(d, "CategoryList", "Infant health");
+            if (auto* o = Find<QRadioButton>(d, "PercentagesOption")) QTest::mouseClick(o, Qt::LeftButton);
+            Type(d, "FloorText(0)", "0.3");
+            // What was typed is what the page holds.
+            EXPECT_EQ(form.Ctl("FloorText", 0).Text(), "0.3");
+            d.grab().save(QString::fromStdString(ShotDir() + "/2-demographic-data.png"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectAnalysisNameDialog") {
+            auto* next = Find<QPushButton>(d, "NextButton");
+            EXPECT_FALSE(next && next->isEnabled());  // no name yet
+            Type(d, "AnalysisNameText", "High SIDS from the desktop");
+            d.grab().save(QString::fromStdString(ShotDir() + "/3-analysis-name.png"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectReportDialog") {
+            d.grab().save(QString::fromStdString(ShotDir() + "/4-report.png"));
+            Click(d, "NextButton");
+        } else {
+            ADD_FAILURE() << "unexpected page " << form.Name();
+            d.reject();
+        }
+    };
+    EXPECT_EQ(window->RunCustomerProspecting(), 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"SelectGeographyLevelDialog", "SelectDemographicDataDialog",
+                                               "SelectAnalysisNameDialog", "SelectReportDialog"}));
+    // The result layer is in the map, drawn in green over the counties.
+    gis::FeatureLayerPtr result;
+    for (auto& l : session->application->FocusMap()->AllLayers())
+        if (l->name == "High SIDS from the desktop") result = std::dynamic_pointer_cast<gis::FeatureLayer>(l);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->featureClass->RowCount(nullptr), 18);
+    std::string mapShot = ShotDir() + "/5-result-map.png";
+    window->grab().save(QString::fromStdString(mapShot));
+    QImage map = window->Canvas().Picture();
+    long green = 0;
+    for (int y = 0; y < map.height(); y += 2)
+        for (int x = 0; x < map.width(); x += 2) {
+            QColor c = map.pixelColor(x, y);
+            if (c.green() > 200 && c.red() < 80 && c.blue() < 80) ++green;
+        }
+    EXPECT_GT(green, 100);
+    EXPECT_GT(fs::file_size(mapShot), 1000u);
+}
+
+TEST_F(DesktopTest, CancellingThePageLeavesTheMapAlone) {
+    auto before = session->application->FocusMap()->AllLayers().size();
+    window->Driver().onShown = [](forms::Form&, QDialog& d) { Click(d, "CancelButton"); };
+    EXPECT_NE(window->RunCustomerProspecting(), 1);
+    EXPECT_EQ(session->application->FocusMap()->AllLayers().size(), before);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Tests run without a screen unless one is asked for.
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
