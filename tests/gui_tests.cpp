@@ -10,7 +10,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -153,6 +156,61 @@ TEST_F(DesktopTest, CancellingThePageLeavesTheMapAlone) {
     window->Driver().onShown = [](forms::Form&, QDialog& d) { Click(d, "CancelButton"); };
     EXPECT_NE(window->RunCustomerProspecting(), 1);
     EXPECT_EQ(session->application->FocusMap()->AllLayers().size(), before);
+}
+
+// A function that would run for ever unless cancelled.
+class Endless : public IPXFunction {
+public:
+    std::string TypeName() const override { return "Endless"; }
+    bool Start() override { return true; }
+    bool DoStep() override {
+        ++steps;
+        QTest::qWait(1);
+        return true;
+    }
+    long LastError() override { return 0; }
+    long Status() override { return 1; }
+    void Cleanup() override {}
+    bool Init() override { return true; }
+    bool SetResultParam(const std::string&, Variant&) override { return true; }
+    bool SetParam(const std::string&, Variant&) override { return true; }
+    long steps = 0;
+};
+
+TEST_F(DesktopTest, TheProgressDialogCancelsLongWork) {
+    FunctionRunner::SetSink(forms::MakeQtProgress(window.get()));
+    bool clicked = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (auto* w : QApplication::topLevelWidgets())
+            if (auto* p = qobject_cast<QProgressDialog*>(w); p && p->isVisible()) {
+                EXPECT_EQ(p->labelText().toStdString(), "Working...");
+                p->grab().save(QString::fromStdString(ShotDir() + "/6-progress.png"));
+                if (auto* cancel = p->findChild<QPushButton*>()) QTest::mouseClick(cancel, Qt::LeftButton);
+                clicked = true;
+                poll.stop();
+            }
+    });
+    poll.start(100);
+    Endless work;
+    EXPECT_EQ(FunctionRunner().Run(work, "Clock AVI", "Analysis", "Working..."), FunctionRunner::kCancelled);
+    EXPECT_TRUE(clicked);
+    EXPECT_GT(work.steps, 0);
+    FunctionRunner::SetSink(nullptr);
+}
+
+TEST_F(DesktopTest, MessageBoxesAnswerWithThePlatformCodes) {
+    auto& driver = window->Driver();
+    QTimer::singleShot(100, [] {
+        for (auto* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                EXPECT_EQ(box->text().toStdString(), "Replace existing file?");
+                box->button(QMessageBox::No)->click();
+            }
+    });
+    forms::SetDriver(std::shared_ptr<forms::FormsDriver>(&driver, [](forms::FormsDriver*) {}));
+    EXPECT_EQ(forms::MsgBox("Replace existing file?", forms::vbQuestion | forms::vbYesNo, "Table"), forms::vbNo);
+    EXPECT_EQ(forms::MessageLog().back().answer, forms::vbNo);
 }
 
 }  // namespace

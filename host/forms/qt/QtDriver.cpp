@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -412,10 +413,13 @@ public:
         dialog_->setAutoReset(false);
         dialog_->setAutoClose(false);
         message_ = message;
+        clock_.start();
         QApplication::processEvents();
     }
     void Step(double fraction, const std::string& message) override {
         if (!dialog_) return;
+        // Work that lasts shows its dialog soon, whether it can tell how far it is or not.
+        if (!dialog_->isVisible() && clock_.elapsed() > 300) dialog_->show();
         if (fraction < 0) {
             dialog_->setRange(0, 0);
         } else {
@@ -438,6 +442,7 @@ private:
     QWidget* parent_;
     std::unique_ptr<QProgressDialog> dialog_;
     std::string message_;
+    QElapsedTimer clock_;
 };
 
 }  // namespace
