@@ -58,6 +58,11 @@ void Type(QDialog& d, const char* name, const QString& text) {
     }
 }
 
+// Option buttons take clicks on their circle and caption, not on the blank beyond.
+void ClickOption(QRadioButton* o) {
+    if (o) QTest::mouseClick(o, Qt::LeftButton, {}, QPoint(8, o->height() / 2));
+}
+
 void ClickItem(QDialog& d, const char* list, const QString& text) {
     auto* l = Find<QListWidget>(d, list);
     if (!l) return;
@@ -104,12 +109,13 @@ TEST_F(DesktopTest, DemographicWayClickedThroughDrawsTheResult) {
         }
         if (form.Name() == "SelectGeographyLevelDialog") {
             ClickItem(d, "GeographyLevelsList", "Counties");
-            if (auto* o = Find<QRadioButton>(d, "DemographicDataOption")) QTest::mouseClick(o, Qt::LeftButton);
+            ClickOption(Find<QRadioButton>(d, "DemographicDataOption"));
             d.grab().save(QString::fromStdString(ShotDir() + "/1-geography-level.png"));
             Click(d, "NextButton");
         } else if (form.Name() == "SelectDemographicDataDialog") {
             ClickItem(d, "CategoryList", "Infant health");
-            if (auto* o = Find<QRadioButton>(d, "PercentagesOption")) QTest::mouseClick(o, Qt::LeftButton);
+            ClickOption(Find<QRadioButton>(d, "PercentagesOption"));
+            EXPECT_TRUE(form.Ctl("PercentagesOption").Value());
             Type(d, "FloorText(0)", "0.3");
             // What was typed is what the page holds.
             EXPECT_EQ(form.Ctl("FloorText", 0).Text(), "0.3");
@@ -156,6 +162,44 @@ TEST_F(DesktopTest, CancellingThePageLeavesTheMapAlone) {
     window->Driver().onShown = [](forms::Form&, QDialog& d) { Click(d, "CancelButton"); };
     EXPECT_NE(window->RunCustomerProspecting(), 1);
     EXPECT_EQ(session->application->FocusMap()->AllLayers().size(), before);
+}
+
+TEST_F(DesktopTest, HouseholdPagesComeUpPlaced) {
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("PLEXA_REGISTRY", (dir / "registry.ini").c_str(), 1);
+    std::vector<std::string> shown;
+    window->Driver().onShown = [&](forms::Form& form, QDialog& d) {
+        shown.push_back(form.Name());
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            auto* o = Find<QRadioButton>(d, "HouseholdDataOption");
+            ASSERT_TRUE(o && o->isEnabled() && o->isVisible());
+            ClickOption(o);
+            EXPECT_TRUE(form.Ctl("HouseholdDataOption").Value());
+            Click(d, "NextButton");
+        } else if (form.Name() == "LoginToQuillonDialog") {
+            EXPECT_FALSE(Find<QPushButton>(d, "NextButton")->isEnabled());
+            Type(d, "UserNameText", "demo");
+            Type(d, "PasswordText", "demo");
+            d.grab().save(QString::fromStdString(ShotDir() + "/7-service-login.png"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectHouseholdDataDialog") {
+            ClickItem(d, "CategoryList", "Household income");
+            ClickItem(d, "TargetList", "$50,000 to $99,999");
+            Type(d, "MinimumTargetText", "-1");
+            EXPECT_FALSE(Find<QPushButton>(d, "NextButton")->isEnabled());
+            Type(d, "MinimumTargetText", "25");
+            d.grab().save(QString::fromStdString(ShotDir() + "/8-household-data.png"));
+            Click(d, "CancelButton");
+        } else {
+            d.reject();
+        }
+    };
+    EXPECT_NE(window->RunCustomerProspecting(), 1);
+    EXPECT_EQ(shown, (std::vector<std::string>{"SelectGeographyLevelDialog", "LoginToQuillonDialog",
+                                               "SelectHouseholdDataDialog"}));
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("PLEXA_REGISTRY");
 }
 
 // A function that would run for ever unless cancelled.

@@ -107,7 +107,7 @@ const std::map<int, std::string>& TextResources() {
         {188, "counties whose people match your targets"},
         {189, " areas whose people match your targets"},
         {191, "An unexpected error occurred: "},
-        {229, "Which households should the"},
+        {229, "Which households are you looking for in each"},
         {230, "Household Query File"},
         {231, "This household query was made for another study area and cannot be opened with the current dataset."},
         {232, "The household query file has an invalid value for the wait option."},
@@ -352,13 +352,13 @@ std::map<int, std::string> BuildLayout() {
     // Household data page 1100-1201.
     AddPage(m, 1100, 7200, 9375,
             {{2955, 120, 780, 3975},    // CategoryList
-             {2955, 4320, 1080, 4935},  // TargetList
+             {2655, 4320, 1080, 4935},  // TargetList
              {255, 4320, 480, 4935},    // TargetLabel
              {375, 120, 3840, 1455},    // SelectNoneCategoriesButton
-             {375, 4320, 4140, 1455},   // SelectNoneTargetsButton
+             {375, 4320, 3840, 1455},   // SelectNoneTargetsButton
              {315, 240, 4680, 1455},    // MinimumTargetText
-             {255, 1920, 4560, 2415},   // NumberOption
-             {255, 1920, 4860, 2415},   // PercentageOption
+             {255, 1680, 4560, 2655},   // NumberOption
+             {255, 1680, 4860, 2655},   // PercentageOption
              {255, 4560, 4560, 4455},   // WaitOption
              {255, 4560, 4860, 4455},   // DontWaitOption
              {375, 1680, 3840, 1455},   // ShowButton
@@ -373,7 +373,7 @@ std::map<int, std::string> BuildLayout() {
              {975, 4440, 4320, 4815},   // Frame5
              {255, 120, 480, 3975},     // Label2
              {255, 240, 4440, 1455},    // Label3
-             {255, 1920, 4320, 2415},   // Label4
+             {255, 1680, 4320, 2655},   // Label4
              {255, 4560, 4320, 4455},   // Label5
              {255, 4320, 780, 4935}});  // Label6
 
