@@ -87,9 +87,7 @@ bool PXCPHouseholdData::Init(DataManagerPtr dataManager, gis::ApplicationPtr app
     application_ = std::move(application);
     function_ = CreateObjectAs<IPXFunction>("PXCP.PXCPHouseholdDataFunction");
     reportTask_ = CreateObjectAs<IPXTask>("PXReports.PXSelectReportTask");
-    auto ext = GetPXExtension(application_);
-    for (long i = 0; i < dataManager_->DatasetCount(); ++i)
-        if (ext && dataManager_->GetDataset(i)->name == ext->CurrentDatasetName()) businessDataset_ = dataManager_->GetDataset(i);
+    businessDataset_ = GetCurrentDataset(application_);
     status_ = 1;
     lastError_ = 0;
     ok = function_ != nullptr;

@@ -309,7 +309,7 @@ std::map<int, std::string> BuildLayout() {
         b.push_back({255, 120, 480, 3015});    // Label2
         b.push_back({255, 3360, 480, 5775});   // Label4
         b.push_back({255, 120, 4560, 1215});   // Label5
-        b.push_back({495, 3360, 4560, 5775});  // Label6
+        b.push_back({555, 3360, 4200, 4455});  // Label6
         b.push_back({255, 120, 780, 9015});    // DemographicLevelLabel (below the intro)
         b.push_back({2955, 120, 1080, 3015});  // CategoryList
         b.push_back({375, 120, 4110, 1455});   // SelectNoneButton
