@@ -15,8 +15,6 @@ namespace pxcp {
 using namespace host;
 
 namespace {
-const char* kModule = "PXCP\\PXCPDemographicData.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
 
 // What the worker's outcome codes mean to the analyst.
 std::string WorkerMessage(long code) {
@@ -32,43 +30,8 @@ std::string WorkerMessage(long code) {
 }
 }  // namespace
 
-PXCPDemographicData::PXCPDemographicData() {
-    PX_TRY
-    errorHandler_ = NewErrorHandler();
-    PX_CATCH(errorHandler_, Loc("Class_Initialize"))
-}
-
-PXCPDemographicData::~PXCPDemographicData() {
-    PX_TRY
-    Cleanup();
-    dataManager_.reset();
-    application_.reset();
-    reportTask_.reset();
-    PX_CATCH(errorHandler_, Loc("Class_Terminate"))
-}
-
-long PXCPDemographicData::LastError() { return function_ && lastError_ == 0 ? function_->LastError() : lastError_; }
-
-void PXCPDemographicData::Cleanup() {
-    function_.reset();
-    status_ = 1;
-    lastError_ = 0;
-}
-
-bool PXCPDemographicData::Init(DataManagerPtr dataManager, gis::ApplicationPtr application) {
-    bool ok = false;
-    PX_TRY
-    dataManager_ = std::move(dataManager);
-    application_ = std::move(application);
-    function_ = CreateObjectAs<IPXFunction>("PXCP.PXCPDemographicDataFunction");
-    reportTask_ = CreateObjectAs<IPXTask>("PXReports.PXSelectReportTask");
-    businessDataset_ = GetCurrentDataset(application_);
-    status_ = 1;
-    lastError_ = 0;
-    ok = function_ != nullptr;
-    PX_CATCH(errorHandler_, Loc("IPXTask_Init"))
-    return ok;
-}
+PXCPDemographicData::PXCPDemographicData()
+    : ProspectingSubTask("PXCP\\PXCPDemographicData.cls", "PXCP.PXCPDemographicDataFunction") {}
 
 bool PXCPDemographicData::SetParam(const std::string& name, Variant& value) {
     PX_TRY
@@ -158,48 +121,6 @@ void PXCPDemographicData::ProcessProfileFunction(CustomerProfileDialog& dialog) 
     Raise(error ? error : 47, code == FunctionRunner::kCancelled ? "The customer profile was cancelled."
                                                                  : "The customer profile could not be computed.");
     PX_CATCH(errorHandler_, Loc("ProcessProfileFunction"))
-}
-
-long PXCPDemographicData::ShowSelectAnalysisNameDialog() {
-    SelectAnalysisNameDialog page;
-    page.ReadFromPropertySet(pageSettings_);
-    page.InitializeDialog();
-    long result = -1;
-    for (;;) {
-        page.ResetParams();
-        LoadFormPosition(page, application_, pageSettings_, true);
-        page.ShowModal();
-        SaveFormPosition(page, pageSettings_);
-        page.WriteToPropertySet(pageSettings_);
-        result = page.Result;
-        if (result != 1) break;
-        try {
-            Variant ps(pageSettings_);
-            reportTask_->SetParam("PropertySet", ps);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("ShowSelectAnalysisNameDialog"));
-            page.Unload();
-            return result;
-        }
-        std::string name = page.Ctl("AnalysisNameText").Text();
-        if (!dataManager_->AnalysisExists(name) || (sourceAnalysis_ && sourceAnalysis_->Name() == name)) {
-            analysisName_ = name;
-            result = ShowReportPage();
-            if (result == 2) continue;  // Back on the report page: the name page again
-            break;
-        }
-        forms::MsgBox(FindString(260) + name, forms::vbInformation, FindString(255));
-    }
-    page.Unload();
-    return result;
-}
-
-long PXCPDemographicData::ShowReportPage() {
-    if (!reportTask_->Init(dataManager_, application_) || !reportTask_->InitParamSelector()) {
-        lastError_ = 47;
-        return 0;
-    }
-    return reportTask_->DoParamSelector();
 }
 
 bool PXCPDemographicData::InitFunction() {

@@ -21,8 +21,6 @@ namespace pxcp {
 using namespace host;
 
 namespace {
-const char* kModule = "PXCP\\PXCPHouseholdData.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
 
 // "##0.0##": at least one decimal, at most three.
 std::string FormatBound(double v) {
@@ -57,43 +55,8 @@ std::string WorkerMessage(long code) {
 }
 }  // namespace
 
-PXCPHouseholdData::PXCPHouseholdData() {
-    PX_TRY
-    errorHandler_ = NewErrorHandler();
-    PX_CATCH(errorHandler_, Loc("Class_Initialize"))
-}
-
-PXCPHouseholdData::~PXCPHouseholdData() {
-    PX_TRY
-    Cleanup();
-    dataManager_.reset();
-    application_.reset();
-    reportTask_.reset();
-    PX_CATCH(errorHandler_, Loc("Class_Terminate"))
-}
-
-long PXCPHouseholdData::LastError() { return function_ && lastError_ == 0 ? function_->LastError() : lastError_; }
-
-void PXCPHouseholdData::Cleanup() {
-    function_.reset();
-    status_ = 1;
-    lastError_ = 0;
-}
-
-bool PXCPHouseholdData::Init(DataManagerPtr dataManager, gis::ApplicationPtr application) {
-    bool ok = false;
-    PX_TRY
-    dataManager_ = std::move(dataManager);
-    application_ = std::move(application);
-    function_ = CreateObjectAs<IPXFunction>("PXCP.PXCPHouseholdDataFunction");
-    reportTask_ = CreateObjectAs<IPXTask>("PXReports.PXSelectReportTask");
-    businessDataset_ = GetCurrentDataset(application_);
-    status_ = 1;
-    lastError_ = 0;
-    ok = function_ != nullptr;
-    PX_CATCH(errorHandler_, Loc("IPXTask_Init"))
-    return ok;
-}
+PXCPHouseholdData::PXCPHouseholdData()
+    : ProspectingSubTask("PXCP\\PXCPHouseholdData.cls", "PXCP.PXCPHouseholdDataFunction") {}
 
 bool PXCPHouseholdData::SetParam(const std::string& name, Variant& value) {
     PX_TRY
@@ -213,47 +176,6 @@ long PXCPHouseholdData::ShowSelectHouseholdDataDialog() {
         result = ShowSelectAnalysisNameDialog();
     } while (result == 2);
     return result;
-}
-
-long PXCPHouseholdData::ShowSelectAnalysisNameDialog() {
-    SelectAnalysisNameDialog page;
-    page.ReadFromPropertySet(pageSettings_);
-    page.InitializeDialog();
-    long result = -1;
-    for (;;) {
-        page.ResetParams();
-        LoadFormPosition(page, application_, pageSettings_, true);
-        page.ShowModal();
-        SaveFormPosition(page, pageSettings_);
-        page.WriteToPropertySet(pageSettings_);
-        result = page.Result;
-        if (result != 1) break;
-        analysisName_ = page.Ctl("AnalysisNameText").Text();
-        analysisDescription_ = page.Ctl("AnalysisCommentText").Text();
-        try {
-            Variant ps(pageSettings_);
-            reportTask_->SetParam("PropertySet", ps);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("ShowSelectAnalysisNameDialog"));
-            break;
-        }
-        if (!dataManager_->AnalysisExists(analysisName_) || (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_)) {
-            result = ShowReportPage();
-            if (result == 2) continue;
-            break;
-        }
-        forms::MsgBox(FindString(260) + analysisName_, forms::vbInformation, FindString(255));
-    }
-    page.Unload();
-    return result;
-}
-
-long PXCPHouseholdData::ShowReportPage() {
-    if (!reportTask_->Init(dataManager_, application_) || !reportTask_->InitParamSelector()) {
-        lastError_ = 47;
-        return 0;
-    }
-    return reportTask_->DoParamSelector();
 }
 
 bool PXCPHouseholdData::InitFunction() {

@@ -4,30 +4,20 @@
 // waited for, in one colour, telling the analyst the job id).
 #pragma once
 
-#include "host/framework/ErrorHandler.h"
-#include "host/framework/Framework.h"
+#include "PXCP/ProspectingSubTask.h"
 
 namespace pxcp {
 
 class SelectHouseholdDataDialog;
 
-class PXCPHouseholdData : public host::IPXTask {
+class PXCPHouseholdData : public ProspectingSubTask {
 public:
     PXCPHouseholdData();
-    ~PXCPHouseholdData() override;
     std::string TypeName() const override { return "PXCPHouseholdData"; }
 
-    long LastError() override;
-    long Status() override { return status_; }
-    host::ObjectPtr PXParamSelector() override { lastError_ = 0; return nullptr; }
-    host::IPXFunctionPtr PXFunction() override { lastError_ = 0; return function_; }
-    void Cleanup() override;
-    void Break() override { status_ = 1; lastError_ = 0; }
     bool StartFunction() override;
     long DoParamSelector() override;
     bool InitFunction() override;
-    bool InitParamSelector() override { lastError_ = 0; return true; }
-    bool Init(host::DataManagerPtr dataManager, host::gis::ApplicationPtr application) override;
     bool SetParam(const std::string& name, host::Variant& value) override;
 
     static host::gis::RendererPtr CreateSimpleRenderer();
@@ -45,23 +35,12 @@ private:
     long ShowLoginToQuillonDialog();
     long ShowSelectHouseholdDataDialog();
     void MakeDataDialog();
-    long ShowSelectAnalysisNameDialog();
-    long ShowReportPage();
     void AddResultLayer();
 
-    host::DataManagerPtr dataManager_;
-    host::gis::ApplicationPtr application_;
-    host::IPXFunctionPtr function_;
-    host::IPXTaskPtr reportTask_;
-    host::ErrorHandlerPtr errorHandler_;
-    host::DatasetPtr businessDataset_;
-    host::AnalysisPtr sourceAnalysis_;
-    host::PropertySetPtr pageSettings_;
     host::TaskEntryPtr mainTask_;
     std::string mainLayerName_;
     host::DatasetLayerPtr mainDSLayer_;
     std::string demogrLevelName_;
-    std::string analysisName_, analysisDescription_;
     std::string geogField_, qFields_, qList_, userName_, password_;
     bool isNumberTarget_ = true, wait_ = true, changeQuery_ = true;
     double minimumTarget_ = 0;
@@ -71,8 +50,6 @@ private:
     std::string outputPath_, analysisFeatureclassName_, analysisDir_;
     host::gis::WorkspacePtr analysisWorkspace_;
     host::gis::FeatureClassPtr resultFeatureClass_;
-    long status_ = 1;
-    long lastError_ = 0;
 };
 
 }  // namespace pxcp
