@@ -33,7 +33,9 @@ void LoginToQuillonDialog::CreateControls() {
     Label("Label3", 283);
     Label("Label4", 284);
     Add("UserNameText", ControlKind::TextBox).onChange = [this] { UpdateNextButton(); };
-    Add("PasswordText", ControlKind::TextBox).onChange = [this] { UpdateNextButton(); };
+    auto& password = Add("PasswordText", ControlKind::TextBox);
+    password.passwordChar = "*";
+    password.onChange = [this] { UpdateNextButton(); };
     Button("RegisterButton", 285, [this] {
         auto entry = FindCustomerProspectingEntry(businessDataset);
         std::string url = entry ? entry->Param("RegisterURL") : "";

@@ -179,6 +179,7 @@ TEST_F(DesktopTest, HouseholdPagesComeUpPlaced) {
             Click(d, "NextButton");
         } else if (form.Name() == "LoginToQuillonDialog") {
             EXPECT_FALSE(Find<QPushButton>(d, "NextButton")->isEnabled());
+            EXPECT_EQ(Find<QLineEdit>(d, "PasswordText")->echoMode(), QLineEdit::Password);
             Type(d, "UserNameText", "demo");
             Type(d, "PasswordText", "demo");
             d.grab().save(QString::fromStdString(ShotDir() + "/7-service-login.png"));

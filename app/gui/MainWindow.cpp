@@ -1,5 +1,8 @@
 #include "app/gui/MainWindow.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -164,6 +167,16 @@ void MainWindow::SaveMapPicture(const QString& path) {
 }
 
 int RunDesktop(const std::string& config, const std::string& analyses, int argc, char** argv) {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr,
+                     "plexa: there is no display to show the desktop program on (set DISPLAY, or QT_QPA_PLATFORM=offscreen "
+                     "to run it without one)\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Plexa");
     auto session = HostSession::Open(config, analyses);

@@ -48,6 +48,7 @@ public:
     bool enabled = true;
     bool multiLine = false;
     bool multiSelect = false;
+    std::string passwordChar;  // text boxes that show this instead of what is typed
     bool hasCaption = true;   // images have none
     std::string group;        // option buttons of one group exclude each other
     std::string container;    // frame that holds the control

@@ -127,6 +127,7 @@ void QtDriver::Build(Page& page) {
                     w = t;
                 } else {
                     auto* t = new QLineEdit(d);
+                    if (!c->passwordChar.empty()) t->setEchoMode(QLineEdit::Password);
                     connect(t, &QLineEdit::textEdited, t, [this, p, name, index](const QString& s) {
                         Act(*p, [&] { p->form->UserType(name, index, S(s)); });
                     });
