@@ -203,6 +203,27 @@ TEST_F(DesktopTest, HouseholdPagesComeUpPlaced) {
     unsetenv("PLEXA_REGISTRY");
 }
 
+TEST_F(DesktopTest, TheMapZoomsAndPansUnderTheHand) {
+    auto& canvas = window->Canvas();
+    gis::Envelope before = canvas.ViewExtent();
+    double px = canvas.UnitsPerPixel();
+    QPoint corner(canvas.width() / 4, canvas.height() / 4);
+    double mx = before.xmin + corner.x() * px, my = before.ymax - corner.y() * px;
+    canvas.ZoomAt(corner, 0.5);
+    gis::Envelope after = canvas.ViewExtent();
+    EXPECT_NEAR(after.Width(), before.Width() / 2, before.Width() * 1e-6);
+    // The point under the hand stays where it was.
+    EXPECT_NEAR(after.xmin + corner.x() * canvas.UnitsPerPixel(), mx, px);
+    EXPECT_NEAR(after.ymax - corner.y() * canvas.UnitsPerPixel(), my, px);
+    // Dragging right moves the view left, by as many map units as pixels.
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(100, 100));
+    QTest::mouseMove(&canvas, QPoint(150, 100));
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(150, 100));
+    gis::Envelope panned = canvas.ViewExtent();
+    EXPECT_NEAR(panned.xmin, after.xmin - 50 * canvas.UnitsPerPixel(), canvas.UnitsPerPixel());
+    EXPECT_NEAR(panned.ymin, after.ymin, canvas.UnitsPerPixel());
+}
+
 // A function that would run for ever unless cancelled.
 class Endless : public IPXFunction {
 public:

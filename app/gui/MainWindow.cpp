@@ -10,7 +10,10 @@
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QWheelEvent>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -49,6 +52,72 @@ void MapCanvas::Redraw() {
     setPixmap(QPixmap::fromImage(picture_));
 }
 
+gis::Envelope MapCanvas::ViewExtent() const {
+    gis::Envelope e = map_->extent.empty ? map_->FullExtent() : map_->extent;
+    if (e.empty) return e;
+    // What is drawn: the extent fitted into the canvas, centred.
+    double px = UnitsPerPixel();
+    double cx = (e.xmin + e.xmax) / 2, cy = (e.ymin + e.ymax) / 2;
+    return {cx - px * width() / 2, cy - px * height() / 2, cx + px * width() / 2, cy + px * height() / 2, false};
+}
+
+double MapCanvas::UnitsPerPixel() const {
+    gis::Envelope e = map_->extent.empty ? map_->FullExtent() : map_->extent;
+    if (e.empty || width() <= 0 || height() <= 0) return 1;
+    return std::max(e.Width() / width(), e.Height() / height());
+}
+
+void MapCanvas::ZoomAt(const QPoint& pos, double factor) {
+    gis::Envelope v = ViewExtent();
+    if (v.empty) return;
+    double px = UnitsPerPixel();
+    double mx = v.xmin + pos.x() * px, my = v.ymax - pos.y() * px;
+    map_->extent = {mx - (mx - v.xmin) * factor, my - (my - v.ymin) * factor, mx + (v.xmax - mx) * factor,
+                    my + (v.ymax - my) * factor, false};
+    Redraw();
+}
+
+void MapCanvas::PanBy(const QPoint& pixels) {
+    gis::Envelope v = ViewExtent();
+    if (v.empty) return;
+    double px = UnitsPerPixel();
+    double dx = -pixels.x() * px, dy = pixels.y() * px;
+    map_->extent = {v.xmin + dx, v.ymin + dy, v.xmax + dx, v.ymax + dy, false};
+    Redraw();
+}
+
+void MapCanvas::wheelEvent(QWheelEvent* e) {
+    ZoomAt(e->position().toPoint(), e->angleDelta().y() > 0 ? 0.8 : 1.25);
+    e->accept();
+}
+
+void MapCanvas::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) return;
+    dragging_ = true;
+    dragFrom_ = e->pos();
+    setCursor(Qt::ClosedHandCursor);
+}
+
+void MapCanvas::mouseMoveEvent(QMouseEvent* e) {
+    if (!dragging_) return;
+    // The picture follows the hand; the map is drawn again on release.
+    QPoint d = e->pos() - dragFrom_;
+    QPixmap moved(size());
+    moved.fill(Qt::white);
+    QPainter painter(&moved);
+    painter.drawImage((width() - picture_.width()) / 2 + d.x(), (height() - picture_.height()) / 2 + d.y(), picture_);
+    setPixmap(moved);
+}
+
+void MapCanvas::mouseReleaseEvent(QMouseEvent* e) {
+    if (!dragging_) return;
+    dragging_ = false;
+    unsetCursor();
+    QPoint d = e->pos() - dragFrom_;
+    if (d.manhattanLength() > 2) PanBy(d);
+    else Redraw();
+}
+
 void MapCanvas::resizeEvent(QResizeEvent* e) {
     QLabel::resizeEvent(e);
     if (e->size() != e->oldSize()) Redraw();
@@ -67,6 +136,16 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     dock->setObjectName("LayersDock");
     dock->setWidget(layers_);
     addDockWidget(Qt::LeftDockWidgetArea, dock);
+    connect(layers_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        // A double click zooms to the layer.
+        auto* layer = static_cast<gis::Layer*>(item->data(0, Qt::UserRole).value<void*>());
+        if (!layer) return;
+        gis::Envelope e = layer->Extent();
+        if (e.empty) return;
+        e.Expand(1.1, 1.1);
+        session_.application->FocusMap()->extent = e;
+        canvas_->Redraw();
+    });
     connect(layers_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
         if (filling_) return;
         auto* layer = static_cast<gis::Layer*>(item->data(0, Qt::UserRole).value<void*>());

@@ -21,12 +21,25 @@ public:
     void Redraw();
     QImage Picture() const { return picture_; }
 
+    // The map's view: the extent drawn, and the map units per pixel.
+    host::gis::Envelope ViewExtent() const;
+    double UnitsPerPixel() const;
+    // Zooms by a factor (< 1 closer) keeping the map point under pos in place.
+    void ZoomAt(const QPoint& pos, double factor);
+    void PanBy(const QPoint& pixels);
+
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
     host::gis::MapPtr map_;
     QImage picture_;
+    QPoint dragFrom_;
+    bool dragging_ = false;
 };
 
 class MainWindow : public QMainWindow {
