@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -201,6 +202,32 @@ TEST_F(DesktopTest, HouseholdPagesComeUpPlaced) {
                                                "SelectHouseholdDataDialog"}));
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("PLEXA_REGISTRY");
+}
+
+TEST_F(DesktopTest, TheCustomerProfileOpensFromTheDemographicPage) {
+    std::vector<std::string> shown;
+    long gridRows = -1;
+    window->Driver().answerMessage = [](const std::string&, int) { return forms::vbOK; };
+    window->Driver().onShown = [&](forms::Form& form, QDialog& d) {
+        shown.push_back(form.Name());
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectDemographicDataDialog") {
+            Click(d, "ProfileButton");  // the profile dialog runs on top, then the page is back
+            if (d.isVisible()) Click(d, "CancelButton");
+        } else if (form.Name() == "CustomerProfileDialog") {
+            if (auto* grid = Find<QTableWidget>(d, "CharacteristicsGrid")) gridRows = grid->rowCount();
+            d.grab().save(QString::fromStdString(ShotDir() + "/9-customer-profile.png"));
+            Click(d, "CancelButton");
+        } else {
+            d.reject();
+        }
+    };
+    EXPECT_NE(window->RunCustomerProspecting(), 1);
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(shown[2], "CustomerProfileDialog");
+    EXPECT_EQ(gridRows, 4);  // the column titles, then one row for each characteristic of the level
 }
 
 TEST_F(DesktopTest, TheMapZoomsAndPansUnderTheHand) {

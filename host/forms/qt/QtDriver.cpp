@@ -279,6 +279,10 @@ void QtDriver::Sync(Page& page) {
                 long rows = c->Rows(), cols = c->Cols();
                 t->setColumnCount(static_cast<int>(cols));
                 t->setRowCount(static_cast<int>(std::max(0L, rows - 1)));
+                // A fixed row without texts is no header worth showing.
+                bool header = false;
+                for (long col = 0; rows && col < cols; ++col) header = header || !c->Cell(0, col).text.empty();
+                t->horizontalHeader()->setVisible(header);
                 for (long col = 0; col < cols; ++col) {
                     t->setHorizontalHeaderItem(static_cast<int>(col), new QTableWidgetItem(rows ? Q(c->Cell(0, col).text) : QString()));
                     if (col < static_cast<long>(c->colWidth.size())) t->setColumnWidth(static_cast<int>(col), Px(c->colWidth[col]));
@@ -289,7 +293,9 @@ void QtDriver::Sync(Page& page) {
                         auto* item = new QTableWidgetItem(Q(cell.text));
                         if (cell.picture == "green") item->setBackground(QColor(120, 200, 120));
                         else if (cell.picture == "red") item->setBackground(QColor(220, 110, 110));
-                        else if (!cell.picture.empty()) item->setText(item->text().isEmpty() ? "\u2713" : item->text());
+                        else if (cell.picture == "check") item->setText("\u2611");
+                        else if (cell.picture == "uncheck") item->setText("\u2610");
+                        if (!cell.picture.empty()) item->setTextAlignment(Qt::AlignCenter);
                         t->setItem(static_cast<int>(r - 1), static_cast<int>(col), item);
                     }
                 break;
