@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +21,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/Register.h"
 #include "app/gui/MainWindow.h"
 #include "host/gis/Map.h"
@@ -228,6 +230,57 @@ TEST_F(DesktopTest, TheCustomerProfileOpensFromTheDemographicPage) {
     ASSERT_GE(shown.size(), 3u);
     EXPECT_EQ(shown[2], "CustomerProfileDialog");
     EXPECT_EQ(gridRows, 4);  // the column titles, then one row for each characteristic of the level
+}
+
+TEST_F(DesktopTest, AProfileIsComputedAndPrintedFromTheDesktop) {
+    auto customers = pxcp::OpenLayerFile(pxtest::SampleDir() + "/zipcodes.shp");
+    ASSERT_TRUE(customers);
+    session->application->FocusMap()->AddLayer(customers);
+    std::string pdf = dir / "profile.pdf";
+    int profileShown = 0, pageShown = 0;
+    auto& driver = window->Driver();
+    driver.answerMessage = [](const std::string&, int) { return forms::vbOK; };
+    driver.answerFile = [&](const forms::FileDialogRequest&) { return std::optional<std::string>(pdf); };
+    driver.onShown = [&](forms::Form& form, QDialog& d) {
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectDemographicDataDialog") {
+            if (++pageShown == 1) Click(d, "ProfileButton");
+            if (d.isVisible() && pageShown > 1) Click(d, "CancelButton");
+        } else if (form.Name() == "CustomerProfileDialog") {
+            if (++profileShown == 1) {
+                Click(d, "SelectAllButton");
+                Click(d, "NewButton");
+            } else {
+                d.grab().save(QString::fromStdString(ShotDir() + "/10-computed-profile.png"));
+                Click(d, "PrintButton");
+                Click(d, "CancelButton");
+            }
+        } else if (form.Name() == "CustomerProfileNew") {
+            // The customers are the ZIP-code points, picked from the layer list.
+            if (auto* combo = Find<QComboBox>(d, "cmbCustomers")) {
+                int i = combo->findText("zipcodes");
+                ASSERT_GE(i, 0);
+                combo->setCurrentIndex(i);
+                emit combo->activated(i);
+            }
+            d.grab().save(QString::fromStdString(ShotDir() + "/11-new-profile.png"));
+            Click(d, "ProfileButton");
+        } else {
+            d.reject();
+        }
+    };
+    EXPECT_NE(window->RunCustomerProspecting(), 1);
+    EXPECT_EQ(profileShown, 2);
+    ASSERT_TRUE(fs::exists(pdf));
+    std::string text = dir / "profile.txt";
+    ASSERT_EQ(std::system(("pdftotext -layout '" + pdf + "' '" + text + "'").c_str()), 0);
+    std::ifstream in(text);
+    std::stringstream read;
+    read << in.rdbuf();
+    EXPECT_NE(read.str().find("AVERAGE CUSTOMER PROFILE"), std::string::npos);
+    EXPECT_NE(read.str().find("% chance"), std::string::npos);
 }
 
 TEST_F(DesktopTest, TheMapZoomsAndPansUnderTheHand) {
