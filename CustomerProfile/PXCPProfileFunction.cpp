@@ -142,18 +142,28 @@ bool PXCPProfileFunction::PrepareProfile() {
         e->Project(customerSr);
         extent = std::make_unique<gis::PreparedPolygon>(*e->Ogr());
     }
-    gis::QueryFilter cf;
-    cf.subFields = customers->ShapeFieldName();
     std::vector<gis::PointGrid::Point> points;
-    auto cursor = customers->Search(&cf, true);
-    while (auto row = cursor->NextRow()) {
-        const OGRGeometry* g = row->ShapeRef();
-        if (!g || g->IsEmpty() || !IsCustomer(row->OID())) continue;
-        if (wkbFlatten(g->getGeometryType()) != wkbPoint)
-            Raise(kErrTypeMismatch, "The customer layer " + customerLayer_->name + " holds shapes that are not points");
-        auto* p = g->toPoint();
-        bool inExtent = !extent || extent->Intersects(p->getX(), p->getY());
-        points.push_back({p->getX(), p->getY(), inExtent ? 1u : 0u});
+    auto add = [&](double x, double y) {
+        bool inExtent = !extent || extent->Intersects(x, y);
+        points.push_back({x, y, inExtent ? 1u : 0u});
+    };
+    if (auto stored = gis::ReadShapefilePoints(*customers)) {
+        // Point shapefiles are read record by record, without a cursor.
+        points.reserve(stored->size());
+        for (auto& p : *stored)
+            if (IsCustomer(p.oid)) add(p.x, p.y);
+    } else {
+        gis::QueryFilter cf;
+        cf.subFields = customers->ShapeFieldName();
+        auto cursor = customers->Search(&cf, true);
+        while (auto row = cursor->NextRow()) {
+            const OGRGeometry* g = row->ShapeRef();
+            if (!g || g->IsEmpty() || !IsCustomer(row->OID())) continue;
+            if (wkbFlatten(g->getGeometryType()) != wkbPoint)
+                Raise(kErrTypeMismatch, "The customer layer " + customerLayer_->name + " holds shapes that are not points");
+            auto* p = g->toPoint();
+            add(p->getX(), p->getY());
+        }
     }
     // Into the demographic layer's coordinates, once for all areas.
     auto areaSr = dataQuery_->SpatialReference();

@@ -1,5 +1,10 @@
 #include "host/gis/PointIndex.h"
 
+#include <gdal_priv.h>
+
+#include <cstring>
+#include <fstream>
+
 #include <ogr_geometry.h>
 
 #include <algorithm>
@@ -100,6 +105,63 @@ bool PreparedPolygon::Intersects(double x, double y) const {
         }
     }
     return inside;
+}
+
+namespace {
+
+uint32_t BigEndian32(const unsigned char* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint32_t Little32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+double LittleDouble(const unsigned char* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    double d;
+    std::memcpy(&d, &v, sizeof d);
+    return d;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    in.seekg(0, std::ios::end);
+    std::string bytes(static_cast<size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return in ? bytes : std::string();
+}
+
+}  // namespace
+
+std::optional<std::vector<OidPoint>> ReadShapefilePoints(const Table& table) {
+    GDALDataset* ds = table.OgrDataset();
+    if (!ds || !ds->GetDriver() || std::string(ds->GetDriver()->GetDescription()) != "ESRI Shapefile") return std::nullopt;
+    if (table.ShapeType() != kGeomPoint) return std::nullopt;
+    std::string shp = table.DataPath();
+    if (shp.size() < 4 || (shp.substr(shp.size() - 4) != ".shp" && shp.substr(shp.size() - 4) != ".SHP")) return std::nullopt;
+    std::string base = shp.substr(0, shp.size() - 4);
+    std::string data = ReadWhole(shp);
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    // The file header: code 9994, shape type 1 (point); 2-D points only.
+    if (data.size() < 100 || BigEndian32(b) != 9994 || Little32(b + 32) != 1) return std::nullopt;
+    std::string dbf = ReadWhole(base + ".dbf");
+    if (dbf.empty()) dbf = ReadWhole(base + ".DBF");
+    const auto* d = reinterpret_cast<const unsigned char*>(dbf.data());
+    uint32_t dbfRows = dbf.size() >= 32 ? Little32(d + 4) : 0;
+    size_t dbfHeader = dbf.size() >= 32 ? (d[8] | d[9] << 8) : 0, dbfRecord = dbf.size() >= 32 ? (d[10] | d[11] << 8) : 0;
+    std::vector<OidPoint> points;
+    size_t at = 100;
+    long oid = 0;
+    while (at + 8 <= data.size()) {
+        size_t length = static_cast<size_t>(BigEndian32(b + at + 4)) * 2;
+        const unsigned char* content = b + at + 8;
+        if (at + 8 + length > data.size()) return std::nullopt;  // damaged: let OGR say so
+        bool deleted = oid < static_cast<long>(dbfRows) && dbfHeader + (oid + 1) * dbfRecord <= dbf.size() &&
+                       d[dbfHeader + oid * dbfRecord] == '*';
+        if (length >= 20 && Little32(content) == 1 && !deleted)
+            points.push_back({LittleDouble(content + 4), LittleDouble(content + 12), oid});
+        at += 8 + length;
+        ++oid;
+    }
+    return points;
 }
 
 }  // namespace host::gis

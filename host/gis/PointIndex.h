@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "host/gis/Gis.h"
@@ -11,6 +12,16 @@ class OGRGeometry;
 class OGRLinearRing;
 
 namespace host::gis {
+
+// Every point of a point shapefile with its object id, read straight from
+// the .shp records (rows deleted in the .dbf are left out, as OGR does);
+// nullopt when the table is not a plain point shapefile, so that callers
+// read it through a cursor instead.
+struct OidPoint {
+    double x, y;
+    long oid;
+};
+std::optional<std::vector<OidPoint>> ReadShapefilePoints(const Table& table);
 
 // Points bucketed into a uniform grid of about one point per cell. Each
 // point keeps a caller's tag (for example its object id or a flag).
