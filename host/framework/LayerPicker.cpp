@@ -1,5 +1,7 @@
 #include "host/framework/LayerPicker.h"
 
+#include <algorithm>
+
 namespace host {
 
 void LayerPicker::Configure(forms::Control& combo, const gis::ApplicationPtr& application, const DataManagerPtr&,
@@ -11,10 +13,12 @@ void LayerPicker::Configure(forms::Control& combo, const gis::ApplicationPtr& ap
     combo.Clear();
     if (application && application->FocusMap())
         for (auto& l : application->FocusMap()->AllLayers())
-            if (auto fl = std::dynamic_pointer_cast<gis::FeatureLayer>(l); fl && fl->featureClass) {
-                layers_.push_back(fl);
-                combo.AddItem(fl->name);
-            }
+            if (auto fl = std::dynamic_pointer_cast<gis::FeatureLayer>(l); fl && fl->featureClass) layers_.push_back(fl);
+    // Point layers (customers, stores) come first, so that the first choice
+    // is one; the others follow in the map's order.
+    std::stable_partition(layers_.begin(), layers_.end(),
+                          [](const gis::FeatureLayerPtr& l) { return l->ShapeType() == gis::kGeomPoint; });
+    for (auto& l : layers_) combo.AddItem(l->name);
     if (!layers_.empty()) combo.SetListIndex(0);
     combo.onClick = keep;
 }
