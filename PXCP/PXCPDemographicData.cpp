@@ -70,12 +70,7 @@ long PXCPDemographicData::ShowSelectDemographicDataDialog() {
     page.InitializeDialog();
     long result;
     do {
-        page.ResetParams();
-        LoadFormPosition(page, application_, pageSettings_, true);
-        page.ShowModal();
-        SaveFormPosition(page, pageSettings_);
-        result = page.result;
-        page.WriteToPropertySet(pageSettings_);
+        result = ShowOnce(page);
         if (result == 2) return 2;
         if (result == 1) {
             queryString_ = page.whereClause;

@@ -31,18 +31,6 @@ std::string FormatBound(double v) {
     return s;
 }
 
-// Shows a page the way every page of the way is shown, once.
-template <class Page>
-long ShowOnce(Page& page, const gis::ApplicationPtr& app, const PropertySetPtr& settings) {
-    page.ResetParams();
-    LoadFormPosition(page, app, settings, true);
-    page.ShowModal();
-    SaveFormPosition(page, settings);
-    long result = page.result;
-    page.WriteToPropertySet(settings);
-    return result;
-}
-
 std::string WorkerMessage(long code) {
     switch (code) {
         case 8: return "The result table or the geography layer is missing.";
@@ -93,7 +81,7 @@ long PXCPHouseholdData::ShowSelectOpenHHWay() {
     page.InitializeDialog();
     long result;
     do {
-        result = ShowOnce(page, application_, pageSettings_);
+        result = ShowOnce(page);
         if (result != 1) break;
         changeQuery_ = page.Ctl("ChangeQueryRBT").Value();
         if (changeQuery_) {
@@ -134,7 +122,7 @@ long PXCPHouseholdData::ShowLoginToQuillonDialog() {
     page.InitializeDialog();
     long result;
     do {
-        result = ShowOnce(page, application_, pageSettings_);
+        result = ShowOnce(page);
         if (result != 1) break;
         userName_ = page.m_sUserName;
         password_ = page.m_sPassword;
@@ -165,7 +153,7 @@ long PXCPHouseholdData::ShowSelectHouseholdDataDialog() {
     page.InitializeDialog();
     long result;
     do {
-        result = ShowOnce(page, application_, pageSettings_);
+        result = ShowOnce(page);
         if (result != 1) break;
         geogField_ = page.geogField;
         qFields_ = page.qFields;
@@ -354,8 +342,6 @@ bool PXCPHouseholdData::StartFunction() {
         if (resultFeatureClass_) {
             AddResultLayer();
             if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, "KEY")) lastError_ = 47;
-            auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
-            info->SetPath(outputPath_);
             if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultFeatureClass_->DataPath());
             dataManager_->Refresh();
         }

@@ -3,6 +3,7 @@
 // the analysis name and report pages that end both wizards.
 #pragma once
 
+#include "PXCP/PXAnalysisUtils.h"
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/Framework.h"
 
@@ -29,6 +30,18 @@ protected:
     // own) the report page follows. Returns the page result.
     long ShowSelectAnalysisNameDialog();
     long ShowReportPage();
+    // One showing of a page: reset, placed where the last page stood,
+    // shown modally, its place and choices kept; returns its result.
+    template <class Page>
+    long ShowOnce(Page& page) {
+        page.ResetParams();
+        LoadFormPosition(page, application_, pageSettings_, true);
+        page.ShowModal();
+        SaveFormPosition(page, pageSettings_);
+        long result = page.result;
+        page.WriteToPropertySet(pageSettings_);
+        return result;
+    }
 
     host::DataManagerPtr dataManager_;
     host::gis::ApplicationPtr application_;

@@ -41,16 +41,7 @@ void LoginToQuillonDialog::CreateControls() {
         std::string url = entry ? entry->Param("RegisterURL") : "";
         OpenURL(Hwnd(), url.empty() ? std::string(kHouseholdServiceURL) + "velmarweb/VELMAR_Reg.asp" : url);
     });
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
-    Button("BackButton", 160, [this] {
-        result = 2;
-        Hide();
-    });
-    Button("NextButton", 161, [this] { NextButton_Click(); });
-    Button("CancelButton", 162, [this] {
-        result = -1;
-        Hide();
-    });
+    NavigationButtons(result, [this] { NextButton_Click(); });
 }
 
 std::string LoginToQuillonDialog::StoreFolder() {

@@ -40,16 +40,7 @@ void SelectGeographyLevelDialog::CreateControls() {
         IsDemographicWay = false;
         NextButton_Click();
     };
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
-    Button("BackButton", 160, [this] {
-        Result = 2;
-        Hide();
-    });
-    Button("NextButton", 161, [this] { NextButton_Click(); });
-    Button("CancelButton", 162, [this] {
-        Result = -1;
-        Hide();
-    });
+    NavigationButtons(Result, [this] { NextButton_Click(); });
 }
 
 void SelectGeographyLevelDialog::ReadFromPropertySet(const PropertySetPtr& ps) {

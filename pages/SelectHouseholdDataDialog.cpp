@@ -104,16 +104,7 @@ void SelectHouseholdDataDialog::CreateControls() {
         if (url.empty() && mainTask) url = mainTask->Param("Quillon360URL");
         OpenURL(Hwnd(), url.empty() ? kHouseholdServiceURL : url);
     });
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
-    Button("BackButton", 160, [this] {
-        result = 2;
-        Hide();
-    });
-    Button("NextButton", 161, [this] { NextButton_Click(); });
-    Button("CancelButton", 162, [this] {
-        result = -1;
-        Hide();
-    });
+    NavigationButtons(result, [this] { NextButton_Click(); });
 }
 
 bool SelectHouseholdDataDialog::IsCategoryEmpty(const Collection& c) {

@@ -41,17 +41,8 @@ void SelectOpenHHWayDialog::CreateControls() {
     text.onChange = [this] { UpdateNextButton(); };
     Button("BrowseCommand", 290, [this] { BrowseCommand_Click(); }).container = "LinkDBFFrame";
     Button("QuillonButton", 280, [this] { OpenURL(Hwnd(), kHouseholdServiceURL); });
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
-    Button("BackButton", 160, [this] {
-        result = 2;
-        Hide();
-    });
-    Button("NextButton", 161, [this] {
+    NavigationButtons(result, [this] {
         result = 1;
-        Hide();
-    });
-    Button("CancelButton", 162, [this] {
-        result = -1;
         Hide();
     });
 }

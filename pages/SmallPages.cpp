@@ -94,12 +94,7 @@ void SelectAnalysisNameDialog::CreateControls() {
     Add("AnalysisNameText", ControlKind::TextBox).onChange = [this] { UpdateNext(); };
     Label("Label2", 167);
     Add("AnalysisCommentText", ControlKind::TextBox).multiLine = true;
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
-    Button("BackButton", 160, [this] {
-        Result = 2;
-        Hide();
-    });
-    Button("NextButton", 161, [this] {
+    NavigationButtons(Result, [this] {
         auto checker = CreateObjectAs<AnalysisNameChecker>("PXDM.PXAnalysisNameChecker");
         std::string name = Ctl("AnalysisNameText").Text();
         if (checker->CheckName(name) != 0) {
@@ -107,10 +102,6 @@ void SelectAnalysisNameDialog::CreateControls() {
             return;
         }
         Result = 1;
-        Hide();
-    });
-    Button("CancelButton", 162, [this] {
-        Result = -1;
         Hide();
     });
 }

@@ -1,5 +1,6 @@
 #include "pages/WizardPage.h"
 
+#include "PXCP/PXAnalysisUtils.h"
 #include "host/framework/Resources.h"
 #include "host/platform/Locale.h"
 #include "host/platform/Platform.h"
@@ -70,6 +71,19 @@ Control& WizardPage::Button(const std::string& name, int captionId, std::functio
 
 Control& WizardPage::Label(const std::string& name, int captionId, int index) {
     return Add(name, ControlKind::Label, captionId ? std::to_string(captionId) : "", index);
+}
+
+void WizardPage::NavigationButtons(int& result, std::function<void()> onNext) {
+    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
+    Button("BackButton", 160, [this, &result] {
+        result = 2;
+        Hide();
+    });
+    Button("NextButton", 161, std::move(onNext));
+    Button("CancelButton", 162, [this, &result] {
+        result = -1;
+        Hide();
+    });
 }
 
 }  // namespace pxcp

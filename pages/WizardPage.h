@@ -23,6 +23,10 @@ protected:
     // Design-time helpers: captions and tooltips hold resource ids.
     host::forms::Control& Button(const std::string& name, int captionId, std::function<void()> onClick);
     host::forms::Control& Label(const std::string& name, int captionId, int index = -1);
+    // The row every wizard page ends with: Help (the prospecting topic),
+    // Back (result 2), Next (onNext) and Cancel (result -1); Back and Cancel
+    // hide the page.
+    void NavigationButtons(int& result, std::function<void()> onNext);
 
 private:
     int layoutFirstId_;
