@@ -1,6 +1,7 @@
 #!/bin/sh
 # Fetches the sample data into data/sample: the North Carolina counties
-# (from Debian's r-cran-sf) and US ZIP-code points (npm package zipcodes).
+# (from Debian's r-cran-sf), the Boston census tracts (from Debian's
+# r-cran-spdata) and US ZIP-code points (npm package zipcodes).
 # Every file is checked against its known checksum.
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +20,16 @@ check 19347bc08e0b475915f8f17ac8c4be07e1b9f20084f0d0a0ab3f2b155b3795c3 "$dest/nc
 check 36db8dd8b3bf95fb6fd8d6a899eb2f74d8938c4c536fbc1a48ca06171bc9f1b9 "$dest/nc.prj"
 check e66da6bad0da15c421dff0ff862617f2c6cd354befb223317a8353a2714ca7c8 "$dest/nc.shp"
 check 0a1e095d55db22bc2aabfa71037d1e8041270dfd34604eab9fd4c2f04d1d2f13 "$dest/nc.shx"
+if [ ! -f "$dest/boston_tracts.shp" ]; then
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download r-cran-spdata >/dev/null 2>&1 && dpkg -x r-cran-spdata_*.deb x)
+  for ext in shp shx dbf prj; do cp "$tmp/x/usr/lib/R/site-library/spData/shapes/boston_tracts.$ext" "$dest/"; done
+  rm -rf "$tmp"
+fi
+check ece4590891d4797cf02f4e1f8747a5f651d839b2825693ab6041a33354405888 "$dest/boston_tracts.dbf"
+check 36db8dd8b3bf95fb6fd8d6a899eb2f74d8938c4c536fbc1a48ca06171bc9f1b9 "$dest/boston_tracts.prj"
+check d829ebcb3507220f78d73d828ece378a2aa194951376e66cf37bb2233c160ef3 "$dest/boston_tracts.shp"
+check 07ece438b561a52d526c791cdcaee53ce644be479b340381fa522251e6c74165 "$dest/boston_tracts.shx"
 if [ ! -f "$dest/zipcodes.json" ]; then
   tmp=$(mktemp -d)
   (cd "$tmp" && npm pack zipcodes@8.0.0 >/dev/null 2>&1)

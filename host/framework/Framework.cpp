@@ -232,6 +232,13 @@ HostConfiguration LoadHostConfiguration(const std::string& path) {
             layer->caption = l.attribute("caption").as_string(layer->name.c_str());
             layer->idField = l.attribute("idField").as_string();
             layer->descField = l.attribute("descField").as_string();
+            layer->srs = l.attribute("srs").as_string();
+            if (auto src = l.attribute("source")) {
+                auto ls = gis::LayerSource::Parse(src.as_string());
+                fs::path f = ls.file;
+                ls.file = (f.is_absolute() ? f : base / f).lexically_normal().string();
+                layer->source = ls.ToString();
+            }
             ds->layers.push_back(layer);
         }
         for (auto t : d.children("Task")) ds->tasks.push_back(ReadTask(t, path));
@@ -379,8 +386,24 @@ long AnalysisNameChecker::CheckName(std::string& name) const {
 gis::FeatureClassPtr DataWorkspace::OpenFeatureClass(const std::string& name) {
     auto it = open_.find(name);
     if (it != open_.end()) return it->second;
-    auto fc = ws_->OpenFeatureClass(name);
+    gis::FeatureClassPtr fc;
+    for (auto& l : layers_)
+        if (l->datasetName == name && (!l->source.empty() || !l->srs.empty())) fc = OpenLayer(*l, ws_);
+    if (!fc) fc = ws_->OpenFeatureClass(name);
     open_[name] = fc;
+    return fc;
+}
+
+gis::FeatureClassPtr DataWorkspace::OpenLayer(const DatasetLayer& layer, const gis::WorkspacePtr& ws) {
+    gis::FeatureClassPtr fc;
+    if (!layer.source.empty()) {
+        fc = gis::OpenLayerSource(gis::LayerSource::Parse(layer.source));
+        if (!fc->HasShape()) Raise(kErrInvalidCall, "The layer " + layer.name + " (" + layer.source + ") has no shapes");
+    } else {
+        if (!ws) Raise(kErrInvalidCall, "The layer " + layer.name + " has no data workspace");
+        fc = ws->OpenFeatureClass(layer.datasetName);
+    }
+    if (!layer.srs.empty()) fc->AssignSpatialReference(gis::SpatialReference::FromUserInput(layer.srs));
     return fc;
 }
 
@@ -404,7 +427,7 @@ DataWorkspacePtr Extension::GetDataWorkspace() {
     gis::WorkspacePtr ws = LCase(fs::path(ds->dataPath).extension().string()) == ".gpkg"
                                ? gis::Workspace::OpenGeoPackage(ds->dataPath)
                                : gis::Workspace::OpenFolder(ds->dataPath);
-    dataWs_ = std::make_shared<DataWorkspace>(ws);
+    dataWs_ = std::make_shared<DataWorkspace>(ws, ds->layers);
     dataWsDataset_ = config_.currentDataset;
     return dataWs_;
 }

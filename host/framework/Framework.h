@@ -138,6 +138,12 @@ public:
     std::string caption;
     std::string idField;      // key field of the areas
     std::string descField;    // name field of the areas
+    // A layer kept outside the data workspace: a file any vector format
+    // ("PATH" or "PATH|LAYER"), absolute once loaded. Empty: datasetName
+    // in the data workspace.
+    std::string source;
+    // Coordinate system given to a layer whose file has none ("EPSG:N").
+    std::string srs;
 };
 using DatasetLayerPtr = std::shared_ptr<DatasetLayer>;
 
@@ -248,7 +254,10 @@ public:
 // The data workspace of the current dataset.
 class DataWorkspace : public Object {
 public:
-    explicit DataWorkspace(gis::WorkspacePtr ws) : ws_(std::move(ws)) {}
+    // layers: the dataset's layers, whose own sources and coordinate
+    // systems take precedence over the workspace.
+    explicit DataWorkspace(gis::WorkspacePtr ws, std::vector<DatasetLayerPtr> layers = {})
+        : ws_(std::move(ws)), layers_(std::move(layers)) {}
     std::string TypeName() const override { return "DataWorkspace"; }
     gis::FeatureClassPtr OpenFeatureClass(const std::string& name);
     // Search of a dataset with a where-clause within a geometry (intersects).
@@ -256,8 +265,13 @@ public:
                           const std::string& businessDatasetName, const gis::GeometryPtr& geometry);
     const gis::WorkspacePtr& Workspace() const { return ws_; }
 
+    // Opens a dataset layer as configured: its source or the workspace's
+    // dataset, with its assigned coordinate system.
+    static gis::FeatureClassPtr OpenLayer(const DatasetLayer& layer, const gis::WorkspacePtr& ws);
+
 private:
     gis::WorkspacePtr ws_;
+    std::vector<DatasetLayerPtr> layers_;
     std::map<std::string, gis::FeatureClassPtr> open_;
 };
 using DataWorkspacePtr = std::shared_ptr<DataWorkspace>;

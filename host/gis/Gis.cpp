@@ -110,6 +110,15 @@ SpatialReferencePtr SpatialReference::FromWkt(const std::string& wkt) {
     return sr;
 }
 
+SpatialReferencePtr SpatialReference::FromUserInput(const std::string& text) {
+    EnsureGdal();
+    auto sr = std::make_shared<SpatialReference>();
+    if (Trim(text).empty() || sr->sr_->SetFromUserInput(text.c_str()) != OGRERR_NONE)
+        Raise(kErrInvalidCall, "Unknown coordinate system " + text, "PXGIS");
+    sr->sr_->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return sr;
+}
+
 bool SpatialReference::IsGeographic() const { return sr_->IsGeographic() && !sr_->IsProjected(); }
 bool SpatialReference::IsProjected() const { return sr_->IsProjected(); }
 bool SpatialReference::IsEmpty() const { return sr_->IsEmpty(); }
@@ -341,7 +350,9 @@ void Row::SetValue(long index, const Variant& v) {
 GeometryPtr Row::Shape() const {
     OGRGeometry* g = f_->GetGeometryRef();
     if (!g) return nullptr;
-    return std::make_shared<Geometry>(std::unique_ptr<OGRGeometry>(g->clone()));
+    auto out = std::make_shared<Geometry>(std::unique_ptr<OGRGeometry>(g->clone()));
+    if (table_->HasAssignedSpatialReference()) out->AssignSpatialReference(table_->GetSpatialReference());
+    return out;
 }
 
 const OGRGeometry* Row::ShapeRef() const { return f_->GetGeometryRef(); }
@@ -469,8 +480,15 @@ long Table::HostIndexToOgr(long hostIndex) const { return hostIndex < attrOffset
 GeometryType Table::ShapeType() const { return HasShape() ? FromOgrGeomType(layer_->GetGeomType()) : kGeomNull; }
 
 SpatialReferencePtr Table::GetSpatialReference() const {
+    if (assignedSr_) return assignedSr_;
     auto sr = layer_->GetSpatialRef();
     return sr ? std::make_shared<SpatialReference>(*sr) : nullptr;
+}
+
+void Table::AssignSpatialReference(SpatialReferencePtr sr) {
+    assignedSr_ = std::move(sr);
+    long shape = fields_->FindField(shapeField_);
+    if (shape >= 0) fields_->GetField(shape)->geometryDef.spatialReference = assignedSr_;
 }
 
 Envelope Table::Extent() const {
@@ -482,7 +500,7 @@ Envelope Table::Extent() const {
 }
 
 std::string Table::DataPath() const {
-    if (ws_ && ws_->Kind() == WorkspaceKind::GeoPackage) return ws_->PathName();
+    if (ws_ && ws_->Kind() != WorkspaceKind::Folder) return ws_->PathName();
     return ds_ ? ds_->GetDescription() : "";
 }
 
@@ -684,6 +702,7 @@ bool Table::HasSpatialIndex() const {
         }
         return has;
     }
+    if (ws_ && ws_->Kind() == WorkspaceKind::File) return layer_->TestCapability(OLCFastSpatialFilter);
     fs::path p(DataPath());
     p.replace_extension(".qix");
     return fs::exists(p);
@@ -738,14 +757,27 @@ WorkspacePtr Workspace::OpenGeoPackage(const std::string& path) {
     return ws;
 }
 
+WorkspacePtr Workspace::OpenFile(const std::string& path) {
+    EnsureGdal();
+    std::string abs = fs::absolute(path).lexically_normal().string();
+    if (!fs::exists(abs)) Raise(kErrFileNotFound, "The file " + path + " does not exist", "PXGIS");
+    if (!fs::is_regular_file(abs)) Raise(kErrFileNotFound, path + " is not a file", "PXGIS");
+    auto ws = std::make_shared<Workspace>();
+    ws->kind_ = WorkspaceKind::File;
+    ws->path_ = abs;
+    ws->db_ = Wrap(static_cast<GDALDataset*>(GDALOpenEx(abs.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+    if (!ws->db_) RaiseGdal("The file " + path + " is not a layer GDAL can read");
+    return ws;
+}
+
 bool Workspace::DatasetExists(const std::string& name) const {
-    if (kind_ == WorkspaceKind::GeoPackage) return db_->GetLayerByName(name.c_str()) != nullptr;
+    if (kind_ != WorkspaceKind::Folder) return db_->GetLayerByName(name.c_str()) != nullptr;
     return fs::exists(fs::path(path_) / (name + ".shp")) || fs::exists(fs::path(path_) / (name + ".dbf"));
 }
 
 std::vector<std::string> Workspace::DatasetNames() const {
     std::vector<std::string> names;
-    if (kind_ == WorkspaceKind::GeoPackage) {
+    if (kind_ != WorkspaceKind::Folder) {
         for (int i = 0; i < db_->GetLayerCount(); ++i) names.push_back(db_->GetLayer(i)->GetName());
         return names;
     }
@@ -761,7 +793,7 @@ std::vector<std::string> Workspace::DatasetNames() const {
 
 TablePtr Workspace::OpenAny(const std::string& name, bool needShape) {
     auto self = std::static_pointer_cast<Workspace>(shared_from_this());
-    if (kind_ == WorkspaceKind::GeoPackage) {
+    if (kind_ != WorkspaceKind::Folder) {
         OGRLayer* layer = db_->GetLayerByName(name.c_str());
         if (!layer) Raise(kErrInvalidCall, "No dataset " + name + " in " + path_, "PXGIS");
         auto t = std::make_shared<Table>(self, name, db_, layer, "");
@@ -848,6 +880,7 @@ void Table::UpdateRow(const Row& row) {
 }
 
 FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {
+    if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
     if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");
     long gi = fields.FindField(shapeField);
     if (gi < 0 || fields.GetField(gi)->type != kFieldGeometry)
@@ -877,6 +910,7 @@ FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fie
 }
 
 TablePtr Workspace::CreateTable(const std::string& name, const Fields& fields) {
+    if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
     if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");
     auto self = std::static_pointer_cast<Workspace>(shared_from_this());
     if (kind_ == WorkspaceKind::GeoPackage) {
@@ -896,6 +930,7 @@ TablePtr Workspace::CreateTable(const std::string& name, const Fields& fields) {
 }
 
 void Workspace::DeleteDataset(const std::string& name) {
+    if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
     if (kind_ == WorkspaceKind::GeoPackage) {
         for (int i = 0; i < db_->GetLayerCount(); ++i) {
             if (IEquals(db_->GetLayer(i)->GetName(), name)) {
@@ -912,6 +947,45 @@ void Workspace::DeleteDataset(const std::string& name) {
         if (fs::remove(p, ec)) any = true;
     }
     if (!any) Raise(kErrFileNotFound, "No dataset " + name + " in " + path_, "PXGIS");
+}
+
+// ---------------- layer sources ----------------
+
+LayerSource LayerSource::Parse(const std::string& spec) {
+    LayerSource s;
+    auto bar = spec.rfind('|');
+    s.file = bar == std::string::npos ? spec : spec.substr(0, bar);
+    if (bar != std::string::npos) s.layer = spec.substr(bar + 1);
+    return s;
+}
+
+TablePtr OpenLayerSource(const LayerSource& source) {
+    EnsureGdal();
+    fs::path p(source.file);
+    if (source.file.empty()) Raise(kErrFileNotFound, "No layer file was given", "PXGIS");
+    if (!fs::exists(p)) Raise(kErrFileNotFound, "The layer file " + source.file + " does not exist", "PXGIS");
+    if (fs::is_directory(p)) Raise(kErrFileNotFound, source.file + " is a folder, not a layer file", "PXGIS");
+    if (!fs::is_regular_file(p)) Raise(kErrFileNotFound, source.file + " is not a regular file", "PXGIS");
+    std::string ext = LCase(p.extension().string());
+    if (ext == ".shp" || ext == ".dbf") {
+        auto ws = Workspace::OpenFolder(p.parent_path().empty() ? "." : p.parent_path().string());
+        return ext == ".shp" ? ws->OpenFeatureClass(p.stem().string()) : ws->OpenTable(p.stem().string());
+    }
+    WorkspacePtr ws = ext == ".gpkg" ? Workspace::OpenGeoPackage(source.file) : Workspace::OpenFile(source.file);
+    std::string name = source.layer;
+    if (name.empty()) {
+        auto names = ws->DatasetNames();
+        if (names.size() != 1) {
+            std::string list;
+            for (auto& n : names) list += (list.empty() ? "" : ", ") + n;
+            Raise(kErrInvalidCall, source.file + " holds " + std::to_string(names.size()) +
+                                       " layers; name one as " + source.file + "|LAYER (" + list + ")",
+                  "PXGIS");
+        }
+        name = names.front();
+    }
+    if (!ws->DatasetExists(name)) Raise(kErrInvalidCall, "No layer " + name + " in " + source.file, "PXGIS");
+    return ws->OpenTable(name);
 }
 
 }  // namespace host::gis

@@ -51,6 +51,8 @@ public:
 
     static std::shared_ptr<SpatialReference> FromEPSG(int code);
     static std::shared_ptr<SpatialReference> FromWkt(const std::string& wkt);
+    // Anything GDAL takes for a coordinate system: "EPSG:4267", WKT, PROJ.
+    static std::shared_ptr<SpatialReference> FromUserInput(const std::string& text);
 
     bool IsGeographic() const;
     bool IsProjected() const;
@@ -242,7 +244,12 @@ public:
     const std::string& ShapeFieldName() const { return shapeField_; }
     bool HasShape() const { return !shapeField_.empty(); }
     GeometryType ShapeType() const;
+    // The layer's own coordinate system, or the one assigned to it.
     SpatialReferencePtr GetSpatialReference() const;
+    // Gives a layer the coordinate system its file lacks (or states it
+    // over a wrong one); shapes read from it then carry this one.
+    void AssignSpatialReference(SpatialReferencePtr sr);
+    bool HasAssignedSpatialReference() const { return assignedSr_ != nullptr; }
     Envelope Extent() const;
     std::shared_ptr<Workspace> GetWorkspace() const { return ws_; }
     // Path of the file that holds the data (the .shp/.dbf or the database).
@@ -275,6 +282,7 @@ private:
     std::string shapeField_;
     std::string oidField_;
     FieldsPtr fields_;
+    SpatialReferencePtr assignedSr_;
     long attrOffset_ = 1;
     mutable std::shared_ptr<GDALDataset> countDs_;
     mutable OGRLayer* countLayer_ = nullptr;
@@ -292,7 +300,7 @@ using TablePtr = std::shared_ptr<Table>;
 using FeatureClass = Table;
 using FeatureClassPtr = TablePtr;
 
-enum class WorkspaceKind { Folder, GeoPackage };
+enum class WorkspaceKind { Folder, GeoPackage, File };
 
 class Workspace : public Object {
 public:
@@ -302,6 +310,9 @@ public:
     // A single-file database; CreateGeoPackage makes the file when missing.
     static std::shared_ptr<Workspace> CreateGeoPackage(const std::string& folder, const std::string& name);
     static std::shared_ptr<Workspace> OpenGeoPackage(const std::string& path);
+    // Any other vector file GDAL reads (GeoJSON, FlatGeobuf, ...), read-only;
+    // its datasets are the file's layers.
+    static std::shared_ptr<Workspace> OpenFile(const std::string& path);
 
     WorkspaceKind Kind() const { return kind_; }
     const std::string& PathName() const { return path_; }
@@ -324,6 +335,20 @@ private:
     TablePtr OpenAny(const std::string& name, bool needShape);
 };
 using WorkspacePtr = std::shared_ptr<Workspace>;
+
+// A layer named the way people name one: a file ("tracts.shp",
+// "areas.geojson") or a layer of a multi-layer file ("db.gpkg|tracts").
+struct LayerSource {
+    std::string file;
+    std::string layer;  // empty: the file's only layer
+    static LayerSource Parse(const std::string& spec);
+    std::string ToString() const { return layer.empty() ? file : file + "|" + layer; }
+};
+// Opens the feature class or table of a source: shapefiles through a folder
+// workspace, GeoPackages through their database, anything else read-only.
+// Raises with a message naming the source when it cannot be opened, or
+// when a multi-layer file is named without its layer.
+TablePtr OpenLayerSource(const LayerSource& source);
 
 // Initialises GDAL once (drivers, error handler).
 void EnsureGdal();
