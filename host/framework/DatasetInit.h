@@ -1,0 +1,32 @@
+// Writes a dataset configuration for an analyst's own polygon layers, so
+// that nobody has to write one by hand: every numeric field becomes a
+// target, year-suffixed families become years of one target, and counts
+// can be measured against a base field.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+struct DatasetInitLevel {
+    std::string caption;  // the geography level as the analyst names it ("Tracts")
+    std::string source;   // "PATH" or "PATH|LAYER"
+};
+
+struct DatasetInitOptions {
+    std::string name;  // the dataset's name
+    std::vector<DatasetInitLevel> levels;
+    std::string idField;    // key of the areas; found in the data when empty
+    std::string descField;  // name of the areas; found in the data when empty
+    std::string baseField;  // percent base of the count fields; none when empty
+    std::string srs;        // coordinate system for layers whose file has none
+    bool household = false; // add the household way with its standard categories
+    std::string outPath;    // where the file goes: sources are written relative to its folder
+};
+
+// The configuration text. Raises with one clear message (naming the level
+// and the fix) when a layer cannot be used.
+std::string MakeDatasetConfiguration(const DatasetInitOptions& options);
+
+}  // namespace host
