@@ -3,6 +3,7 @@
 #include <ogr_geometry.h>
 #include <ogr_spatialref.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "PXCP/PXAnalysisUtils.h"
@@ -69,6 +70,8 @@ bool PXCPProfileFunction::DoStep() {
             return true;
         case 4: StoreProfileValues(); return true;
         case 5:
+            customersInside_ = static_cast<long>(std::count(inside_.begin(), inside_.end(), true));
+            inside_.clear();
             customerGrid_.reset();
             customerLayer_.reset();
             paramsCollection_.reset();
@@ -165,6 +168,7 @@ bool PXCPProfileFunction::PrepareProfile() {
             add(p->getX(), p->getY());
         }
     }
+    customersRead_ = static_cast<long>(points.size());
     // Into the demographic layer's coordinates, once for all areas.
     auto areaSr = dataQuery_->SpatialReference();
     if (customerSr && areaSr && !customerSr->IsSame(*areaSr) && !points.empty()) {
@@ -186,6 +190,8 @@ bool PXCPProfileFunction::PrepareProfile() {
     gis::Envelope visit;
     for (auto& p : points)
         if (p.tag) visit.Union({p.x, p.y, p.x, p.y, false});
+    customersInside_ = 0;
+    inside_.assign(points.size(), false);
     customerGrid_ = std::make_unique<gis::PointGrid>(std::move(points));
 
     // Only areas around the customers are read.
@@ -215,6 +221,7 @@ bool PXCPProfileFunction::ProcessNextArea() {
     customerGrid_->ForEachNear(polygon.Bounds(), [&](const gis::PointGrid::Point& p) {
         if (polygon.Intersects(p.x, p.y)) {
             ++n;
+            inside_[customerGrid_->IndexOf(p)] = true;
             visited = visited || p.tag;
         }
     });

@@ -28,6 +28,11 @@ public:
 
     host::gis::ApplicationPtr m_pApp;
 
+    // After a run: the customers read (of the selection, when only the
+    // selected count) and how many of them lie in at least one area read.
+    long CustomersRead() const { return customersRead_; }
+    long CustomersInside() const { return customersInside_; }
+
 private:
     void InitSpatialFilter();
     bool PrepareProfile();
@@ -57,6 +62,8 @@ private:
         double counter, total;
     };
     std::vector<Accumulator> accumulators_;
+    std::vector<bool> inside_;  // by grid position
+    long customersRead_ = 0, customersInside_ = 0;
     host::ErrorHandlerPtr errorHandler_;
 };
 

@@ -36,20 +36,9 @@ gis::FeatureLayerPtr OpenLayerFile(const std::string& path) {
     auto eh = NewErrorHandler();
     gis::FeatureLayerPtr layer;
     PX_TRY
-    // A layer file names a feature class: a shapefile, or "db.gpkg|name".
-    std::string file = path, name;
-    if (auto bar = path.find('|'); bar != std::string::npos) {
-        file = path.substr(0, bar);
-        name = path.substr(bar + 1);
-    }
-    fs::path p(file);
-    gis::FeatureClassPtr fc;
-    if (LCase(p.extension().string()) == ".gpkg") {
-        fc = gis::Workspace::OpenGeoPackage(file)->OpenFeatureClass(name.empty() ? p.stem().string() : name);
-    } else {
-        fc = gis::Workspace::OpenFolder(p.parent_path().empty() ? "." : p.parent_path().string())
-                 ->OpenFeatureClass(p.stem().string());
-    }
+    // A layer file names a feature class: a file of any vector format, or a
+    // layer of a multi-layer file as "db.gpkg|name".
+    auto fc = gis::OpenLayerSource(gis::LayerSource::Parse(path));
     if (!fc || !fc->HasShape()) return nullptr;
     layer = std::make_shared<gis::FeatureLayer>();
     layer->featureClass = fc;

@@ -1,365 +1,173 @@
 // plexa: the host program. Batch commands run the Customer Prospecting
-// wizard through a script; the same pages, tasks and functions serve the
-// desktop program.
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <string>
-#include <vector>
+// wizard from the command line; the same pages, tasks and functions serve
+// the desktop program.
+#include <CLI/CLI.hpp>
 
-#include "CustomerProfile/ProfileOutputs.h"
-#include "PXAnalysis/WorkspaceUtils.h"
-#include "PXCP/PXCPDemographicData.h"
-#include "PXCP/PXCPHouseholdData.h"
-#include "PXCP/PXCPMain.h"
-#include "PXCP/Register.h"
-#include "host/forms/ScriptedDriver.h"
-#include "host/framework/ErrorHandler.h"
-#include "host/framework/HostSession.h"
+#include <iostream>
+
+#include "app/Commands.h"
 #include "host/platform/Locale.h"
-#include "service/HouseholdDataClient.h"
 #ifdef PLEXA_WITH_GUI
 #include "app/gui/MainWindow.h"
 #endif
 
 namespace {
 
-using namespace host;
+using namespace plexa;
 
-int Usage() {
-    std::cerr << "usage:\n"
-                 "  plexa levels --config FILE\n"
-                 "      lists the datasets and the geography levels offered for Customer Prospecting\n"
-                 "  plexa wizard --config FILE --script FILE [--analyses DIR]\n"
-                 "      runs the Customer Prospecting wizard, answering its pages from the script\n"
-                 "  plexa demographic --config FILE --level LEVEL --dmq FILE --name NAME [--png FILE] [--analyses DIR]\n"
-                 "      finds the areas of a level that match a demographic query file and names the analysis\n"
-                 "  plexa household --config FILE --level LEVEL --hhq FILE --name NAME [--user U --password P]\n"
-                 "                  [--no-wait] [--png FILE] [--analyses DIR]\n"
-                 "      finds the areas where enough households match a household query file, through the\n"
-                 "      household-data service (PLEXA_HOUSEHOLD_SERVICE=host:port, default 127.0.0.1:8360)\n"
-                 "  plexa household --config FILE --reopen NAME --link FILE.dbf [--png FILE] [--analyses DIR]\n"
-                 "      runs a household analysis again on a result table fetched later\n"
-                 "  plexa fetch-result --job ID --dbf FILE\n"
-                 "      fetches the result table of a household job that was submitted without waiting\n"
-                 "  plexa profile --config FILE --customers FILE.shp --level LEVEL [--year N] [--pdf FILE] [--dbf FILE]\n"
-                 "      the average customer profile of a point layer over the areas of a level\n"
-                 "  plexa gui --config FILE [--analyses DIR]\n"
-                 "      the desktop program: the map, its layers and the Customer Prospecting wizard\n"
-                 "  plexa map --config FILE --png FILE [--width N --height N]\n"
-                 "      draws the basemap of the current dataset into a PNG picture\n";
-    return 2;
+// A value that must be a single line: names and levels end up in files
+// and lists where a line break would split them.
+const CLI::Validator kOneLine(
+    [](std::string& s) { return s.find_first_of("\r\n") == std::string::npos ? std::string() : "must be one line"; },
+    "", "one line");
+
+void AddConfig(CLI::App* c, Options& o, bool required = true) {
+    auto* opt = c->add_option("--config", o.config, "dataset configuration (XML)");
+    if (required) opt->required();
+    c->add_option("--analyses", o.analyses, "folder of the analyses (default: the configuration's, or ~/.local/share/plexa/analyses)");
 }
 
-struct Args {
-    std::string command, config, script, analyses, png, level, dmq, name, customers, pdf, dbf;
-    std::string hhq, user = "demo", password = "demo", reopen, link, job;
-    bool noWait = false;
-    int year = 1;
-    int width = 1000, height = 500;
-};
-
-bool Parse(int argc, char** argv, Args& a) {
-    if (argc < 2) return false;
-    a.command = argv[1];
-    for (int i = 2; i < argc; ++i) {
-        std::string k = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::runtime_error("missing value after " + k);
-            return argv[++i];
-        };
-        if (k == "--config") a.config = next();
-        else if (k == "--script") a.script = next();
-        else if (k == "--analyses") a.analyses = next();
-        else if (k == "--png") a.png = next();
-        else if (k == "--level") a.level = next();
-        else if (k == "--customers") a.customers = next();
-        else if (k == "--pdf") a.pdf = next();
-        else if (k == "--dbf") a.dbf = next();
-        else if (k == "--year") a.year = std::stoi(next());
-        else if (k == "--dmq") a.dmq = next();
-        else if (k == "--name") a.name = next();
-        else if (k == "--hhq") a.hhq = next();
-        else if (k == "--user") a.user = next();
-        else if (k == "--password") a.password = next();
-        else if (k == "--no-wait") a.noWait = true;
-        else if (k == "--reopen") a.reopen = next();
-        else if (k == "--link") a.link = next();
-        else if (k == "--job") a.job = next();
-        else if (k == "--width") a.width = std::stoi(next());
-        else if (k == "--height") a.height = std::stoi(next());
-        else throw std::runtime_error("unknown option " + k);
-    }
-    if (a.config.empty() && a.command != "fetch-result") throw std::runtime_error("--config is required");
-    return true;
+void AddPicture(CLI::App* c, Options& o) {
+    c->add_option("--png", o.png, "also draw the map into this PNG picture");
+    c->add_option("--width", o.width, "picture width in pixels")->check(CLI::Range(16, 20000))->capture_default_str();
+    c->add_option("--height", o.height, "picture height in pixels")->check(CLI::Range(16, 20000))->capture_default_str();
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream f(path);
-    if (!f) throw std::runtime_error("cannot read " + path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-int Levels(const Args& a) {
-    auto s = HostSession::Open(a.config, a.analyses);
-    for (auto& d : s.config.datasets) {
-        std::cout << d->name << (d->name == s.config.currentDataset ? " (current)" : "") << "\n";
-        for (auto& t : d->tasks) {
-            if (t->name != "CustomerProspecting") continue;
-            for (auto& e : t->subEntries) {
-                const char* way = e->name == "CustomerProspecting.ByLayer"     ? "demographic"
-                                  : e->name == "CustomerProspecting.Household" ? "household"
-                                                                               : "";
-                if (*way) std::cout << "  " << e->caption << "  [" << way << ", layer " << e->Param("MainLayer") << "]\n";
-            }
-        }
-    }
-    return 0;
-}
-
-int Map(const Args& a) {
-    if (a.png.empty()) throw std::runtime_error("--png is required");
-    auto s = HostSession::Open(a.config, a.analyses);
-    s.AddBasemap();
-    gis::RenderMapToPng(*s.application->FocusMap(), a.png, a.width, a.height);
-    std::cout << "map written to " << a.png << "\n";
-    return 0;
-}
-
-std::string Quote(const std::string& s) { return "\"" + ReplaceAll(s, "\"", "\"\"") + "\""; }
-
-// The whole demographic way from a level, a query file and a name.
-std::string DemographicScript(const Args& a) {
-    if (a.level.empty() || a.dmq.empty() || a.name.empty())
-        throw std::runtime_error("--level, --dmq and --name are required");
-    if (!std::filesystem::exists(a.dmq)) throw std::runtime_error("the query file " + a.dmq + " does not exist");
-    std::string dmq = std::filesystem::absolute(a.dmq).string();
-    return "SelectGeographyLevelDialog: select GeographyLevelsList " + Quote(a.level) + "\n"
-           "SelectGeographyLevelDialog: click DemographicDataOption\n"
-           "SelectGeographyLevelDialog: click NextButton\n"
-           "SelectDemographicDataDialog: click FileButton\n"
-           "FileOptionDialog: select FileOptionList 0\n"
-           "FileOptionDialog: click OKButton\n"
-           "file " + Quote(dmq) + "\n"
-           "SelectDemographicDataDialog: click NextButton\n"
-           "SelectAnalysisNameDialog: type AnalysisNameText " + Quote(a.name) + "\n"
-           "SelectAnalysisNameDialog: click NextButton\n"
-           "SelectReportDialog: click NextButton\n";
-}
-
-// The average customer profile of a point layer over the areas of a level.
-int Profile(const Args& a) {
-    if (a.customers.empty() || a.level.empty()) throw std::runtime_error("--customers and --level are required");
-    auto s = HostSession::Open(a.config, a.analyses);
-    pxcp::RegisterPXCPClasses();
-    TaskEntryPtr entry;
-    for (auto& d : s.config.datasets)
-        if (d->name == s.config.currentDataset)
-            for (auto& t : d->tasks)
-                if (t->name == "CustomerProspecting")
-                    for (auto& e : t->subEntries)
-                        if (e->name == "CustomerProspecting.ByLayer" && e->caption == a.level) entry = e;
-    if (!entry) throw std::runtime_error("the current dataset has no demographic level " + a.level);
-    auto query = s.extension->GetDataQuery(entry->Param("MainLayer"));
-    if (!query) throw std::runtime_error("the level's main layer " + entry->Param("MainLayer") + " is not configured");
-    auto layer = pxcp::OpenLayerFile(a.customers);
-    if (!layer) throw std::runtime_error("the customer layer " + a.customers + " could not be opened");
-    auto rows = std::make_shared<Collection>();
-    std::string key = std::to_string(a.year);
-    for (auto& c : entry->categories)
-        for (auto& t : c->targets) {
-            auto r = std::make_shared<Collection>();
-            r->Add(t == c->targets.front() ? "True" : "False", "First");
-            r->Add(c->caption, "Cat.caption");
-            r->Add(t->caption, "Target.caption");
-            bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
-            r->Add(c->id, "0");
-            r->Add(t->name, "1");
-            r->Add(1, "2");
-            r->Add(available ? 1 : 0, "3");
-            r->Add(0.0, "Value");
-            r->Add(std::string(), "Chance");
-            rows->Add(r, std::to_string(rows->Count()));
-        }
-    auto f = CreateObjectAs<IPXFunction>("PXCP.PXCPProfileFunction");
-    auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
-    set("Application", s.application);
-    set("CustomerLayer", layer);
-    set("SelectedOnly", false);
-    set("CustomerProspectingTask", entry);
-    set("ParamsCollection", rows);
-    set("YearIndex", static_cast<int16_t>(a.year));
-    set("DemogrLayerID", entry->Param("MainLayer"));
-    set("DataQueryObject", query);
-    set("CharacteristicsGrid", rows);
-    if (!f->Init()) throw std::runtime_error("the profile could not be set up (year " + key + ")");
-    FunctionRunner::SetSink(MakeTerminalProgress());
-    long code = FunctionRunner().Run(*f, "Clock AVI", "Analysis", "Computing the customer profile...");
-    if (code != FunctionRunner::kCompleted || f->LastError() != 0) {
-        std::cerr << "plexa: the profile failed (code " << code << ", error " << f->LastError() << ")\n";
-        return 1;
-    }
-    std::cout << "Customer profile of " << layer->name << " over " << a.level << " ("
-              << (a.year - 1 < entry->years->Count() ? entry->years->Item(a.year - 1) : key) << ")\n";
-    for (long i = 1; i <= rows->Count(); ++i) {
-        auto r = rows->Item(i).As<Collection>();
-        std::cout << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": "
-                  << (r->Item("3").ToLong() ? r->Item("Value").ToString() + " " + r->Item("Chance").ToString()
-                                            : std::string("(not in the data for this year)"))
-                  << "\n";
-    }
-    pxcp::CustomerProfileState state;
-    state.header1 = "Study area: " + s.config.currentDataset;
-    state.header2 = "Customers: " + layer->name;
-    state.header3 = a.level + ", " + (a.year - 1 < entry->years->Count() ? entry->years->Item(a.year - 1) : key);
-    state.rows = rows;
-    if (!a.dbf.empty()) {
-        forms::SetDriver(std::make_shared<forms::ScriptedDriver>());  // questions answered Yes
-        if (!pxcp::WriteProfileTable(*rows, a.dbf)) return 1;
-        std::cout << "profile table written to " << a.dbf << "\n";
-    }
-    if (!a.pdf.empty()) {
-        platform::Printer printer(a.pdf);
-        pxcp::PrintProfile(printer, state, 1);
-        std::cout << "profile printed to " << a.pdf << "\n";
-    }
-    return 0;
-}
-
-// The household way from a level, a query file, an account and a name; or
-// a re-opened analysis linked to a result table.
-std::string HouseholdScript(const Args& a) {
-    if (!a.reopen.empty()) {
-        if (a.link.empty()) throw std::runtime_error("--reopen needs --link FILE.dbf");
-        if (!std::filesystem::exists(a.link)) throw std::runtime_error("the table " + a.link + " does not exist");
-        return "SelectGeographyLevelDialog: click NextButton\n"
-               "SelectOpenHHWayDialog: click LinkDBFRBT\n"
-               "SelectOpenHHWayDialog: type DBFFileText " + Quote(std::filesystem::absolute(a.link).string()) + "\n"
-               "SelectOpenHHWayDialog: click NextButton\n"
-               "SelectReportDialog: click NextButton\n";
-    }
-    if (a.level.empty() || a.hhq.empty() || a.name.empty())
-        throw std::runtime_error("--level, --hhq and --name are required");
-    if (!std::filesystem::exists(a.hhq)) throw std::runtime_error("the query file " + a.hhq + " does not exist");
-    return "SelectGeographyLevelDialog: select GeographyLevelsList " + Quote(a.level) + "\n"
-           "SelectGeographyLevelDialog: click HouseholdDataOption\n"
-           "SelectGeographyLevelDialog: click NextButton\n"
-           "LoginToQuillonDialog: type UserNameText " + Quote(a.user) + "\n"
-           "LoginToQuillonDialog: type PasswordText " + Quote(a.password) + "\n"
-           "LoginToQuillonDialog: click NextButton\n"
-           "SelectHouseholdDataDialog: click FileButton\n"
-           "FileOptionDialog: select FileOptionList 0\n"
-           "FileOptionDialog: click OKButton\n"
-           "file " + Quote(std::filesystem::absolute(a.hhq).string()) + "\n" +
-           (a.noWait ? "SelectHouseholdDataDialog: click DontWaitOption\n" : "") +
-           "SelectHouseholdDataDialog: click NextButton\n"
-           "SelectAnalysisNameDialog: type AnalysisNameText " + Quote(a.name) + "\n"
-           "SelectAnalysisNameDialog: click NextButton\n"
-           "SelectReportDialog: click NextButton\n";
-}
-
-int FetchResult(const Args& a) {
-    if (a.job.empty() || a.dbf.empty()) throw std::runtime_error("--job and --dbf are required");
-    pxcp::HouseholdDataClient::FetchResult(pxcp::HouseholdDataClient::ServiceHost(), "velmar/QuISAPISOAPGateWay.dll",
-                                           a.job, a.dbf);
-    std::cout << "result table of job " << a.job << " written to " << a.dbf << "\n";
-    return 0;
-}
-
-int Wizard(const Args& a) {
-    std::string script = a.command == "demographic" ? DemographicScript(a)
-                         : a.command == "household" ? HouseholdScript(a)
-                                                    : "";
-    if (script.empty()) {
-        if (a.script.empty()) throw std::runtime_error("--script is required");
-        script = ReadFile(a.script);
-    }
-    auto s = HostSession::Open(a.config, a.analyses);
-    pxcp::RegisterPXCPClasses();
-    s.AddBasemap();
-    auto driver = std::make_shared<forms::ScriptedDriver>();
-    driver->LoadScript(script);
-    driver->SetEcho(&std::cout);
-    forms::SetDriver(driver);
-    FunctionRunner::SetSink(MakeTerminalProgress());
-
-    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
-    task->Init(s.dataManager, s.application);
-    AnalysisPtr source;
-    PropertySetPtr settings = s.pageSettings;
-    if (!a.reopen.empty()) {
-        source = s.dataManager->GetAnalysis(a.reopen);
-        if (!source) throw std::runtime_error("there is no analysis named " + a.reopen);
-        // A re-opened analysis brings back the choices it was made with.
-        settings->FromXml(source->Properties()->ToXml());
-    }
-    Variant src(source ? Variant(source) : Variant(nullptr)), ps(settings);
-    task->SetParam("SourceAnalysis", src);
-    task->SetParam("PropertySet", ps);
-    task->InitParamSelector();
-    long result = task->DoParamSelector();
-    std::cout << "wizard result: " << result << "\n";
-    int rc = 0;
-    if (result == 1) {
-        bool ok = task->InitFunction() && task->StartFunction();
-        long err = task->LastError();
-        std::cout << "analysis " << (ok && err == 0 ? "finished" : "failed") << " (error " << err << ")\n";
-        rc = ok && err == 0 ? 0 : 1;
-        auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
-        auto sub = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
-        auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
-        gis::FeatureLayerPtr result = sub ? sub->resultLayer : hh ? hh->resultLayer : nullptr;
-        if (hh && !hh->errorText.empty()) std::cerr << "plexa: " << hh->errorText << "\n";
-        if (result) {
-            auto fc = result->featureClass;
-            std::cout << "areas found: " << fc->RowCount(nullptr) << "\n"
-                      << "output: " << fc->DataPath() << "\n";
-            if (sub) std::cout << "analysis folder: " << sub->Analysis()->Folder() << "\n";
-            if (hh && !hh->jobId.empty())
-                std::cout << "job id: " << hh->jobId << " (fetch it with: plexa fetch-result --job " << hh->jobId
-                          << " --dbf FILE)\n";
-        } else if (rc == 0) {
-            rc = 1;
-        }
-        if (!a.png.empty() && result) {
-            gis::RenderMapToPng(*s.application->FocusMap(), a.png, a.width, a.height);
-            std::cout << "map written to " << a.png << "\n";
-        }
-    } else {
-        rc = result == 2 || result == -1 ? 3 : 1;
-    }
-    task->Cleanup();
-    for (auto& p : driver->Problems()) std::cerr << "script problem: " << p << "\n";
-    if (!driver->Problems().empty() && rc == 0) rc = 4;
-    return rc;
+void AddAnalysisName(CLI::App* c, Options& o) {
+    c->add_option("--name", o.name, "name of the new analysis")->check(kOneLine);
+    c->add_option("--comment", o.comment, "comment kept with the analysis");
+    c->add_flag("--overwrite", o.overwrite, "replace an analysis of the same name");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     host::platform::InitLocaleFromEnvironment();
-    Args a;
+    Options o;
+    CLI::App app{"plexa: Customer Prospecting on your own geography layers.\n"
+                 "Finds the areas of a geography level whose make-up matches target criteria,\n"
+                 "profiles customer point layers and asks the household-data service."};
+    app.require_subcommand(1);
+    app.add_flag("-q,--quiet", o.quiet, "print nothing but errors");
+    app.add_flag("-v,--verbose", o.verbose, "print the pages as they pass and where errors happened");
+    app.footer("Exit codes: 0 done, 1 failed, 2 bad command line, 3 cancelled, 4 script did not fit.\n"
+               "Errors are logged with their module locations in ~/.local/state/plexa/plexa.log.\n"
+               "Run 'plexa COMMAND --help' for the options of a command.");
+
+    auto* levels = app.add_subcommand("levels", "list the datasets and geography levels of a configuration");
+    AddConfig(levels, o);
+
+    auto* check = app.add_subcommand("check", "check a configuration and its layers before anything runs");
+    check->add_option("--config", o.config, "dataset configuration (XML)")->required();
+
+    auto* dataset = app.add_subcommand("dataset", "set up a dataset configuration for your own layers");
+    dataset->require_subcommand(1);
+    auto* init = dataset->add_subcommand("init", "write a configuration for one or more polygon layers");
+    init->add_option("--out", o.out, "the configuration file to write")->required();
+    init->add_option("--name", o.datasetName, "name of the dataset")->required()->check(kOneLine);
+    init->add_option("--level", o.levels, "a geography level as CAPTION=PATH (PATH|LAYER for a GeoPackage layer); repeat for more")
+        ->required()
+        ->check(kOneLine);
+    init->add_option("--id", o.id, "key field of the areas (found in the data when not given)");
+    init->add_option("--desc", o.desc, "name field of the areas (found in the data when not given)");
+    init->add_option("--base", o.base, "field the count fields may be measured against as percentages");
+    init->add_option("--srs", o.srs, "coordinate system of layers whose files have none (EPSG:N)");
+    init->add_flag("--household", o.household, "also offer the household way at every level");
+    init->add_flag("--force", o.force, "replace the file when it exists");
+
+    auto* map = app.add_subcommand("map", "draw the basemap of the current dataset into a PNG picture");
+    AddConfig(map, o);
+    AddPicture(map, o);
+    map->get_option("--png")->required();
+
+    auto* demo = app.add_subcommand("demographic", "find the areas of a level that match demographic targets");
+    AddConfig(demo, o);
+    demo->add_option("--level", o.level, "geography level (see plexa levels)")->required()->check(kOneLine);
+    demo->add_option("--dmq", o.dmq, "demographic query file")->check(CLI::ExistingFile);
+    demo->add_option("--target", o.targets,
+                     "a criterion: \"[CATEGORY/]TARGET>=V\", \"TARGET<=V\" or \"TARGET=A..B\"; repeat for more");
+    demo->add_flag("--percentages", o.percentages, "values of targets that may be percentages are percentages");
+    demo->add_flag("--any", o.any, "an area may meet any one target (default: all)");
+    demo->add_option("--year", o.year, "data year, 1-based")->check(CLI::PositiveNumber);
+    demo->add_option("--save-dmq", o.saveDmq, "save the query as a query file (alone: save and stop)");
+    AddAnalysisName(demo, o);
+    AddPicture(demo, o);
+
+    auto* hh = app.add_subcommand("household", "find the areas where enough households match, through the household-data service");
+    AddConfig(hh, o);
+    hh->add_option("--level", o.level, "geography level (see plexa levels)")->check(kOneLine);
+    hh->add_option("--hhq", o.hhq, "household query file")->check(CLI::ExistingFile);
+    hh->add_option("--user", o.user, "account at the service (default: the remembered login); "
+                                     "the password comes from PLEXA_PASSWORD or is asked for");
+    hh->add_flag("--no-wait", o.noWait, "submit only and print the job id");
+    hh->add_option("--reopen", o.reopen, "an analysis to run again on a result table fetched later");
+    hh->add_option("--link", o.link, "the result table (dBASE) for --reopen")->check(CLI::ExistingFile);
+    AddAnalysisName(hh, o);
+    AddPicture(hh, o);
+    hh->footer("The service: PLEXA_HOUSEHOLD_SERVICE=host:port (default 127.0.0.1:8360).");
+
+    auto* fetch = app.add_subcommand("fetch-result", "fetch the result table of a household job submitted without waiting");
+    fetch->add_option("--job", o.job, "the job id")->required();
+    fetch->add_option("--dbf", o.dbf, "where to write the table")->required();
+
+    auto* profile = app.add_subcommand("profile", "the average customer profile of a point layer over the areas of a level");
+    AddConfig(profile, o);
+    profile->add_option("--customers", o.customers, "customer point layer (any vector file; PATH|LAYER for a GeoPackage layer)")
+        ->required();
+    profile->add_option("--customers-srs", o.customersSrs, "coordinate system of a customer layer that has none (EPSG:N)");
+    profile->add_option("--level", o.level, "geography level (see plexa levels)")->required()->check(kOneLine);
+    profile->add_option("--year", o.year, "data year, 1-based")->check(CLI::PositiveNumber);
+    profile->add_option("--pdf", o.pdf, "print the profile into this PDF");
+    profile->add_option("--dbf", o.dbf, "write the profile table (dBASE)");
+
+    auto* wizard = app.add_subcommand("wizard", "run the wizard with its pages answered from a script");
+    AddConfig(wizard, o);
+    wizard->add_option("--script", o.script, "the script, one step a line")->required()->check(CLI::ExistingFile);
+
+    auto* gui = app.add_subcommand("gui", "open the desktop program");
+    AddConfig(gui, o);
+
     try {
-        if (!Parse(argc, argv, a)) return Usage();
-        if (a.command == "levels") return Levels(a);
-        if (a.command == "map") return Map(a);
-        if (a.command == "profile") return Profile(a);
-        if (a.command == "wizard" || a.command == "demographic" || a.command == "household") return Wizard(a);
-        if (a.command == "fetch-result") return FetchResult(a);
-        if (a.command == "gui") {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "plexa: " << e.what() << "\n"
+                  << "Run 'plexa " << (app.get_subcommands().empty() ? "" : app.get_subcommands().front()->get_name() + " ")
+                  << "--help' for the options.\n";
+        return kExitUsage;
+    }
+
+    Console::Setup(o);
+    try {
+        if (*levels) return Levels(o);
+        if (*check) return Check(o);
+        if (*init) return DatasetInit(o);
+        if (*map) return Map(o);
+        if (*demo) return Demographic(o);
+        if (*hh) return Household(o);
+        if (*fetch) return FetchResult(o);
+        if (*profile) return Profile(o);
+        if (*wizard) return Wizard(o);
+        if (*gui) {
 #ifdef PLEXA_WITH_GUI
-            return plexa::RunDesktop(a.config, a.analyses, argc, argv);
+            return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
             std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";
-            return 1;
+            return kExitFailed;
 #endif
         }
-        return Usage();
+    } catch (const UsageError& e) {
+        std::cerr << "plexa: " << e.what() << "\n";
+        return kExitUsage;
+    } catch (const Failure& e) {
+        std::cerr << "plexa: " << e.what() << "\n";
+        return e.exitCode;
     } catch (const std::exception& e) {
         std::cerr << "plexa: " << e.what() << "\n";
-        return 1;
+        return kExitFailed;
     }
+    return kExitUsage;
 }

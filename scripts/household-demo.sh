@@ -20,10 +20,14 @@ export PLEXA_HOUSEHOLD_SERVICE
 XDG_CONFIG_HOME=$(mktemp -d)
 PLEXA_REGISTRY=$XDG_CONFIG_HOME/registry.ini
 export XDG_CONFIG_HOME PLEXA_REGISTRY
+# The demo account of the local service; later runs use the remembered login.
+PLEXA_PASSWORD=demo
+export PLEXA_PASSWORD
 root=$(cd "$(dirname "$0")/.." && pwd)
 rm -rf "$analyses/Young_families" "$analyses/Young_families_later"
 "$build/plexa" household --config "$config" --analyses "$analyses" --level Counties \
-  --hhq "$root/data/young-families.hhq" --name "Young families" ${png:+--png "$png"}
+  --hhq "$root/data/young-families.hhq" --name "Young families" --user demo ${png:+--png "$png"}
+unset PLEXA_PASSWORD
 out=$("$build/plexa" household --config "$config" --analyses "$analyses" --level Counties \
   --hhq "$root/data/young-families.hhq" --name "Young families later" --no-wait)
 echo "$out"

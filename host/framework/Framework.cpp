@@ -1,5 +1,7 @@
 #include "host/framework/Framework.h"
 
+#include "host/framework/ErrorHandler.h"
+
 #include <pugixml.hpp>
 
 #include <atomic>
@@ -467,29 +469,33 @@ std::shared_ptr<ProgressSink>& SinkRef() {
 }
 
 std::atomic<bool> g_interrupted{false};
+long& LastCodeRef() {
+    static long code = 0;
+    return code;
+}
 extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
 class TerminalProgress : public ProgressSink {
 public:
+    explicit TerminalProgress(bool draw) : draw_(draw) {}
     void Begin(const std::string&, const std::string& caption, const std::string& message) override {
         caption_ = caption;
         message_ = message;
         g_interrupted = false;
         old_ = std::signal(SIGINT, OnInterrupt);
-        tty_ = isatty(STDERR_FILENO);
+        tty_ = draw_ && isatty(STDERR_FILENO);
         Draw(-1);
     }
     void Step(double fraction, const std::string& message) override {
         if (!message.empty()) message_ = message;
         Draw(fraction);
     }
+    // The bar goes away; whether the work succeeded is for the caller to
+    // say, since a completed run may still have failed.
     void End(long code) override {
         std::signal(SIGINT, old_ == SIG_ERR ? SIG_DFL : old_);
-        const char* what = code == FunctionRunner::kCompleted   ? "done"
-                           : code == FunctionRunner::kCancelled ? "cancelled"
-                                                                : "failed";
-        if (tty_) std::cerr << "\r\033[K";
-        std::cerr << caption_ << ": " << message_ << " " << what << "\n";
+        (void)code;
+        if (tty_) std::cerr << "\r\033[K" << std::flush;
     }
     bool CancelRequested() override { return g_interrupted.load(); }
 
@@ -509,6 +515,7 @@ private:
     }
     std::string caption_, message_;
     void (*old_)(int) = SIG_DFL;
+    bool draw_ = true;
     bool tty_ = false;
     unsigned tick_ = 0;
 };
@@ -527,7 +534,7 @@ private:
 };
 }  // namespace
 
-std::shared_ptr<ProgressSink> MakeTerminalProgress() { return std::make_shared<TerminalProgress>(); }
+std::shared_ptr<ProgressSink> MakeTerminalProgress(bool draw) { return std::make_shared<TerminalProgress>(draw); }
 std::shared_ptr<ProgressSink> MakeSilentProgress(long cancelAfterSteps) {
     return std::make_shared<SilentProgress>(cancelAfterSteps);
 }
@@ -555,11 +562,14 @@ long FunctionRunner::Run(IPXFunction& function, const std::string& animation, co
             sink->Step(-1, "");
         }
     } catch (...) {
-        ReportException(nullptr, "FunctionRunner_Run ");
+        ReportException(NewErrorHandler(), "FunctionRunner_Run ");
         code = kFailed;
     }
     sink->End(code);
+    LastCodeRef() = code;
     return code;
 }
+
+long FunctionRunner::LastCode() { return LastCodeRef(); }
 
 }  // namespace host

@@ -343,12 +343,15 @@ public:
     // Workers may tell how far they are.
     static void ReportProgress(double fraction, const std::string& message = "");
 
+    // The completion code of the last run (0 before any).
+    static long LastCode();
     static void SetSink(std::shared_ptr<ProgressSink> sink);
     static ProgressSink* Sink();
 };
 
-// A progress sink for terminals: a bar on stderr; Ctrl+C cancels.
-std::shared_ptr<ProgressSink> MakeTerminalProgress();
+// A progress sink for terminals: a bar on stderr while the work runs, when
+// stderr is a terminal and draw is set; Ctrl+C cancels.
+std::shared_ptr<ProgressSink> MakeTerminalProgress(bool draw = true);
 // A silent sink; cancels after the given number of steps when >= 0.
 std::shared_ptr<ProgressSink> MakeSilentProgress(long cancelAfterSteps = -1);
 

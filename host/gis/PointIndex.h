@@ -33,6 +33,8 @@ public:
     };
     explicit PointGrid(std::vector<Point> points);
     size_t Size() const { return points_.size(); }
+    // Position of a point handed out by ForEachNear, 0 .. Size() - 1.
+    size_t IndexOf(const Point& p) const { return static_cast<size_t>(&p - points_.data()); }
     const Envelope& Bounds() const { return bounds_; }
     // Calls f(point) for every point whose cell meets the envelope (a
     // superset of the points inside it).

@@ -1,0 +1,246 @@
+// Commands about data: the levels of a configuration, its check, setting a
+// dataset up, the basemap picture, the customer profile and fetching a
+// household result.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "CustomerProfile/PXCPProfileFunction.h"
+#include "CustomerProfile/ProfileOutputs.h"
+#include "PXCP/Register.h"
+#include "app/Commands.h"
+#include "host/forms/ScriptedDriver.h"
+#include "host/framework/ConfigCheck.h"
+#include "host/framework/DatasetInit.h"
+#include "host/platform/Printer.h"
+#include "service/HouseholdDataClient.h"
+
+namespace fs = std::filesystem;
+
+namespace plexa {
+
+using namespace host;
+
+namespace {
+
+// Writes text next to its final place and renames it over, so that a
+// failure never leaves half a file behind.
+void WriteWhole(const std::string& path, const std::string& text) {
+    fs::path target = fs::absolute(path);
+    std::string tmp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) throw Failure("cannot write in " + target.parent_path().string());
+    close(fd);
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            fs::remove(tmp);
+            throw Failure("could not write " + path + " (disk full?)");
+        }
+    }
+    chmod(tmp.c_str(), 0644);
+    std::error_code ec;
+    fs::rename(tmp, target, ec);
+    if (ec) {
+        fs::remove(tmp);
+        throw Failure("could not write " + path + ": " + ec.message());
+    }
+}
+
+}  // namespace
+
+int Levels(const Options& o) {
+    auto s = OpenSession(o);
+    auto& out = Console::Out();
+    for (auto& d : s.config.datasets) {
+        out << d->name << (d->name == s.config.currentDataset ? " (current)" : "") << "\n";
+        for (auto& t : d->tasks) {
+            if (t->name != "CustomerProspecting") continue;
+            for (auto& e : t->subEntries) {
+                const char* way = e->name == "CustomerProspecting.ByLayer"     ? "demographic"
+                                  : e->name == "CustomerProspecting.Household" ? "household"
+                                                                               : "";
+                if (*way) out << "  " << e->caption << "  [" << way << ", layer " << e->Param("MainLayer") << "]\n";
+            }
+        }
+    }
+    return kExitOk;
+}
+
+int Map(const Options& o) {
+    auto s = OpenSession(o);
+    s.AddBasemap();
+    gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height);
+    Console::Out() << "map written to " << o.png << "\n";
+    return kExitOk;
+}
+
+int Check(const Options& o) {
+    auto problems = CheckConfiguration(o.config);
+    for (auto& p : problems) Console::Out() << p.ToString() << "\n";
+    if (problems.empty()) Console::Out() << o.config << ": no problems\n";
+    return problems.empty() ? kExitOk : kExitFailed;
+}
+
+int DatasetInit(const Options& o) {
+    DatasetInitOptions init;
+    init.name = o.datasetName;
+    init.idField = o.id;
+    init.descField = o.desc;
+    init.baseField = o.base;
+    init.srs = o.srs;
+    init.household = o.household;
+    init.outPath = fs::absolute(o.out).string();
+    for (auto& l : o.levels) {
+        auto eq = l.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == l.size())
+            throw UsageError("--level needs CAPTION=PATH (for example \"Tracts=tracts.shp\"), not \"" + l + "\"");
+        auto source = gis::LayerSource::Parse(l.substr(eq + 1));
+        source.file = fs::absolute(source.file).lexically_normal().string();
+        init.levels.push_back({l.substr(0, eq), source.ToString()});
+    }
+    if (fs::exists(o.out) && !o.force)
+        throw Failure(o.out + " exists already; give --force to replace it");
+    if (!fs::is_directory(fs::path(init.outPath).parent_path()))
+        throw Failure("the folder of " + o.out + " does not exist");
+    std::string text;
+    try {
+        text = MakeDatasetConfiguration(init);
+    } catch (const std::exception& e) {
+        throw Failure(e.what());
+    }
+    WriteWhole(o.out, text);
+    auto problems = CheckConfiguration(o.out);
+    for (auto& p : problems) std::cerr << p.ToString() << "\n";
+    if (!problems.empty()) throw Failure("the configuration written to " + o.out + " needs the changes above");
+    Console::Out() << "dataset configuration written to " << o.out << " (" << init.levels.size()
+                   << (init.levels.size() == 1 ? " level" : " levels") << "); see its levels with: plexa levels --config "
+                   << o.out << "\n";
+    return kExitOk;
+}
+
+// The average customer profile of a point layer over the areas of a level.
+int Profile(const Options& o) {
+    auto s = OpenSession(o);
+    pxcp::RegisterPXCPClasses();
+    auto entry = FindLevel(s, o.level, "ByLayer");
+    auto query = s.extension->GetDataQuery(entry->Param("MainLayer"));
+    if (!query) throw Failure("the level's main layer " + entry->Param("MainLayer") + " is not configured");
+    int year = o.year ? o.year : 1;
+    long years = std::max<long>(1, entry->years->Count());
+    if (year > years)
+        throw UsageError("--year must be between 1 and " + std::to_string(years) + " for " + o.level);
+
+    gis::FeatureClassPtr fc;
+    try {
+        fc = gis::OpenLayerSource(gis::LayerSource::Parse(o.customers));
+    } catch (const std::exception& e) {
+        throw Failure(std::string("the customer layer cannot be used: ") + e.what());
+    }
+    if (!fc->HasShape()) throw Failure("the customer layer " + o.customers + " is a table without shapes");
+    if (fc->ShapeType() != gis::kGeomPoint && fc->ShapeType() != gis::kGeomMultipoint)
+        throw Failure("the customer layer " + o.customers +
+                      " holds areas or lines, not points: customers must be a point layer");
+    if (!o.customersSrs.empty()) {
+        try {
+            fc->AssignSpatialReference(gis::SpatialReference::FromUserInput(o.customersSrs));
+        } catch (const std::exception& e) {
+            throw UsageError(std::string("--customers-srs: ") + e.what());
+        }
+    }
+    if (!fc->GetSpatialReference())
+        throw Failure("the customer layer " + o.customers +
+                      " has no coordinate system: give it one with --customers-srs EPSG:N");
+    auto layer = std::make_shared<gis::FeatureLayer>();
+    layer->featureClass = fc;
+    layer->name = fc->Name();
+
+    auto rows = std::make_shared<Collection>();
+    std::string key = std::to_string(year);
+    for (auto& c : entry->categories)
+        for (auto& t : c->targets) {
+            auto r = std::make_shared<Collection>();
+            r->Add(t == c->targets.front() ? "True" : "False", "First");
+            r->Add(c->caption, "Cat.caption");
+            r->Add(t->caption, "Target.caption");
+            bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
+            r->Add(c->id, "0");
+            r->Add(t->name, "1");
+            r->Add(1, "2");
+            r->Add(available ? 1 : 0, "3");
+            r->Add(0.0, "Value");
+            r->Add(std::string(), "Chance");
+            rows->Add(r, std::to_string(rows->Count()));
+        }
+    auto f = CreateObjectAs<pxcp::PXCPProfileFunction>("PXCP.PXCPProfileFunction");
+    auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
+    set("Application", s.application);
+    set("CustomerLayer", layer);
+    set("SelectedOnly", false);
+    set("CustomerProspectingTask", entry);
+    set("ParamsCollection", rows);
+    set("YearIndex", static_cast<int16_t>(year));
+    set("DemogrLayerID", entry->Param("MainLayer"));
+    set("DataQueryObject", query);
+    set("CharacteristicsGrid", rows);
+    if (!f->Init()) throw Failure("the profile could not be set up (year " + key + ")");
+    long code = FunctionRunner().Run(*f, "Clock AVI", "Analysis", "Computing the customer profile...");
+    if (code == FunctionRunner::kCancelled) throw Failure("the profile was cancelled", kExitCancelled);
+    if (code != FunctionRunner::kCompleted || f->LastError() != 0) {
+        std::string why = Console::LastReportedError();
+        throw Failure("the profile could not be computed" + (why.empty() ? "" : ": " + why));
+    }
+    std::string yearCaption = year - 1 < entry->years->Count() ? entry->years->Item(year - 1) : key;
+    auto& out = Console::Out();
+    out << "Customer profile of " << layer->name << " over " << o.level << " (" << yearCaption << ")\n"
+        << "customers read: " << f->CustomersRead() << ", inside an area: " << f->CustomersInside()
+        << ", outside every area: " << f->CustomersRead() - f->CustomersInside() << "\n";
+    if (f->CustomersInside() == 0)
+        std::cerr << "plexa: warning: no customer lies inside an area of " << o.level
+                  << "; are the customers and the level in the same place?\n";
+    for (long i = 1; i <= rows->Count(); ++i) {
+        auto r = rows->Item(i).As<Collection>();
+        out << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": "
+            << (r->Item("3").ToLong() ? r->Item("Value").ToString() + " " + r->Item("Chance").ToString()
+                                      : std::string("(not in the data for this year)"))
+            << "\n";
+    }
+    pxcp::CustomerProfileState state;
+    state.header1 = "Study area: " + s.config.currentDataset;
+    state.header2 = "Customers: " + layer->name;
+    state.header3 = o.level + ", " + yearCaption;
+    state.rows = rows;
+    if (!o.dbf.empty()) {
+        auto driver = std::make_shared<forms::ScriptedDriver>();  // the named table is replaced: Yes
+        forms::SetDriver(driver);
+        if (!pxcp::WriteProfileTable(*rows, o.dbf)) {
+            std::string why = Console::LastReportedError();
+            throw Failure("the profile table " + o.dbf + " could not be written" + (why.empty() ? "" : ": " + why));
+        }
+        out << "profile table written to " << o.dbf << "\n";
+    }
+    if (!o.pdf.empty()) {
+        platform::Printer printer(o.pdf);
+        pxcp::PrintProfile(printer, state, 1);
+        out << "profile printed to " << o.pdf << "\n";
+    }
+    return kExitOk;
+}
+
+int FetchResult(const Options& o) {
+    try {
+        pxcp::HouseholdDataClient::FetchResult(pxcp::HouseholdDataClient::ServiceHost(),
+                                               "velmar/QuISAPISOAPGateWay.dll", o.job, o.dbf);
+    } catch (const std::exception& e) {
+        throw Failure(e.what());
+    }
+    Console::Out() << "result table of job " << o.job << " written to " << o.dbf << "\n";
+    return kExitOk;
+}
+
+}  // namespace plexa
