@@ -92,6 +92,8 @@ bool PXCPDemographicDataFunction::Start() {
         gis::FeatureClassPtr demographic;
         DataWorkspacePtr dataWs;
         try {
+            if (!ext) Raise(kErrInvalidCall, "The application has no Plexa extension");
+            if (!mainDSLayer_) Raise(kErrInvalidCall, "The level's main layer is not a layer of the dataset");
             dataWs = ext->GetDataWorkspace();
             demographic = dataWs->OpenFeatureClass(mainDSLayer_->datasetName);
         } catch (...) {

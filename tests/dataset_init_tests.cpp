@@ -1,1 +1,315 @@
+// plexa dataset init: configurations written for the analyst's own layers
+// load, pass the check, and run the demographic way.
 #include <gtest/gtest.h>
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPMain.h"
+#include "PXCP/Register.h"
+#include "TestSupport.h"
+#include "host/forms/Forms.h"
+#include "host/framework/ConfigCheck.h"
+#include "host/framework/DatasetInit.h"
+
+using namespace host;
+using namespace pxtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// ogr2ogr through the library.
+void Translate(const std::string& src, const std::string& dst, const std::vector<std::string>& options) {
+    gis::EnsureGdal();
+    GDALDatasetH in = GDALOpenEx(src.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(in, nullptr);
+    char** argv = nullptr;
+    for (auto& o : options) argv = CSLAddString(argv, o.c_str());
+    auto* opts = GDALVectorTranslateOptionsNew(argv, nullptr);
+    int error = 0;
+    GDALDatasetH out = GDALVectorTranslate(dst.c_str(), nullptr, 1, &in, opts, &error);
+    GDALVectorTranslateOptionsFree(opts);
+    CSLDestroy(argv);
+    ASSERT_NE(out, nullptr);
+    GDALClose(out);
+    GDALClose(in);
+}
+
+class DatasetInitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
+    }
+    DatasetInitOptions Options(const std::string& caption, const std::string& source, const std::string& base = "") {
+        DatasetInitOptions o;
+        o.name = "Mine";
+        o.levels = {{caption, source}};
+        o.baseField = base;
+        o.outPath = dir / "config.xml";
+        return o;
+    }
+    // Writes the configuration and loads it as the host does.
+    HostConfiguration Make(const DatasetInitOptions& o) {
+        text = MakeDatasetConfiguration(o);
+        std::ofstream(o.outPath) << text;
+        return LoadHostConfiguration(o.outPath);
+    }
+    std::string Refusal(const DatasetInitOptions& o) {
+        try {
+            MakeDatasetConfiguration(o);
+        } catch (const RuntimeError& e) {
+            return e.what();
+        }
+        return "(accepted)";
+    }
+    static TaskEntryPtr Entry(const HostConfiguration& c, const std::string& way, size_t n = 0) {
+        for (auto& e : c.datasets.front()->Task(0)->subEntries)
+            if (e->name == way && n-- == 0) return e;
+        return nullptr;
+    }
+    static TargetDefPtr Target(const TaskEntryPtr& e, const std::string& name) {
+        for (auto& c : e->categories)
+            if (auto t = c->TargetByName(name)) return t;
+        return nullptr;
+    }
+    // Every field a level names is on its layer.
+    static void ExpectFieldsExist(const HostConfiguration& c) {
+        for (auto& layer : c.datasets.front()->layers) {
+            auto fc = DataWorkspace::OpenLayer(*layer, nullptr);
+            EXPECT_GE(fc->FindField(layer->idField), 0);
+            EXPECT_GE(fc->FindField(layer->descField), 0);
+            for (auto& e : c.datasets.front()->Task(0)->subEntries) {
+                if (e->Param("MainLayer") != layer->name || e->name != "CustomerProspecting.ByLayer") continue;
+                std::set<std::string> ids;
+                for (auto& cat : e->categories) {
+                    EXPECT_LE(cat->TargetCount(), 8);
+                    EXPECT_TRUE(ids.insert(cat->id).second) << cat->id;
+                    for (auto& t : cat->targets) {
+                        EXPECT_FALSE(t->numberFields.empty()) << t->name;
+                        for (auto& [year, f] : t->numberFields) EXPECT_GE(fc->FindField(f), 0) << f;
+                        for (auto& [year, f] : t->percentFields) EXPECT_GE(fc->FindField(f), 0) << f;
+                    }
+                }
+            }
+        }
+    }
+    ScratchDir dir;
+    std::string text;
+};
+
+TEST_F(DatasetInitTest, CountyFamiliesBecomeYearsAndCountsTakeTheBaseOfTheirYear) {
+    auto c = Make(Options("NC Counties", SampleDir() + "/nc.shp", "BIR74"));
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- Written by plexa dataset init", 0), 0u);
+    EXPECT_EQ(c.currentDataset, "Mine");
+    EXPECT_EQ(c.basemapLayer, "NC_Counties");
+    auto layer = c.datasets.front()->LayerByName("NC_Counties");
+    ASSERT_TRUE(layer);
+    EXPECT_EQ(layer->source, SampleDir() + "/nc.shp");  // outside the configuration's folder: absolute
+    EXPECT_EQ(layer->idField, "FIPS");
+    EXPECT_EQ(layer->descField, "NAME");
+    EXPECT_TRUE(layer->srs.empty());
+
+    auto e = Entry(c, "CustomerProspecting.ByLayer");
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->levelName, "NC County");  // level names are singular
+    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"74", "79"}));
+    EXPECT_EQ(e->additionalFields->Items(), (std::vector<std::string>{"NAME", "FIPS"}));
+    EXPECT_FALSE(Target(e, "SID74"));  // one target per family
+    EXPECT_FALSE(Target(e, "FIPS"));   // the key is no target
+    for (const char* name : {"SID", "NWBIR"}) {
+        auto t = Target(e, name);
+        ASSERT_TRUE(t) << name;
+        EXPECT_EQ(t->Property("CanPercent"), "True");
+        EXPECT_EQ(t->numberFields.at("1"), name + std::string("74"));
+        EXPECT_EQ(t->numberFields.at("2"), name + std::string("79"));
+        EXPECT_EQ(t->percentFields, (std::map<std::string, std::string>{{"1", "BIR74"}, {"2", "BIR79"}}));
+    }
+    EXPECT_EQ(e->Category(0)->id, "Counts");
+    EXPECT_EQ(e->Category(0)->TargetCount(), 2);
+    // The base itself, shares, keys, and whole numbers larger than the base are plain numbers.
+    for (const char* name : {"BIR", "AREA", "CNTY_ID", "CRESS_ID", "FIPSNO", "CNTY_"}) {
+        auto t = Target(e, name);
+        ASSERT_TRUE(t) << name;
+        EXPECT_EQ(t->Property("CanPercent"), "False") << name;
+        EXPECT_TRUE(t->percentFields.empty()) << name;
+    }
+    EXPECT_EQ(Target(e, "AREA")->numberFields, (std::map<std::string, std::string>{{"1", "AREA"}, {"2", "AREA"}}));
+    EXPECT_EQ(c.datasets.front()->Task(1)->SubEntry(0)->Param("ID"), "4267");
+    ExpectFieldsExist(c);
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+
+    // The base named by its family, or by another member, gives the same.
+    for (const char* base : {"BIR", "bir79"}) {
+        auto again = Make(Options("NC Counties", SampleDir() + "/nc.shp", base));
+        EXPECT_EQ(Target(Entry(again, "CustomerProspecting.ByLayer"), "SID")->percentFields.at("2"), "BIR79") << base;
+    }
+    // Without a base nothing is a percentage.
+    auto plain = Make(Options("NC Counties", SampleDir() + "/nc.shp"));
+    for (auto& cat : Entry(plain, "CustomerProspecting.ByLayer")->categories)
+        for (auto& t : cat->targets) EXPECT_EQ(t->Property("CanPercent"), "False") << t->name;
+}
+
+TEST_F(DatasetInitTest, BostonValueClassesAreCountsOfTheUnits) {
+    auto c = Make(Options("Tracts", SampleDir() + "/boston_tracts.shp", "units"));
+    auto layer = c.datasets.front()->layers.front();
+    EXPECT_EQ(layer->idField, "poltract");
+    EXPECT_EQ(layer->descField, "TOWN");
+    auto e = Entry(c, "CustomerProspecting.ByLayer");
+    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"Current"}));
+    for (const char* name : {"cu5k", "c5_7_5", "C7_5_10", "C10_15", "C15_20", "C20_25", "C25_35", "C35_50", "co50k"}) {
+        auto t = Target(e, name);
+        ASSERT_TRUE(t) << name;
+        EXPECT_EQ(t->Property("CanPercent"), "True") << name;
+        EXPECT_EQ(t->percentFields.at("1"), "units");
+    }
+    // Nine counts: the page takes eight.
+    EXPECT_EQ(e->Category(0)->TargetCount(), 8);
+    EXPECT_EQ(e->Category(1)->id, "Counts 2");
+    // Shares, statistics, keys and counts of something larger (people, dollars) are not.
+    for (const char* name : {"LSTAT", "CRIM", "MEDV", "median", "NOX_ID", "TAX", "POP", "units"})
+        EXPECT_EQ(Target(e, name)->Property("CanPercent"), "False") << name;
+    ExpectFieldsExist(c);
+}
+
+TEST_F(DatasetInitTest, GeoJsonAndGeoPackageLayersWork) {
+    // GeoJSON mixing polygons and multipolygons states no one shape type.
+    Translate(SampleDir() + "/nc.shp", dir / "nc.geojson", {"-f", "GeoJSON"});
+    Translate(SampleDir() + "/nc.shp", dir / "nc.gpkg", {"-f", "GPKG", "-nln", "counties", "-nlt", "MULTIPOLYGON"});
+    // A GeoPackage layer whose system is undefined has none.
+    Translate(SampleDir() + "/nc.shp", dir / "nc.gpkg", {"-update", "-nln", "nosrs", "-nlt", "MULTIPOLYGON", "-a_srs", "NONE"});
+    EXPECT_NE(Refusal(Options("Counties", dir / "nc.gpkg|nosrs")).find("has no coordinate system"), std::string::npos);
+    auto o = Options("NC Counties", dir / "nc.geojson", "BIR74");
+    o.levels.push_back({"NC-Counties", dir / "nc.gpkg|counties"});
+    auto c = Make(o);
+    auto& layers = c.datasets.front()->layers;
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[1]->name, "NC_Counties_2");
+    EXPECT_NE(text.find("source=\"nc.geojson\""), std::string::npos);
+    EXPECT_NE(text.find("source=\"nc.gpkg|counties\""), std::string::npos);
+    EXPECT_EQ(layers[1]->source, dir / "nc.gpkg|counties");
+    EXPECT_EQ(Target(Entry(c, "CustomerProspecting.ByLayer", 1), "SID")->percentFields.at("1"), "BIR74");
+    EXPECT_EQ(Entry(c, "CustomerProspecting.ByLayer", 1)->Param("MainLayer"), "NC_Counties_2");
+    ExpectFieldsExist(c);
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+}
+
+TEST_F(DatasetInitTest, CoordinateSystemsAreGivenNeverGuessed) {
+    for (const char* ext : {".shp", ".shx", ".dbf"}) fs::copy_file(SampleDir() + "/nc" + ext, dir / (std::string("nc") + ext));
+    auto o = Options("Counties", dir / "nc.shp");
+    EXPECT_EQ(Refusal(o), "The layer of level Counties (" + dir / "nc.shp" +
+                              ") has no coordinate system: give it one with --srs EPSG:N");
+    o.srs = "EPSG:4267";
+    auto c = Make(o);
+    auto layer = c.datasets.front()->layers.front();
+    EXPECT_EQ(layer->srs, "EPSG:4267");
+    EXPECT_NE(text.find("source=\"nc.shp\""), std::string::npos);
+    EXPECT_EQ(DataWorkspace::OpenLayer(*layer, nullptr)->GetSpatialReference()->EpsgCode(), 4267);
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+
+    // A layer's own system is kept: the same one given is no change, another is refused.
+    auto own = Options("Counties", SampleDir() + "/nc.shp");
+    own.srs = "EPSG:4267";
+    EXPECT_TRUE(Make(own).datasets.front()->layers.front()->srs.empty());
+    own.srs = "EPSG:4326";
+    EXPECT_EQ(Refusal(own), "The layer of level Counties (" + SampleDir() +
+                                "/nc.shp) has its own coordinate system NAD27 (EPSG:4267), not EPSG:4326 given with "
+                                "--srs; its own is kept: leave out --srs, or correct the layer's coordinate system (its "
+                                ".prj file) if that one is wrong");
+    own.srs = "EPSG:99999999";
+    EXPECT_EQ(Refusal(own), "--srs EPSG:99999999 is not a coordinate system GDAL knows: give one as EPSG:N");
+}
+
+TEST_F(DatasetInitTest, UnusableLayersAndFieldsAreRefusedWithTheFix) {
+    EXPECT_EQ(Refusal(Options("Customers", SampleDir() + "/zipcodes.shp")),
+              "The layer of level Customers (" + SampleDir() +
+                  "/zipcodes.shp) holds points, not polygons: a level needs the polygons of its areas");
+    EXPECT_EQ(Refusal(Options("Counties", dir / "none.shp")).rfind("The layer of level Counties (" + dir / "none.shp" + ") cannot be opened: ", 0), 0u);
+
+    auto o = Options("Counties", SampleDir() + "/nc.shp");
+    o.idField = "GEOID";
+    EXPECT_EQ(Refusal(o), "The layer of level Counties (" + SampleDir() +
+                              "/nc.shp) has no field GEOID (given with --id); its fields are: AREA, PERIMETER, CNTY_, "
+                              "CNTY_ID, NAME, FIPS, FIPSNO, CRESS_ID, BIR74, SID74, NWBIR74, BIR79, SID79, NWBIR79");
+    o.idField = "cnty_id";  // spelt as in the data
+    EXPECT_EQ(Make(o).datasets.front()->layers.front()->idField, "CNTY_ID");
+    o.baseField = "NAME";
+    EXPECT_NE(Refusal(o).find("has a field NAME (given with --base) that is not numeric"), std::string::npos);
+
+    // Nothing tells the areas apart: the key must be named.
+    Translate(SampleDir() + "/nc.shp", dir / "counts.shp", {"-select", "BIR74,SID74"});
+    EXPECT_EQ(Refusal(Options("Counties", dir / "counts.shp")),
+              "The layer of level Counties (" + dir / "counts.shp" +
+                  ") has no field whose values are all distinct and filled in, to tell its areas apart: name one with "
+                  "--id FIELD; its fields are: BIR74, SID74");
+}
+
+TEST_F(DatasetInitTest, HouseholdWayHasTheStandardCategories) {
+    auto o = Options("Counties", SampleDir() + "/nc.shp");
+    o.household = true;
+    o.levels.push_back({"Tracts", SampleDir() + "/boston_tracts.shp"});
+    auto c = Make(o);
+    auto sample = Entry(LoadHostConfiguration(SourceDir() + "/data/nc.xml"), "CustomerProspecting.Household");
+    ASSERT_TRUE(sample);
+    for (size_t n = 0; n < 2; ++n) {
+        auto e = Entry(c, "CustomerProspecting.Household", n);
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->Param("MainLayer"), n == 0 ? "Counties" : "Tracts");
+        EXPECT_EQ(e->params.size(), sample->params.size());
+        for (auto& [key, value] : sample->params)
+            EXPECT_EQ(e->Param(key), key == "MainLayer" ? e->Param(key) : value) << key;
+        ASSERT_EQ(e->CategoryCount(), sample->CategoryCount());
+        for (long i = 0; i < e->CategoryCount(); ++i) {
+            auto mine = e->Category(i), theirs = sample->Category(i);
+            EXPECT_EQ(mine->id, theirs->id);
+            EXPECT_EQ(mine->caption, theirs->caption);
+            ASSERT_EQ(mine->TargetCount(), theirs->TargetCount());
+            for (long j = 0; j < mine->TargetCount(); ++j) {
+                EXPECT_EQ(mine->Target(j)->name, theirs->Target(j)->name);
+                EXPECT_EQ(mine->Target(j)->caption, theirs->Target(j)->caption);
+            }
+        }
+    }
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+}
+
+// The written configuration runs the demographic way as it is.
+TEST_F(DatasetInitTest, CountiesRunTheDemographicWay) {
+    auto o = Options("Counties", SampleDir() + "/nc.shp", "BIR74");
+    Make(o);
+    auto session = HostSession::Open(o.outPath, dir / "analyses");
+    pxcp::RegisterPXCPClasses();
+    auto driver = std::make_shared<forms::ScriptedDriver>();
+    forms::SetDriver(driver);
+    forms::MessageLog().clear();
+    driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: click PercentagesOption
+SelectDemographicDataDialog: toggle CategoryList "Counts" on
+SelectDemographicDataDialog: type FloorText(0) 0.3
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText "High SIDS"
+SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+    task->Init(session.dataManager, session.application);
+    Variant ps(session.pageSettings), none(nullptr);
+    task->SetParam("PropertySet", ps);
+    task->SetParam("SourceAnalysis", none);
+    ASSERT_EQ(task->DoParamSelector(), 1);
+    EXPECT_TRUE(driver->Problems().empty()) << driver->Problems().front();
+    EXPECT_TRUE(task->InitFunction());
+    EXPECT_TRUE(task->StartFunction());
+    EXPECT_EQ(task->LastError(), 0);
+    auto sub = std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(std::dynamic_pointer_cast<pxcp::PXCPMain>(task)->SubTask());
+    ASSERT_TRUE(sub && sub->resultLayer);
+    // SID74 at least 0.3 % of BIR74, as with the sample configuration.
+    EXPECT_EQ(sub->resultLayer->featureClass->RowCount(nullptr), 18);
+}
+
+}  // namespace

@@ -115,6 +115,12 @@ TEST_F(DemographicTest, WorkerOutcomeCodes) {
     auto noLayer = Worker(" (BIR74>=1.00) ", {}, {}, "missing");
     EXPECT_FALSE(noLayer->Start());
     EXPECT_EQ(noLayer->LastError(), 47);
+    // A level whose main layer is not a layer of the dataset.
+    auto noDatasetLayer = Worker(" (BIR74>=1.00) ", {}, {});
+    Variant nothing(nullptr);
+    noDatasetLayer->SetParam("MainDSLayer", nothing);
+    EXPECT_FALSE(noDatasetLayer->Start());
+    EXPECT_EQ(noDatasetLayer->LastError(), 47);
 
     ASSERT_TRUE(Worker(" (BIR74>=1.00) ", {}, {})->Start());
     auto again = Worker(" (BIR74>=1.00) ", {}, {});

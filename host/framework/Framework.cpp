@@ -157,7 +157,13 @@ TaskEntryPtr Dataset::Task(long i) const {
 
 namespace {
 
-TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file) {
+// Task entries nest a few levels deep; a file nesting them without end is
+// refused before it can exhaust the stack.
+constexpr int kMaxTaskDepth = 16;
+
+TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file, int depth = 1) {
+    if (depth > kMaxTaskDepth)
+        Raise(kErrInvalidCall, file + ": Task elements nest deeper than " + std::to_string(kMaxTaskDepth) + " levels");
     auto t = std::make_shared<TaskEntry>();
     t->name = n.attribute("name").as_string();
     if (t->name.empty()) Raise(kErrInvalidCall, file + ": a Task element has no name (line offset " + std::to_string(n.offset_debug()) + ")");
@@ -197,7 +203,7 @@ TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file) {
         }
         t->categories.push_back(cat);
     }
-    for (auto s : n.children("Task")) t->subEntries.push_back(ReadTask(s, file));
+    for (auto s : n.children("Task")) t->subEntries.push_back(ReadTask(s, file, depth + 1));
     return t;
 }
 

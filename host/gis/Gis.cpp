@@ -436,6 +436,28 @@ Table::Table(std::shared_ptr<Workspace> ws, std::string name, std::shared_ptr<GD
 }
 Table::~Table() = default;
 
+namespace {
+// Formats that do not declare one shape type (GeoJSON mixing polygons and
+// multipolygons, say): the kind the first shapes share, if they share one.
+GeometryType SampledShapeType(OGRLayer* layer) {
+    GeometryType kind = kGeomNull;
+    layer->ResetReading();
+    int seen = 0;
+    while (seen < 100) {
+        std::unique_ptr<OGRFeature> f(layer->GetNextFeature());
+        if (!f) break;
+        const OGRGeometry* g = f->GetGeometryRef();
+        if (!g || g->IsEmpty()) continue;
+        GeometryType t = FromOgrGeomType(g->getGeometryType());
+        if (seen++ == 0) kind = t;
+        else if (t != kind) kind = kGeomNull;
+        if (kind == kGeomNull) break;
+    }
+    layer->ResetReading();
+    return kind;
+}
+}  // namespace
+
 void Table::BuildFields() {
     fields_ = std::make_shared<Fields>();
     const char* fid = layer_->GetFIDColumn();
@@ -448,7 +470,9 @@ void Table::BuildFields() {
             shapeField_ = (g && *g) ? g : "Shape";
         }
         auto f = NewField(shapeField_, kFieldGeometry, "geometry");
-        f->geometryDef.type = FromOgrGeomType(layer_->GetGeomType());
+        shapeType_ = FromOgrGeomType(layer_->GetGeomType());
+        if (shapeType_ == kGeomNull) shapeType_ = SampledShapeType(layer_);
+        f->geometryDef.type = shapeType_;
         if (auto sr = layer_->GetSpatialRef()) f->geometryDef.spatialReference = std::make_shared<SpatialReference>(*sr);
         fields_->AddField(f);
         attrOffset_ = 2;
@@ -477,11 +501,13 @@ void Table::BuildFields() {
 
 long Table::HostIndexToOgr(long hostIndex) const { return hostIndex < attrOffset_ ? -1 : hostIndex - attrOffset_; }
 
-GeometryType Table::ShapeType() const { return HasShape() ? FromOgrGeomType(layer_->GetGeomType()) : kGeomNull; }
+GeometryType Table::ShapeType() const { return HasShape() ? shapeType_ : kGeomNull; }
 
 SpatialReferencePtr Table::GetSpatialReference() const {
     if (assignedSr_) return assignedSr_;
     auto sr = layer_->GetSpatialRef();
+    // A GeoPackage says "undefined" with a system of that name; it is none.
+    if (sr && sr->GetName() && std::string(sr->GetName()).rfind("Undefined ", 0) == 0) return nullptr;
     return sr ? std::make_shared<SpatialReference>(*sr) : nullptr;
 }
 

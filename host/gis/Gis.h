@@ -283,6 +283,7 @@ private:
     std::string oidField_;
     FieldsPtr fields_;
     SpatialReferencePtr assignedSr_;
+    GeometryType shapeType_ = kGeomNull;
     long attrOffset_ = 1;
     mutable std::shared_ptr<GDALDataset> countDs_;
     mutable OGRLayer* countLayer_ = nullptr;

@@ -1,0 +1,154 @@
+#!/bin/bash
+# The plexa program as a user meets it: broken configurations refused by
+# every command with the checker's messages and nothing written, layers
+# without a coordinate system refused, criteria given on the command line
+# that round-trip through a query file, and the usual command-line habits.
+#   plexa_cli_tests.sh PLEXA SOURCE_DIR WORKDIR
+set -u
+plexa=$1 src=$2 work=$3
+rm -rf "$work"
+mkdir -p "$work"
+sample="$src/data/sample"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# run EXPECTED_EXIT PATTERN CMD...: the exit code, and PATTERN (grep -E) in
+# what the command printed.
+run() {
+  local want=$1 pattern=$2
+  shift 2
+  "$@" >"$work/out" 2>"$work/err"
+  local rc=$?
+  if [ "$rc" != "$want" ]; then
+    fail "exit $rc, not $want: $*"
+    sed 's/^/    /' "$work/out" "$work/err"
+  elif [ -n "$pattern" ] && ! cat "$work/out" "$work/err" | grep -qE -- "$pattern"; then
+    fail "no /$pattern/ in the output of: $*"
+    sed 's/^/    /' "$work/out" "$work/err"
+  else
+    echo "ok: $*"
+  fi
+}
+
+# A copy of the NC counties, and configurations made from the sample's.
+cp "$sample"/nc.* "$work/"
+good="$work/good.xml"
+sed "s|data=\"sample\"|data=\"$work\"|" "$src/data/nc.xml" >"$good"
+analyses="$work/analyses"
+
+# ---- broken configurations: every command refuses them, nothing is written
+broken() {  # NAME SED-EXPRESSION
+  sed "$2" "$good" >"$work/$1.xml"
+}
+broken typo 's|<Layer name="Counties"|<Layer nmae="Counties" name="Counties"|'
+broken mainlayer 's|<Param key="MainLayer" value="Counties"/>|<Param key="MainLayer" value="Countys"/>|'
+broken nofile 's|dataset="nc"|dataset="nowhere"|'
+broken field 's|number="BIR74"/>|number="BIRTHS74"/>|'
+broken textfield 's|number="BIR74"/>|number="NAME"/>|'
+broken noid 's| idField="FIPS"||'
+cp "$sample/zipcodes.shp" "$sample/zipcodes.shx" "$sample/zipcodes.dbf" "$sample/zipcodes.prj" "$work/"
+broken points 's|dataset="nc"|dataset="zipcodes"|'
+mkdir -p "$work/noprj"
+cp "$sample"/nc.shp "$sample"/nc.shx "$sample"/nc.dbf "$work/noprj/"
+sed "s|data=\"sample\"|data=\"$work/noprj\"|" "$src/data/nc.xml" >"$work/nocrs.xml"
+printf '<PlexaConfiguration><Dataset name="x"><Layer name="a"' >"$work/badxml.xml"
+
+for c in typo mainlayer nofile field textfield noid points nocrs badxml; do
+  cfg="$work/$c.xml"
+  run 1 "$c.xml:[0-9]+: " "$plexa" check --config "$cfg"
+  for cmd in levels "demographic --level Counties --dmq $src/data/high-sids.dmq --name Refused" \
+             "profile --level Counties --customers $sample/zipcodes.shp" "map --png $work/refused.png"; do
+    # shellcheck disable=SC2086
+    run 1 "$c.xml:[0-9]+: " "$plexa" $cmd --config "$cfg" --analyses "$analyses"
+  done
+  [ -e "$work/refused.png" ] && fail "$c: a picture was written from a broken configuration"
+  [ -n "$(ls -A "$analyses" 2>/dev/null)" ] && fail "$c: something was written into the analyses folder"
+done
+grep -q 'did you mean name' "$work/err" || true
+run 1 'Unknown attribute nmae on <Layer>; did you mean name' "$plexa" check --config "$work/typo.xml"
+run 1 'MainLayer "Countys" .* is not a layer' "$plexa" check --config "$work/mainlayer.xml"
+run 1 'has no coordinate system: add srs="EPSG:N"' "$plexa" check --config "$work/nocrs.xml"
+run 1 'holds points' "$plexa" check --config "$work/points.xml"
+run 1 'BIRTHS74' "$plexa" check --config "$work/field.xml"
+run 1 'is text' "$plexa" check --config "$work/textfield.xml"
+run 1 'no idField' "$plexa" check --config "$work/noid.xml"
+run 0 'no problems' "$plexa" check --config "$good"
+
+# ---- coordinate systems are stated, never guessed
+sed 's|<Layer name="Counties"|<Layer srs="EPSG:4267" name="Counties"|' "$work/nocrs.xml" >"$work/withsrs.xml"
+run 0 'no problems' "$plexa" check --config "$work/withsrs.xml"
+run 1 'has no coordinate system: give it one with --srs' \
+  "$plexa" dataset init --out "$work/init-nocrs.xml" --name NC --level "Counties=$work/noprj/nc.shp"
+[ -e "$work/init-nocrs.xml" ] && fail "dataset init wrote a configuration for a layer without a coordinate system"
+mkdir -p "$work/custnoprj"
+cp "$sample"/zipcodes.shp "$sample"/zipcodes.shx "$sample"/zipcodes.dbf "$work/custnoprj/"
+run 1 'no coordinate system: give it one with --customers-srs' \
+  "$plexa" profile --config "$good" --level Counties --customers "$work/custnoprj/zipcodes.shp"
+run 0 'inside an area: 1070' \
+  "$plexa" profile --config "$good" --level Counties --customers "$work/custnoprj/zipcodes.shp" --customers-srs EPSG:4326
+run 1 'not points' "$plexa" profile --config "$good" --level Counties --customers "$sample/nc.shp"
+run 0 'customers read: 42555, inside an area: 1070, outside every area: 41485' \
+  "$plexa" profile --config "$good" --level Counties --customers "$sample/zipcodes.shp"
+
+# ---- criteria: --target, --save-dmq, --dmq give the same areas
+keys() {  # the FIPS codes of an analysis's result, sorted
+  ogrinfo -ro -q -al "$analyses/$1/Result.shp" | sed -n 's/^ *FIPS (String) = //p' | sort
+}
+run 0 'areas found: ' "$plexa" demographic --config "$good" --analyses "$analyses" --level Counties \
+  --target "Infant health/Sudden infant deaths>=0.2" --target "Non-white births=20..60" --percentages --year 2 \
+  --save-dmq "$work/round.dmq" --name "From targets"
+run 0 'areas found: ' "$plexa" demographic --config "$good" --analyses "$analyses" --level Counties \
+  --dmq "$work/round.dmq" --name "From file"
+[ -n "$(keys From_targets)" ] || fail "the criteria found nothing"
+[ "$(keys From_targets)" = "$(keys From_file)" ] || fail "the saved query finds other areas than the criteria"
+# The same selection by hand, without the library.
+want=$(ogrinfo -ro -q -al -where "SID79 >= 0.002*BIR79 AND NWBIR79 >= 0.2*BIR79 AND NWBIR79 <= 0.6*BIR79" \
+  "$work/nc.shp" | sed -n 's/^ *FIPS (String) = //p' | sort)
+[ "$want" = "$(keys From_targets)" ] || fail "the criteria do not select what ogrinfo -where selects"
+run 0 'query saved to' "$plexa" demographic --config "$good" --level Counties --target "Live births>=10000" \
+  --save-dmq "$work/only.dmq"
+[ -e "$analyses/only" ] && fail "saving a query alone made an analysis"
+# Every check of the data page, answered as a user who says No.
+run 2 'refused: You have specified a Ceiling value less then the Floor value' "$plexa" demographic --config "$good" \
+  --analyses "$analyses" --level Counties --target "Live births=500..100" --name Flipped
+run 2 'refused: You have specified a Floor percentage value greater than 100' "$plexa" demographic --config "$good" \
+  --analyses "$analyses" --level Counties --target "Non-white births>=150" --percentages --name Over
+[ -e "$analyses/Flipped" ] || [ -e "$analyses/Over" ] && fail "a refused query left an analysis"
+run 2 'no target "Births"; its targets are' "$plexa" demographic --config "$good" --level Counties \
+  --target "Births>=1" --name X
+run 2 'is not a number' "$plexa" demographic --config "$good" --level Counties --target "Live births>=abc" --name X
+
+# ---- --overwrite replaces through the sub-task; without it the name is refused
+run 1 'exists already; give --overwrite' "$plexa" demographic --config "$good" --analyses "$analyses" \
+  --level Counties --dmq "$src/data/high-sids.dmq" --name "From file"
+run 0 'areas found: 18' "$plexa" demographic --config "$good" --analyses "$analyses" \
+  --level Counties --dmq "$src/data/high-sids.dmq" --name "From file" --overwrite
+[ "$(keys From_file | wc -l)" = 18 ] || fail "--overwrite did not replace the analysis"
+
+# ---- command-line habits
+run 0 'Usage:' "$plexa" --help
+run 0 '--target' "$plexa" demographic --help
+run 2 'Run .plexa --help' "$plexa" frobnicate
+run 2 'no demographic level "Tracts" in North Carolina; the levels are "Counties"' \
+  "$plexa" demographic --config "$good" --level Tracts --dmq "$src/data/high-sids.dmq" --name X
+run 2 '' "$plexa" map --config "$good" --png "$work/zero.png" --width 0
+run 2 'one line' "$plexa" demographic --config "$good" --level Counties --dmq "$src/data/high-sids.dmq" \
+  --name "two
+lines"
+run 2 '' "$plexa" profile --config "$good" --level Counties --customers "$sample/zipcodes.shp" --year abc
+run 1 '' "$plexa" -q demographic --config "$good" --analyses "$analyses" --level Counties \
+  --target "Live births>=999999" --name "Nothing found"
+[ -s "$work/out" ] && fail "a failed run printed on stdout"
+[ "$(wc -l <"$work/err")" = 1 ] || fail "a failure should be one line on stderr, got: $(cat "$work/err")"
+run 0 '' "$plexa" -q levels --config "$good"
+[ -s "$work/out" ] && fail "--quiet still printed"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
