@@ -372,7 +372,7 @@ int Household(const Options& o) {
         source = s.dataManager->GetAnalysis(o.reopen);
         if (!source) throw UsageError("there is no analysis named \"" + o.reopen + "\"");
         // A re-opened analysis brings back the choices it was made with.
-        settings->FromXml(source->Properties()->ToXml());
+        settings = PageSettingsForReopen(*source);
         d->Click("SelectGeographyLevelDialog", "NextButton");
         d->Click("SelectOpenHHWayDialog", "LinkDBFRBT");
         d->Type("SelectOpenHHWayDialog", "DBFFileText", -1, AbsolutePath(o.link));

@@ -28,6 +28,18 @@ HostSession HostSession::Open(const std::string& configPath, const std::string& 
     return s;
 }
 
+PropertySetPtr PageSettingsForReopen(const Analysis& analysis) {
+    auto settings = std::make_shared<PropertySet>();
+    settings->FromXml(analysis.Properties()->ToXml());
+    const std::pair<const char*, const char*> queries[] = {{"AnalysisParams.dmq", "DMQFileFullPath"},
+                                                           {"AnalysisParams.hhq", "HHQFileFullPath"}};
+    for (auto& [file, key] : queries) {
+        fs::path p = fs::path(analysis.Folder()) / file;
+        if (fs::is_regular_file(p)) settings->SetProperty(key, p.string());
+    }
+    return settings;
+}
+
 void HostSession::AddBasemap() {
     if (config.basemapLayer.empty()) return;
     DatasetPtr current;

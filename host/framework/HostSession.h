@@ -23,4 +23,10 @@ struct HostSession {
     void AddBasemap();
 };
 
+// The page settings the host hands the wizard when it re-opens an analysis:
+// the choices the analysis was made with, and its own query file
+// (AnalysisParams.dmq or .hhq, when it is there) as the query to show, so
+// that the data page opens as the analysis was run.
+PropertySetPtr PageSettingsForReopen(const Analysis& analysis);
+
 }  // namespace host
