@@ -1,5 +1,9 @@
 #include "service/HouseholdDataClient.h"
 
+#include <algorithm>
+
+#include "host/platform/TextFile.h"
+
 #include <httplib.h>
 
 #include <cstdlib>
@@ -112,9 +116,32 @@ void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std:
     if (s != "1") throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
     auto table = http.Get((gateway + "/result?job=" + jobId).c_str());
     if (!table || table->status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
-    std::ofstream out(dbfPath, std::ios::binary | std::ios::trunc);
-    out << table->body;
-    if (!out.flush()) throw std::runtime_error("The result table could not be written to " + dbfPath + ".");
+    // Only a whole table replaces what is there.
+    std::string problem = DbfProblem(table->body, {"TOTAL", "TQ"});
+    if (!problem.empty())
+        throw std::runtime_error("The service sent no usable result table for job " + jobId + " (" + problem +
+                                 "); " + dbfPath + " was not changed.");
+    if (!host::platform::WriteFileAtomically(dbfPath, table->body))
+        throw std::runtime_error("The result table could not be written to " + dbfPath + "; nothing was changed.");
+}
+
+std::string HouseholdDataClient::DbfProblem(const std::string& bytes, const std::vector<std::string>& fields) {
+    auto u8 = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
+    if (bytes.size() < 33) return "too short to be a dBASE table";
+    unsigned version = u8(0) & 0x07;
+    if (version != 3 && version != 4) return "not a dBASE table";
+    unsigned long records = u8(4) | u8(5) << 8 | u8(6) << 16 | static_cast<unsigned long>(u8(7)) << 24;
+    unsigned header = u8(8) | u8(9) << 8, recordLength = u8(10) | u8(11) << 8;
+    if (header < 33 || header > bytes.size() || recordLength == 0) return "a damaged dBASE header";
+    if (bytes.size() < header + static_cast<unsigned long long>(records) * recordLength) return "the table is cut short";
+    std::vector<std::string> names;
+    for (size_t at = 32; at + 32 <= header && bytes[at] != '\x0d'; at += 32) {
+        std::string name(bytes.data() + at, 11);
+        names.push_back(name.substr(0, name.find('\0')));
+    }
+    for (auto& f : fields)
+        if (std::find(names.begin(), names.end(), f) == names.end()) return "it has no field " + f;
+    return "";
 }
 
 long HouseholdDataClient::GetStatus() {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace httplib {
 class Client;
@@ -35,6 +36,9 @@ public:
     // raises with a clear message when the service has none.
     static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
                             const std::string& dbfPath);
+    // Why bytes are not a whole dBASE table holding the fields; empty when
+    // they are.
+    static std::string DbfProblem(const std::string& bytes, const std::vector<std::string>& fields);
 
     // Where the program finds the service: PLEXA_HOUSEHOLD_SERVICE
     // ("host:port") or the local default.

@@ -4,7 +4,7 @@
 // status polls and serves the result table (GEOG, TQ, TOTAL) as a DBF.
 //
 //   plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N]
-//             [--job-polls N] [--job-seconds N] [--fault malformed|baddbf]
+//             [--job-polls N] [--job-seconds N] [--fault malformed|baddbf|html]
 //
 // --port 0 picks a free port; the first line on standard output is always
 // "listening on 127.0.0.1:PORT".
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
         else if (a == "--fault") o.fault = next();
         else {
             std::cerr << "usage: plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N] [--job-polls N] "
-                         "[--job-seconds N] [--fault malformed|baddbf]\n";
+                         "[--job-seconds N] [--fault malformed|baddbf|html]\n";
             return 2;
         }
     }
@@ -215,6 +215,7 @@ int main(int argc, char** argv) {
             if (it == jobs.end()) return text(res, "no such job", 404);
             job = it->second;
         }
+        if (o.fault == "html") return text(res, "<html><body>Service temporarily unavailable</body></html>");
         res.set_content(ResultTable(job, o.fault == "baddbf"), "application/x-dbase");
     });
     server.Get("/", [&](const httplib::Request&, httplib::Response& res) {

@@ -147,6 +147,40 @@ run 1 '' "$plexa" -q demographic --config "$good" --analyses "$analyses" --level
 run 0 '' "$plexa" -q levels --config "$good"
 [ -s "$work/out" ] && fail "--quiet still printed"
 
+# ---- household: the remembered login, the password never in argv, and a
+# fetched table that replaces a good one only when it is whole
+hhd="$(dirname "$plexa")/plexa-hhd"
+service() {  # ARGS...: starts the service, sets PLEXA_HOUSEHOLD_SERVICE
+  "$hhd" --port 0 --job-seconds 0 "$@" >"$work/hhd.log" 2>&1 &
+  hhd_pid=$!
+  for _ in 1 2 3 4 5 6 7 8 9 10; do grep -q listening "$work/hhd.log" && break; sleep 0.2; done
+  PLEXA_HOUSEHOLD_SERVICE=$(sed -n 's/^listening on //p' "$work/hhd.log" | head -1)
+  export PLEXA_HOUSEHOLD_SERVICE
+}
+export XDG_CONFIG_HOME="$work/config" PLEXA_REGISTRY="$work/config/registry.ini"
+service
+run 2 'no login to the household-data service is remembered' "$plexa" household --config "$good" \
+  --analyses "$analyses" --level Counties --hhq "$src/data/young-families.hhq" --name Young
+run 2 'PLEXA_PASSWORD' "$plexa" household --config "$good" --analyses "$analyses" --level Counties \
+  --hhq "$src/data/young-families.hhq" --name Young --user demo </dev/null
+PLEXA_PASSWORD=demo run 0 'job id: HH' "$plexa" household --config "$good" --analyses "$analyses" \
+  --level Counties --hhq "$src/data/young-families.hhq" --name Young --user demo --no-wait
+job=$(sed -n 's/^job id: \([A-Z0-9]*\).*/\1/p' "$work/out")
+run 0 'areas found: ' "$plexa" household --config "$good" --analyses "$analyses" --level Counties \
+  --hhq "$src/data/young-families.hhq" --name "Young again"
+grep -rq 'Password' "$analyses"/*/analysis.xml && fail "a password was written into an analysis"
+stat -c %a "$work/config/registry.ini" | grep -qx 600 || fail "the registry is not private to its user"
+run 0 'written to' "$plexa" fetch-result --job "$job" --dbf "$work/later.dbf"
+sum=$(md5sum <"$work/later.dbf")
+kill "$hhd_pid"
+service --fault html
+run 0 'job id: HH' "$plexa" household --config "$good" --analyses "$analyses" --level Counties \
+  --hhq "$src/data/young-families.hhq" --name "Young html" --no-wait
+job=$(sed -n 's/^job id: \([A-Z0-9]*\).*/\1/p' "$work/out")
+run 1 'no usable result table .* was not changed' "$plexa" fetch-result --job "$job" --dbf "$work/later.dbf"
+[ "$(md5sum <"$work/later.dbf")" = "$sum" ] || fail "a bad reply changed a good table"
+kill "$hhd_pid"
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed"
   exit 1

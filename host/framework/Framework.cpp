@@ -1,6 +1,7 @@
 #include "host/framework/Framework.h"
 
 #include "host/framework/ErrorHandler.h"
+#include "host/platform/TextFile.h"
 
 #include <pugixml.hpp>
 
@@ -284,12 +285,19 @@ void Analysis::Save() const {
     root.append_attribute("name") = name_.c_str();
     pugi::xml_document props;
     props.load_string(properties_->ToXml().c_str());
+    // The service password lives in the credential store only; the page
+    // settings that become an analysis's properties may still carry it.
+    for (auto p = props.document_element().first_child(); p;) {
+        auto next = p.next_sibling();
+        if (std::string(p.attribute("name").as_string()) == "Password") props.document_element().remove_child(p);
+        p = next;
+    }
     root.append_copy(props.document_element());
     for (auto& l : layers_) root.append_child("Layer").append_attribute("path") = l.c_str();
-    std::string file = folder_ + "analysis.xml";
-    std::string tmp = file + ".tmp";
-    if (!doc.save_file(tmp.c_str())) Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_);
-    fs::rename(tmp, file);
+    std::ostringstream text;
+    doc.save(text);
+    if (!platform::WriteFileAtomically(folder_ + "analysis.xml", text.str()))
+        Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_);
 }
 
 DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot)

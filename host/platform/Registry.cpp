@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "host/platform/Platform.h"
+#include "host/platform/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -72,24 +73,15 @@ Store Load() {
 }
 
 bool Save(const Store& store) {
-    fs::path file = RegistryFile();
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    fs::path scratch = file;
-    scratch += ".tmp";
-    {
-        std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << "; registry of the current user, written by Plexa\n";
-        for (auto& [section, values] : store) {
-            if (values.empty()) continue;
-            out << "[" << section << "]\n";
-            for (auto& [name, v] : values) out << Escape(name) << "=" << v.type << ":" << Escape(v.data) << "\n";
-        }
-        if (!out.flush()) return false;
+    std::ostringstream out;
+    out << "; registry of the current user, written by Plexa\n";
+    for (auto& [section, values] : store) {
+        if (values.empty()) continue;
+        out << "[" << section << "]\n";
+        for (auto& [name, v] : values) out << Escape(name) << "=" << v.type << ":" << Escape(v.data) << "\n";
     }
-    fs::rename(scratch, file, ec);
-    return !ec;
+    // Values here may be secrets (the pass phrase of the credential store).
+    return WriteFileAtomically(RegistryFile(), out.str(), 0600);
 }
 
 std::string Section(long hive, const std::string& key) { return Upper(HiveName(hive) + "\\" + key); }
@@ -102,6 +94,7 @@ std::string RegistryFile() {
 }
 
 bool RegSetValue(long hive, const std::string& key, const std::string& name, const RegistryValue& value) {
+    FileLock lock(RegistryFile());
     Store store = Load();
     store[Section(hive, key)][name] = value;
     return Save(store);
@@ -117,6 +110,7 @@ std::optional<RegistryValue> RegQueryValue(long hive, const std::string& key, co
 }
 
 bool RegDeleteValue(long hive, const std::string& key, const std::string& name) {
+    FileLock lock(RegistryFile());
     Store store = Load();
     auto s = store.find(Section(hive, key));
     if (s == store.end() || !s->second.erase(name)) return false;

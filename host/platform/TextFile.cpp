@@ -1,5 +1,11 @@
 #include "host/platform/TextFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -94,10 +100,49 @@ std::vector<std::string> ReadUnicodeLines(const std::string& path) {
     return lines;
 }
 
-bool WriteUnicodeLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << Encode(lines, true);
-    return static_cast<bool>(out.flush());
+bool WriteUnicodeLines(const std::string& path, const std::vector<std::string>& lines, unsigned mode) {
+    return WriteFileAtomically(path, Encode(lines, true), mode);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, unsigned mode) {
+    namespace fs = std::filesystem;
+    fs::path target = fs::absolute(path);
+    std::error_code ec;
+    if (!fs::is_directory(target.parent_path(), ec)) {
+        if (!fs::create_directories(target.parent_path(), ec)) return false;
+        if ((mode & 077) == 0) chmod(target.parent_path().c_str(), 0700);
+    }
+    std::string scratch = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = mkstemp(scratch.data());
+    if (fd < 0) return false;
+    bool ok = fchmod(fd, static_cast<mode_t>(mode)) == 0;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok) ok = rename(scratch.c_str(), target.c_str()) == 0;
+    if (!ok) unlink(scratch.c_str());
+    return ok;
+}
+
+FileLock::FileLock(const std::string& path) {
+    std::string lock = path + ".lock";
+    fd_ = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    while (flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        close(fd_);
+        fd_ = -1;
+        return;
+    }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) close(fd_);  // closing releases the lock
 }
 
 bool AppendUnicodeLines(const std::string& path, const std::vector<std::string>& lines) {
