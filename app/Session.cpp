@@ -115,6 +115,12 @@ TaskEntryPtr FindLevel(const HostSession& s, const std::string& caption, const c
                 if (e->caption == caption) return e;
                 captions.push_back("\"" + e->caption + "\"");
             }
+            // "tracts" for "Tracts", when only one level is called so.
+            TaskEntryPtr found;
+            int matches = 0;
+            for (auto& e : t->subEntries)
+                if (e->name == entryName && IEquals(e->caption, caption)) found = e, ++matches;
+            if (matches == 1) return found;
         }
     }
     std::string list;

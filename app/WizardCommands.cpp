@@ -5,7 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -41,16 +43,17 @@ std::string OneLine(const std::string& text) {
     return out;
 }
 
-// The last message of the run that told of a failure or a refusal.
-std::string LastProblemMessage(size_t from) {
+// What the messages of the run said went wrong: the first warning or
+// failure (later ones tend to follow from it), else the last notice.
+std::string ProblemMessage(size_t from) {
     auto& log = forms::MessageLog();
-    for (size_t i = log.size(); i > from; --i) {
-        const auto& m = log[i - 1];
-        int icon = m.style & 0x70;
-        if (icon == forms::vbCritical || icon == forms::vbExclamation || icon == forms::vbInformation ||
-            (m.style & 7) == forms::vbOKOnly)
-            return OneLine(m.text);
+    for (size_t i = from; i < log.size(); ++i) {
+        int icon = log[i].style & 0x70;
+        if (icon == forms::vbCritical || icon == forms::vbExclamation) return OneLine(log[i].text);
     }
+    for (size_t i = log.size(); i > from; --i)
+        if ((log[i - 1].style & 0x70) == forms::vbInformation || (log[i - 1].style & 7) == forms::vbOKOnly)
+            return OneLine(log[i - 1].text);
     return "";
 }
 
@@ -92,6 +95,10 @@ std::string CheckValue(const std::string& spec, const std::string& v) {
     auto n = platform::ParseLocaleNumber(t);
     if (t.empty() || !n) throw UsageError("--target \"" + spec + "\": \"" + v + "\" is not a number");
     if (*n < 0) throw UsageError("--target \"" + spec + "\": values cannot be negative");
+    // The query compares with two decimals, as the data page does.
+    if (std::abs(std::nearbyint(*n * 100) - *n * 100) > 1e-6)
+        std::cerr << "plexa: warning: --target \"" << spec << "\": values are compared with two decimals, "
+                  << t << " as " << std::fixed << std::setprecision(2) << *n << std::defaultfloat << "\n";
     return t;
 }
 
@@ -271,7 +278,7 @@ int Report(HostSession& s, const Options& o, const Run& run, const Refusals& ref
     if (FunctionRunner::LastCode() == FunctionRunner::kCancelled && run.pageResult == 1)
         throw Failure("cancelled; nothing was kept", kExitCancelled);
     std::string why = run.errorText;
-    if (why.empty()) why = LastProblemMessage(firstMessage);
+    if (why.empty()) why = ProblemMessage(firstMessage);
     if (why.empty()) why = Console::LastReportedError();
     if (run.pageResult == 1) throw Failure(why.empty() ? "the analysis failed" : why);
     if (!why.empty()) throw Failure(why, kExitCancelled);
@@ -306,7 +313,7 @@ int Demographic(const Options& o) {
     Refusals refusals;
     auto d = NewDriver(o, refusals, false);
     const std::string page = "SelectDemographicDataDialog";
-    ChooseLevel(*d, o.level, "DemographicDataOption");
+    ChooseLevel(*d, entry->caption, "DemographicDataOption");
     if (!o.dmq.empty()) UseQueryFile(*d, page, 0, o.dmq);
     for (auto& c : criteria) {
         long cat = c.category, j = c.target;
@@ -338,7 +345,7 @@ int Demographic(const Options& o) {
     if (o.name.empty()) {
         if (!refusals.questions.empty()) throw UsageError("the query was refused: " + refusals.questions.back());
         if (!fs::exists(o.saveDmq)) {
-            std::string why = LastProblemMessage(firstMessage);
+            std::string why = ProblemMessage(firstMessage);
             throw Failure(why.empty() ? "the query could not be saved" : why);
         }
         Console::Out() << "query saved to " << o.saveDmq << "\n";
@@ -381,9 +388,9 @@ int Household(const Options& o) {
     } else {
         if (o.hhq.empty()) throw UsageError("--hhq FILE is required");
         if (o.name.empty()) throw UsageError("--name is required");
-        FindLevel(s, o.level, "Household");
+        auto entry = FindLevel(s, o.level, "Household");
         source = Replaced(s, o);
-        ChooseLevel(*d, o.level, "HouseholdDataOption");
+        ChooseLevel(*d, entry->caption, "HouseholdDataOption");
         if (source) {
             d->Click("SelectOpenHHWayDialog", "ChangeQueryRBT");
             d->Click("SelectOpenHHWayDialog", "NextButton");

@@ -67,7 +67,7 @@ std::string Standard(const std::string& data = pxtest::SampleDir()) {
           </Target>
         </Category>
       </Task>
-      <Task name="CustomerProspecting.Household" caption="Households">
+      <Task name="CustomerProspecting.Household" caption="Households" level="County">
         <Param key="MainLayer" value="Counties"/>
         <Category id="INCOME"><Target name="A" caption="Under $25,000"/></Category>
       </Task>
@@ -207,6 +207,24 @@ TEST_F(ConfigCheckTest, EachMistakeIsReportedOnceOnItsLine) {
          "The target \"Sudden infant deaths\" has CanPercent=\"True\" but no percent field for year 2"},
         {"too many targets for the data page", "</Category>\n      </Task>", "</Category>" + nineTargets + "\n      </Task>",
          "<Category id=\"Many\"", "The category \"Many\" of the level \"Counties\" has 9 targets; the data page shows 8"},
+        {"more years than the data page offers", "<Year>1979-84</Year></Years>",
+         "<Year>1979-84</Year><Year>1990</Year><Year>2000</Year></Years>", "<Years>",
+         "The level \"Counties\" has 4 years; the data page offers 3"},
+        {"two categories of one id", "</Category>\n      </Task>",
+         "</Category>\n<Category id=\"Births\"><Target name=\"B\"><Field number=\"BIR74\"/></Target></Category>\n      </Task>",
+         "<Category id=\"Births\"><Target name=\"B\"",
+         "Another category of the level \"Counties\" already has the id \"Births\" (line 12)"},
+        {"two targets of one name", "<Target name=\"Sudden infant deaths\"", "<Target name=\"Live births\"",
+         "CanPercent=\"True\"", "Another target of the category \"Births\" is already named \"Live births\" (line 13)"},
+        {"two levels of one caption", "<Task name=\"CustomerProspecting.Household\"",
+         "<Task name=\"CustomerProspecting.ByLayer\" caption=\"Counties\"><Param key=\"MainLayer\" value=\"Counties\"/></Task>\n"
+         "      <Task name=\"CustomerProspecting.Household\"",
+         "<Param key=\"MainLayer\" value=\"Counties\"/></Task>",
+         "Another level of this way is already called \"Counties\" (line 8); only the first can be chosen"},
+        {"household level of a kind the service does not count by", "level=\"County\"", "level=\"Census tract\"",
+         "level=\"Census tract\"", "is of the kind \"Census tract\", which the household-data service does not count by"},
+        {"srs over the layer's own", "dataset=\"nc\"", "dataset=\"nc\" srs=\"EPSG:26917\"", "srs=",
+         "The layer Counties has its own coordinate system NAD27, not EPSG:26917: remove srs"},
     };
     for (auto& m : mistakes) {
         SCOPED_TRACE(m.what);

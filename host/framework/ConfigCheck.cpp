@@ -30,6 +30,8 @@ namespace {
 constexpr int kMaxTaskDepth = 16;
 // Rows of the demographic data page.
 constexpr size_t kDataPageRows = 8;
+// Year options of the data page.
+constexpr size_t kDataPageYears = 3;
 
 const char* const kByLayer = "CustomerProspecting.ByLayer";
 const char* const kHousehold = "CustomerProspecting.Household";
@@ -458,12 +460,19 @@ private:
         auto l = layer.node;
         const auto& fc = *layer.fc;
         if (auto srs = l.attribute("srs")) {
+            gis::SpatialReferencePtr given;
             try {
-                gis::SpatialReference::FromUserInput(srs.value());
+                given = gis::SpatialReference::FromUserInput(srs.value());
             } catch (const std::exception&) {
                 Add(Line(srs, l), "The srs " + Quote(srs.value()) + " of the layer " + layer.def.name +
                                       " is not a coordinate system GDAL knows; give one as \"EPSG:N\"");
             }
+            // srs is for layers without one; stating another over the file's
+            // own would move every area without a word.
+            auto own = fc.GetSpatialReference();
+            if (given && own && !own->IsEmpty() && !own->IsSame(*given))
+                Add(Line(srs, l), "The layer " + layer.def.name + " has its own coordinate system " + own->Name() +
+                                      ", not " + srs.value() + ": remove srs, or correct the layer's own if that is wrong");
         } else {
             auto sr = fc.GetSpatialReference();
             if (!sr || sr->IsEmpty())
@@ -491,8 +500,14 @@ private:
     void CheckLevels(DatasetEntry& ds) {
         for (auto t : ds.node.children("Task")) {
             if (std::string(t.attribute("name").value()) != "CustomerProspecting") continue;
+            std::map<std::string, int> captions;  // by way and caption
             for (auto level : t.children("Task")) {
                 std::string name = level.attribute("name").value();
+                std::string caption = level.attribute("caption").as_string(name.c_str());
+                if (name == kByLayer || name == kHousehold)
+                    if (auto [it, fresh] = captions.emplace(name + "|" + caption, Line(level)); !fresh)
+                        Add(Line(level), "Another level of this way is already called " + Quote(caption) + " (line " +
+                                             std::to_string(it->second) + "); only the first can be chosen");
                 if (name == kByLayer || name == kHousehold) CheckLevel(ds, level, name == kHousehold);
             }
         }
@@ -526,6 +541,13 @@ private:
                                               " holds " + kind + "; a geography level needs polygons");
         }
         if (household) {
+            // The service counts households by its own kinds of area.
+            static const std::set<std::string> known = {"BLOCK GROUP", "TRACT", "ZIP CODE", "COUNTY", "STATE"};
+            std::string level = task.attribute("level").as_string(caption.c_str());
+            if (!known.count(UCase(Trim(level))))
+                Add(Line(task), "The household level " + Quote(caption) + " is of the kind " + Quote(level) +
+                                    ", which the household-data service does not count by: give it level=\"Block group\", "
+                                    "\"Tract\", \"ZIP code\", \"County\" or \"State\"");
             if (layer && layer->def.idField.empty() && noKeyReported_.insert(layer).second)
                 Add(Line(layer->node), "The layer " + layer->def.name + " has no idField, on which the household level " + Quote(caption) +
                                            " joins: add idField=\"FIELD\" to its Layer element");
@@ -559,9 +581,22 @@ private:
         auto yearList = task.child("Years").children("Year");
         size_t years = static_cast<size_t>(std::distance(yearList.begin(), yearList.end()));
         size_t lastYear = std::max<size_t>(years, 1);
+        if (years > kDataPageYears)
+            Add(Line(task.child("Years")), "The " + label.substr(4) + " has " + std::to_string(years) +
+                                               " years; the data page offers " + std::to_string(kDataPageYears) +
+                                               ": keep the last ones in a level of their own");
 
+        std::map<std::string, int> ids;
         for (auto c : task.children("Category")) {
             std::string id = c.attribute("id").value();
+            if (auto [it, fresh] = ids.emplace(id, Line(c)); !fresh)
+                Add(Line(c), "Another category of " + label + " already has the id " + Quote(id) + " (line " +
+                                 std::to_string(it->second) + "); give each its own");
+            std::map<std::string, int> names;
+            for (auto t : c.children("Target"))
+                if (auto [it, fresh] = names.emplace(t.attribute("name").value(), Line(t)); !fresh)
+                    Add(Line(t), "Another target of the category " + Quote(id) + " is already named " +
+                                     Quote(it->first) + " (line " + std::to_string(it->second) + "); give each its own");
             auto targetList = c.children("Target");
             size_t targets = static_cast<size_t>(std::distance(targetList.begin(), targetList.end()));
             if (targets > kDataPageRows)
