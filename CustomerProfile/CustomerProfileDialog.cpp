@@ -156,10 +156,10 @@ void CustomerProfileDialog::FillGrid() {
     while (grid.Rows() > kFirstRow) grid.RemoveRow(grid.Rows() - 1);
     for (long k = 0; k < m_pStateCol->Count(); ++k) {
         auto row = Row(k);
-        std::string value = Item(*row, "Value");
+        bool profiled = !Item(*row, "Value").empty() && Item(*row, "Reason").empty();
         grid.AddRow({Item(*row, "First") == "True" ? Item(*row, "Cat.caption") : "", "", "",
-                     Item(*row, "Target.caption"), ProfileAverageText(value, Item(*row, "Chance"))});
-        grid.Cell(grid.Rows() - 1, 1).picture = value.empty() ? "red" : "green";
+                     Item(*row, "Target.caption"), ProfileAverageCell(*row)});
+        grid.Cell(grid.Rows() - 1, 1).picture = profiled ? "green" : "red";
     }
     ShowCheckMarks();
     ShowSelectedCount();
@@ -228,6 +228,7 @@ void CustomerProfileDialog::ClearProfileValues() {
             auto row = Row(k);
             row->Replace("Value", std::string());
             row->Replace("Chance", std::string());
+            if (row->Contains("Reason")) row->Remove("Reason");
         }
     } catch (const std::exception& e) {
         ReportFailure(139, e);

@@ -17,14 +17,6 @@ bool Refuse(int textId) {
     return false;
 }
 
-// Text 120 is also the caption of the populate page's clear box, so the
-// message names that option.
-bool RefuseClearOption() {
-    std::string option = ReplaceAll(FindString(120), "&", "");
-    forms::MsgBox("The profile file has an invalid value for the option \"" + option + "\".", forms::vbOKOnly, "");
-    return false;
-}
-
 }  // namespace
 
 void SaveCPFFile(const CustomerProfileState& state, const std::string& path, const std::string& subTaskType) {
@@ -91,7 +83,7 @@ bool LoadCPFFile(CustomerProfileState& state, const std::string& path, const std
         } else if (name == "Variance") {
             state.variance = static_cast<int16_t>(Variant(value).ToLong());
         } else if (name == "Clear unaffected values") {
-            if (value != "True" && value != "False") return RefuseClearOption();
+            if (value != "True" && value != "False") return Refuse(120);
             state.clearBefore = value == "True";
         } else {
             return Refuse(121);

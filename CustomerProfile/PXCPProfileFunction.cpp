@@ -126,7 +126,7 @@ bool PXCPProfileFunction::PrepareProfile() {
         stat->Add(0.0, "Total");
         stat->Add(i + 1, "row");
         statistics_->Add(stat, std::to_string(statistics_->Count()));
-        accumulators_.push_back({field, percField, 0, 0});
+        accumulators_.push_back({field, percField, 0, 0, fieldName, baseName, 0, ""});
     }
     std::vector<std::string> unique;
     for (auto& f : fields)
@@ -228,30 +228,70 @@ bool PXCPProfileFunction::ProcessNextArea() {
     if (!visited) return true;
     for (auto& stat : accumulators_) {
         Variant xv = area->Value(stat.field);
-        if (xv.IsEmpty()) continue;  // no value for this area: it adds nothing
-        double x = xv.ToDouble();
-        if (stat.percField < 1) {
-            stat.counter += n * x;
-        } else if (x > 0) {
+        std::string failure;
+        double x = xv.IsEmpty() ? 0 : xv.ToDouble(), b = 0;
+        if (xv.IsEmpty()) {
+            failure = "no value of " + stat.fieldName;
+        } else if (stat.percField >= 1 && x > 0) {
             Variant bv = area->Value(stat.percField);
-            double b = bv.IsEmpty() ? 0 : bv.ToDouble();
-            if (b == 0) continue;  // a count over no base cannot be a percentage
-            stat.counter += ((n * x) / b) * 100;
+            b = bv.IsEmpty() ? 0 : bv.ToDouble();
+            if (bv.IsEmpty()) failure = "no value of the base " + stat.baseName;
+            else if (b == 0) failure = "the base " + stat.baseName + " is 0 where " + stat.fieldName + " is " + xv.ToString();
         }
+        if (!failure.empty()) {
+            if (stat.failedAreas++ == 0) stat.failure = failure + " in " + AreaName(area->OID());
+            continue;
+        }
+        if (stat.failedAreas > 0) continue;  // its average cannot be had any more
+        if (stat.percField < 1) stat.counter += n * x;
+        else if (x > 0) stat.counter += ((n * x) / b) * 100;
         stat.total += n;
     }
     return true;
 }
 
+std::string PXCPProfileFunction::AreaName(long oid) const {
+    // The area as the configuration names it: its name and key, when the
+    // layer has them; otherwise its object id.
+    try {
+        auto layer = dataQuery_->layer;
+        auto row = layer ? dataQuery_->featureClass->GetRow(oid) : nullptr;
+        auto text = [&](const std::string& field) {
+            long i = field.empty() ? -1 : row->GetFields()->FindField(field);
+            return i < 0 ? std::string() : Trim(row->Value(i).ToString());
+        };
+        if (row) {
+            std::string name = text(layer->descField), key = text(layer->idField);
+            if (!name.empty() && !key.empty() && name != key) return name + " (" + key + ")";
+            if (!name.empty() || !key.empty()) return name.empty() ? key : name;
+        }
+    } catch (const std::exception&) {
+        // The name is a courtesy: the object id still says which area.
+    }
+    return "area " + std::to_string(oid);
+}
+
 void PXCPProfileFunction::StoreProfileValues() {
     for (long k = 0; k < statistics_->Count(); ++k) {
         auto stat = statistics_->Item(std::to_string(k)).As<Collection>();
-        stat->Replace("Counter", accumulators_[k].counter);
-        stat->Replace("Total", accumulators_[k].total);
+        const Accumulator& acc = accumulators_[k];
+        stat->Replace("Counter", acc.counter);
+        stat->Replace("Total", acc.total);
+        auto row = paramsCollection_->Item(stat->Item("row").ToLong()).As<Collection>();
+        if (acc.failedAreas > 0) {
+            // Not profiled: the row keeps its value and says why.
+            std::string reason = "not profiled: " + acc.failure;
+            if (acc.failedAreas > 1)
+                reason += " and " + std::to_string(acc.failedAreas - 1) +
+                          (acc.failedAreas == 2 ? " other area" : " other areas");
+            if (row->Contains("Reason")) row->Replace("Reason", reason);
+            else row->Add(reason, "Reason");
+            continue;
+        }
+        if (row->Contains("Reason")) row->Remove("Reason");
         double total = stat->Item("Total").ToDouble();
         double average = total > 0 ? stat->Item("Counter").ToDouble() / total : 0;
         average = std::nearbyint(average * 10) / 10;  // halves go to the even neighbour
-        auto row = paramsCollection_->Item(stat->Item("row").ToLong()).As<Collection>();
         row->Replace("Value", average);
         row->Replace("Chance", stat->Item("PercField").ToLong() > 0 ? "% chance" : "");
     }

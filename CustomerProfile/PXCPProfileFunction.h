@@ -38,6 +38,8 @@ private:
     bool PrepareProfile();
     bool ProcessNextArea();
     void StoreProfileValues();
+    // An area for a message: its name and key, or its object id.
+    std::string AreaName(long oid) const;
     bool IsCustomer(long oid) const { return !selectedOnly_ || selection_.count(oid) > 0; }
 
     host::gis::FeatureLayerPtr customerLayer_;
@@ -57,9 +59,15 @@ private:
     // The customers in the demographic layer's coordinates, tagged 1 when
     // within the analysis extent, and the running sums per statistic.
     std::unique_ptr<host::gis::PointGrid> customerGrid_;
+    // An area whose values cannot be averaged (no count, or a positive
+    // count over a base of 0 or none) stops its characteristic: the row
+    // keeps its earlier value and gets the reason under "Reason".
     struct Accumulator {
         long field, percField;
         double counter, total;
+        std::string fieldName, baseName;
+        long failedAreas = 0;
+        std::string failure;  // what the first such area lacked
     };
     std::vector<Accumulator> accumulators_;
     std::vector<bool> inside_;  // by grid position

@@ -19,6 +19,11 @@ std::string ProfileAverageText(const std::string& value, const std::string& chan
     return std::to_string(static_cast<long>(std::nearbyint(Variant(value).ToDouble()))) + chance;
 }
 
+std::string ProfileAverageCell(const Collection& row) {
+    std::string reason = Item(row, "Reason");
+    return reason.empty() ? ProfileAverageText(Item(row, "Value"), Item(row, "Chance")) : reason;
+}
+
 std::vector<ProfileGridRow> ProfileGridRows(const Collection& rows) {
     std::vector<ProfileGridRow> out;
     for (long i = 1; i <= rows.Count(); ++i) {
@@ -26,7 +31,7 @@ std::vector<ProfileGridRow> ProfileGridRows(const Collection& rows) {
         ProfileGridRow g;
         if (Item(*r, "First") == "True") g.category = Item(*r, "Cat.caption");
         g.characteristic = Item(*r, "Target.caption");
-        g.average = ProfileAverageText(Item(*r, "Value"), Item(*r, "Chance"));
+        g.average = ProfileAverageCell(*r);
         out.push_back(g);
     }
     return out;
@@ -51,7 +56,7 @@ bool WriteProfileTable(const Collection& rows, const std::string& path) {
             buffer->SetValue(1, category);
             buffer->SetValue(2, Item(*r, "Target.caption"));
             std::string v = Item(*r, "Value");
-            if (!v.empty()) {
+            if (!v.empty() && Item(*r, "Reason").empty()) {
                 double value = Variant(v).ToDouble();
                 std::string desc = ProfileAverageText(v, Item(*r, "Chance"));
                 buffer->SetValue(3, desc.substr(0, 10));  // a label longer than the field is cut

@@ -18,9 +18,13 @@ std::vector<ProfileGridRow> ProfileGridRows(const host::Collection& rows);
 // The average as shown: the value rounded to a whole number (halves to the
 // even neighbour) followed by the chance text; empty without a value.
 std::string ProfileAverageText(const std::string& value, const std::string& chance);
+// What a row shows as its average: why it could not be profiled, when the
+// last profile said so ("Reason"), else its average text.
+std::string ProfileAverageCell(const host::Collection& row);
 
 // Writes one table row per characteristic row; false when no table could
-// be made (CreateDBF said why).
+// be made (CreateDBF said why). A row that could not be profiled is written
+// without an average, and captions longer than their fields are cut.
 bool WriteProfileTable(const host::Collection& rows, const std::string& path);
 
 void PrintRecord(host::platform::Printer& printer, const ProfileGridRow& row);

@@ -31,8 +31,13 @@ int ResMsgBox(int textId, int style, int titleId) {
 // ---------------- page support ----------------
 
 ExtensionPtr GetPXExtension(const gis::ApplicationPtr& application) {
-    if (!application) Raise(kErrObjectNotSet, "Object variable not set: no application");
-    return std::dynamic_pointer_cast<Extension>(application->FindExtension("PXKernel.PXExtension"));
+    auto eh = NewErrorHandler();
+    ExtensionPtr extension;
+    PX_TRY
+    if (!application) Raise(kErrObjectNotSet, "Object variable or With block variable not set");
+    extension = std::dynamic_pointer_cast<Extension>(application->FindExtension("PXKernel.PXExtension"));
+    PX_CATCH(eh, Loc("GetPXExtension"))
+    return extension;
 }
 
 void SaveFormPosition(forms::Form& page, const PropertySetPtr& settings) {
@@ -52,8 +57,10 @@ void LoadFormPosition(forms::Form& page, const gis::ApplicationPtr&, const Prope
         left = std::floor((screen.width - page.width) / 2);
         top = std::floor((screen.height - page.height) / 2);
     } else {
-        left = std::trunc(settings->GetProperty("FormLeft").ToDouble());
-        top = std::trunc(settings->GetProperty("FormTop").ToDouble());
+        // Whole numbers as the platform's conversion makes them: halves go
+        // to the even neighbour.
+        left = settings->GetProperty("FormLeft").ToLong();
+        top = settings->GetProperty("FormTop").ToLong();
         if (centre) {
             double w = settings->GetProperty("FormWidth").ToDouble();
             double h = settings->GetProperty("FormHeight").ToDouble();

@@ -64,8 +64,13 @@ bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::SpatialRef
     shape->geometryDef.spatialReference = sr;
     fields.AddField(shape);
     for (auto& f : additionalFieldDefs_) fields.AddField(f);
+    // Query fields are doubles of precision 16 and scale 12. Stored with a
+    // width of 16, a dBASE field would keep three digits before the point,
+    // too few for the counts of a demographic layer (21588 births in one
+    // North Carolina county, millions at the state level); the length of 24
+    // gives them eleven.
     if (allFieldsCol_)
-        for (auto& n : allFieldsCol_->Items()) fields.AddField(gis::NewField(n, gis::kFieldDouble, n, 0, 16, 12));
+        for (auto& n : allFieldsCol_->Items()) fields.AddField(gis::NewField(n, gis::kFieldDouble, n, 24, 16, 12));
     fields.AddField(gis::NewField("Result", gis::kFieldString, "Result", 10));
     std::string shapeName;
     for (long i = 0; i < fields.FieldCount(); ++i)
@@ -78,7 +83,6 @@ bool PXCPDemographicDataFunction::CreateResultFeatureClass(const gis::SpatialRef
 
 bool PXCPDemographicDataFunction::Start() {
     const std::string location = Loc("IPXFunction_Start");
-    written = 0;
     try {
         if (!application_) {
             lastError_ = 11;
@@ -168,7 +172,6 @@ bool PXCPDemographicDataFunction::Start() {
             for (long k = 1; k <= q; ++k) buffer->SetValue(a + k + 1, feature->Value(queryIdx[k - 1]));
             buffer->SetValue(a + q + 2, "Match");
             insert->Insert(*buffer);
-            ++written;
             feature = cursor->NextRow();
         }
         insert->Flush();
@@ -177,8 +180,9 @@ bool PXCPDemographicDataFunction::Start() {
         CreateSpatialIndex(resultFeatureClass_);
         return true;
     } catch (...) {
+        // Reported, and the run ends with what it held: no outcome code of
+        // its own (47 is for the layer and the search), and not done.
         ReportException(errorHandler_, location);
-        if (lastError_ == 0) lastError_ = 47;
         return false;
     }
 }

@@ -23,9 +23,6 @@ public:
     bool SetResultParam(const std::string&, host::Variant&) override { return true; }
     bool SetParam(const std::string& name, host::Variant& value) override;
 
-    // Number of areas written by the last run.
-    long written = 0;
-
 private:
     bool CreateResultFeatureClass(const host::gis::SpatialReferencePtr& sr);
 

@@ -80,25 +80,19 @@ long PXCPHouseholdData::ShowSelectOpenHHWay() {
     page.ReadFromPropertySet(pageSettings_);
     page.InitializeDialog();
     long result;
-    do {
+    for (;;) {
         result = ShowOnce(page);
         if (result != 1) break;
         changeQuery_ = page.Ctl("ChangeQueryRBT").Value();
         if (changeQuery_) {
             result = ShowLoginToQuillonDialog();
-            continue;
+            if (result == 2) continue;
+            break;
         }
+        // Linking a table: no pages of the query, the analysis keeps its
+        // name and description, and the report page ends the wizard.
         dbfFilePath_ = page.Ctl("DBFFileText").Text();
         wait_ = true;
-        // The minimum the analysis was made with still holds for the table.
-        MakeDataDialog();
-        std::string query = sourceAnalysis_->Folder() + "AnalysisParams.hhq";
-        if (fs::exists(query)) {
-            dataDialog_->InitializeDialog();
-            dataDialog_->LoadHHQFile(query);
-            isNumberTarget_ = dataDialog_->Ctl("NumberOption").Value();
-            minimumTarget_ = platform::ParseLocaleNumber(dataDialog_->Ctl("MinimumTargetText").Text()).value_or(0);
-        }
         analysisName_ = sourceAnalysis_->Name();
         analysisDescription_ = sourceAnalysis_->GetProperty("Comments").ToString();
         try {
@@ -110,7 +104,8 @@ long PXCPHouseholdData::ShowSelectOpenHHWay() {
             return 1;
         }
         result = ShowReportPage();
-    } while (result == 2);
+        break;
+    }
     page.Unload();
     return result;
 }

@@ -67,6 +67,14 @@ void PXCPHouseholdDataFunction::Cleanup() {
     status_ = 1;
 }
 
+// The keys are those the household sub-task passes, and one more:
+// "KeyField", the key field of the geography layer. The key field follows
+// from "DatasetID" and "MainLayerName" for the national datasets
+// ("USA_ZORB", "USA_AGS"), and there "KeyField" is not used. A dataset of
+// one's own names its key field only in its configuration (the layer's
+// idField), which this function cannot reach: it is given neither the
+// application nor the data manager. So the sub-task reads it there and
+// passes it under this key.
 bool PXCPHouseholdDataFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
     if (name == "DatasetName") datasetName_ = value.ToString();
@@ -89,7 +97,7 @@ bool PXCPHouseholdDataFunction::SetParam(const std::string& name, Variant& value
     else if (name == "DBFFilePath") dbfFilePath_ = value.ToString();
     else if (name == "BoundingGeometry") value.AssignTo(boundingGeometry_);
     else if (name == "DefaultSR") value.AssignTo(defaultSR_);
-    else if (name == "KeyField") keyFieldParam_ = value.ToString();  // datasets of our own
+    else if (name == "KeyField") keyFieldParam_ = value.ToString();  // datasets of one's own, see above
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
     return true;
 }

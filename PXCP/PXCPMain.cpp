@@ -123,7 +123,7 @@ bool PXCPMain::Init(DataManagerPtr dataManager, gis::ApplicationPtr application)
     datasets_.clear();
     for (long i = 0; i < dataManager_->DatasetCount(); ++i) datasets_.push_back(dataManager_->GetDataset(i));
     auto ext = GetPXExtension(application_);
-    if (!ext) Raise(kErrObjectNotSet, "The host extension PXKernel.PXExtension was not found");
+    if (!ext) Raise(kErrObjectNotSet, "Object variable or With block variable not set");
     std::string current = ext->CurrentDatasetName();
     businessDataset_.reset();
     for (auto& d : datasets_)
@@ -216,7 +216,9 @@ long PXCPMain::ShowSelectGeographyLevelDialog() {
                 }
                 if (ok) ok = subTask_->InitParamSelector();
                 if (!ok) {
-                    errorHandler_->Report(location, 0, "", "The sub-task refused its context");
+                    // A refusal is no run-time error: the report carries the
+                    // current error values, which are empty.
+                    errorHandler_->Report(location, 0, "", "");
                     page->Unload();
                     return 0;
                 }

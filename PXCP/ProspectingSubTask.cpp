@@ -71,8 +71,9 @@ long ProspectingSubTask::ShowSelectAnalysisNameDialog() {
         if (!dataManager_->AnalysisExists(name) || (sourceAnalysis_ && sourceAnalysis_->Name() == name)) {
             analysisName_ = name;
             analysisDescription_ = page.Ctl("AnalysisCommentText").Text();
+            // The report page's answer is the page result: Back there goes
+            // back past this page to the one before it.
             result = ShowReportPage();
-            if (result == 2) continue;  // Back on the report page: the name page again
             break;
         }
         forms::MsgBox(FindString(260) + name, forms::vbInformation, FindString(255));

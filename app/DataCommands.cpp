@@ -147,11 +147,19 @@ int Profile(const Options& o) {
         throw Failure("the customer layer " + o.customers +
                       " holds areas or lines, not points: customers must be a point layer");
     if (!o.customersSrs.empty()) {
+        gis::SpatialReferencePtr given;
         try {
-            fc->AssignSpatialReference(gis::SpatialReference::FromUserInput(o.customersSrs));
+            given = gis::SpatialReference::FromUserInput(o.customersSrs);
         } catch (const std::exception& e) {
             throw UsageError(std::string("--customers-srs: ") + e.what());
         }
+        // Only for a layer without one: another over its own would move
+        // every customer without a word.
+        auto own = fc->GetSpatialReference();
+        if (own && !own->IsSame(*given))
+            throw UsageError("the customer layer " + o.customers + " has its own coordinate system " + own->Name() +
+                             ", not " + o.customersSrs + ": leave out --customers-srs, or correct the layer's own");
+        fc->AssignSpatialReference(given);
     }
     if (!fc->GetSpatialReference())
         throw Failure("the customer layer " + o.customers +
@@ -162,12 +170,18 @@ int Profile(const Options& o) {
 
     auto rows = std::make_shared<Collection>();
     std::string key = std::to_string(year);
-    for (auto& c : entry->categories)
+    // The characteristics the configuration lets be profiled, under their
+    // profile names, as the profile page lists them.
+    for (auto& c : entry->categories) {
+        if (c->Property("IsProfiled") != "True") continue;
+        bool first = true;
         for (auto& t : c->targets) {
+            if (t->Property("IsProfiledName") != "True") continue;
             auto r = std::make_shared<Collection>();
-            r->Add(t == c->targets.front() ? "True" : "False", "First");
+            r->Add(first ? "True" : "False", "First");
+            first = false;
             r->Add(c->caption, "Cat.caption");
-            r->Add(t->caption, "Target.caption");
+            r->Add(t->Property("ProfiledName"), "Target.caption");
             bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
             r->Add(c->id, "0");
             r->Add(t->name, "1");
@@ -177,6 +191,7 @@ int Profile(const Options& o) {
             r->Add(std::string(), "Chance");
             rows->Add(r, std::to_string(rows->Count()));
         }
+    }
     auto f = CreateObjectAs<pxcp::PXCPProfileFunction>("PXCP.PXCPProfileFunction");
     auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
     set("Application", s.application);
@@ -205,10 +220,13 @@ int Profile(const Options& o) {
                   << "; are the customers and the level in the same place?\n";
     for (long i = 1; i <= rows->Count(); ++i) {
         auto r = rows->Item(i).As<Collection>();
-        out << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": "
-            << (r->Item("3").ToLong() ? r->Item("Value").ToString() + " " + r->Item("Chance").ToString()
-                                      : std::string("(not in the data for this year)"))
-            << "\n";
+        // A characteristic that could not be profiled shows why, not a value.
+        std::string shown = !r->Item("3").ToLong()    ? std::string("(not in the data for this year)")
+                            : r->Contains("Reason") ? r->Item("Reason").ToString()
+                            : r->Item("Chance").ToString().empty()
+                                ? r->Item("Value").ToString()
+                                : r->Item("Value").ToString() + " " + r->Item("Chance").ToString();
+        out << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": " << shown << "\n";
     }
     pxcp::CustomerProfileState state;
     state.header1 = "Study area: " + s.config.currentDataset;

@@ -31,10 +31,10 @@ std::string StripNull(const std::string& s) {
 
 std::string MakeToolTip(const std::string& text) {
     std::string s = host::Trim(text);
-    bool dots = s.size() >= 3 && s.compare(s.size() - 3, 3, "...") == 0;
     s = host::ReplaceAll(s, "&&", std::string(1, '\0'));
     s = host::ReplaceAll(s, "&", "");
-    if (dots) s = s.substr(0, s.size() - 3);
+    // The ellipsis is looked for once the access keys are gone.
+    if (s.size() >= 3 && s.compare(s.size() - 3, 3, "...") == 0) s.erase(s.size() - 3);
     s = host::ReplaceAll(s, std::string(1, '\0'), "&");
     return s;
 }

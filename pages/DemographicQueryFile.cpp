@@ -52,8 +52,7 @@ DmqLoad LoadDMQFile(DemographicQuery& query, const std::string& path, const std:
     if (!root) return Stop(116);
     auto common = FirstChildElement(root, "COMMONPROPERTIES");
     if (!common) return Stop(117);
-    for (auto p : common.children()) {
-        if (p.type() != pugi::node_element) continue;
+    for (auto p : common.children("COMMONPROPERTY")) {
         std::string name = p.attribute("name").as_string(), value = p.attribute("value").as_string();
         if (name == "StudyAreaDataset") {
             if (UCase(value) != UCase(datasetName)) {
@@ -92,8 +91,7 @@ DmqLoad LoadDMQFile(DemographicQuery& query, const std::string& path, const std:
             auto props = FirstChildElement(t, "PROPERTIES");
             if (!props) return Stop(122);
             std::string floor, ceiling;
-            for (auto p : props.children()) {
-                if (p.type() != pugi::node_element) continue;
+            for (auto p : props.children("PROPERTY")) {
                 std::string n = p.attribute("name").as_string();
                 if (n == "Floor") floor = p.attribute("value").as_string();
                 else if (n == "Ceiling") ceiling = p.attribute("value").as_string();

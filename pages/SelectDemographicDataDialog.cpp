@@ -276,11 +276,28 @@ void SelectDemographicDataDialog::NextButton_Click() {
     auto focus = [this](long, long j, bool ceiling) {
         Ctl(ceiling ? "CeilingText" : "FloorText", static_cast<int>(j)).SetFocus();
     };
-    bool ok = model_.CheckFloorAndCeilingValues(ask, focus);
-    if (ok && !Ctl("NumbersOption").Value()) ok = model_.CheckPercents(ask, focus);
+    // Each step reports its own failure under its own name; a failed step
+    // counts as a refusal and the page stays open.
+    auto step = [this](const char* location, const std::function<bool()>& body) {
+        try {
+            return body();
+        } catch (...) {
+            ReportException(errorHandler_, location);
+            return false;
+        }
+    };
+    bool ok = step("CheckFloorAndCeilingValues ", [&] { return model_.CheckFloorAndCeilingValues(ask, focus); });
+    if (ok && !Ctl("NumbersOption").Value())
+        ok = step("CheckPercents ", [&] { return model_.CheckPercents(ask, focus); });
     ShowCategoryTargets(currentCategory_);
     if (!ok) return;
-    whereClause = model_.MakeQueryString();
+    std::string clause;
+    if (!step("MakeQueryString ", [&] {
+            clause = model_.MakeQueryString();
+            return true;
+        }))
+        return;
+    whereClause = clause;
     fieldList = model_.fieldList;
     fieldCollection = model_.fieldCollection;
     result = 1;

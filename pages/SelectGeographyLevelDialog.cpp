@@ -132,14 +132,12 @@ void SelectGeographyLevelDialog::InitializeDialog() {
         IsDemographicWay = demographic;
         UpdateNextButton();
     } catch (const std::exception& e) {
+        // The failure is told; a list that got entries still offers the
+        // first level, an empty one nothing more.
         forms::MsgBox(e.what(), forms::vbOKOnly, "");
         if (list.ListCount() > 0) {
             list.SetListIndex(0);
             SetDemographicCaption();
-        } else {
-            list.enabled = false;
-            Ctl("NextButton").enabled = false;
-            Ctl("Label1").caption = FindString(214);
         }
     }
 }

@@ -369,6 +369,7 @@ void SelectHouseholdDataDialog::ShowFileOptionDialog() {
         d.FileExtension = "hhq";
         d.caption = FindString(230);
         d.InitializeDialog();
+        d.ResetParams();
         d.ShowModal();
         int action = d.Action;
         std::string file = d.FileName;

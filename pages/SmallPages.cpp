@@ -38,7 +38,8 @@ FileOptionDialog::FileOptionDialog()
     : WizardPage("FileOptionDialog", 400, {"FileOptionList", "Frame1", "Label1", "OKButton", "CancelButton", "@FileActionDialog"}) {}
 
 void FileOptionDialog::CreateControls() {
-    caption = "270";
+    // Callers may name the page for their own kind of file before it loads.
+    if (caption.empty()) caption = "270";
     Add("Frame1", ControlKind::Frame);
     Label("Label1", 157);
     Add("FileOptionList", ControlKind::ListBox).onDblClick = [this] { OKButton_Click(); };

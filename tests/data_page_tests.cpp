@@ -139,6 +139,51 @@ TEST_F(DataPageTest, CeilingBelowFloorIsFlippedOnYes) {
     EXPECT_EQ(forms::MessageLog()[0].title, "Information");
 }
 
+TEST_F(DataPageTest, PercentChecksRunOnlyForPercentages) {
+    auto p = Page(Entry(1));
+    Show(*p, [](forms::Form& f) {
+        f.UserSelectItem("CategoryList", 0, true);
+        f.UserType("FloorText", 0, "150");  // T00 may be a percentage; here it is a count
+        f.UserClick("NextButton");
+    });
+    EXPECT_EQ(p->result, 1);
+    EXPECT_TRUE(forms::MessageLog().empty());
+    EXPECT_EQ(p->whereClause, " (N00>=150.00) ");
+}
+
+TEST_F(DataPageTest, FailuresOfTheChecksAndTheClauseAreReportedUnderTheirOwnNames) {
+    // Values as a hand-edited query file can bring them: the boxes would
+    // never let "abc" through.
+    auto next = [this](TaskEntryPtr task, long category, const std::string& floor, const std::string& ceiling,
+                       std::function<void(forms::Form&)> before) {
+        ErrorHandler::Log().clear();
+        auto p = Page(task);
+        DemographicQuery::SetFloor(*p->Model().categoryRecords[category], 0, floor);
+        DemographicQuery::SetCeiling(*p->Model().categoryRecords[category], 0, ceiling);
+        Show(*p, [&](forms::Form& f) {
+            before(f);
+            f.UserSelectItem("CategoryList", category, true);
+            f.UserClick("NextButton");
+            EXPECT_TRUE(f.IsVisible());
+            f.UserClick("CancelButton");
+        });
+        EXPECT_EQ(p->result, -1);
+        EXPECT_EQ(p->whereClause, "");
+        std::vector<std::string> locations;
+        for (auto& r : ErrorHandler::Log()) locations.push_back(r.location);
+        return locations;
+    };
+    auto nothing = [](forms::Form&) {};
+    EXPECT_EQ(next(Entry(1), 1, "abc", "5", nothing), std::vector<std::string>{"CheckFloorAndCeilingValues "});
+    EXPECT_EQ(next(Entry(1), 1, "abc", "", [](forms::Form& f) { f.UserClick("PercentagesOption"); }),
+              std::vector<std::string>{"CheckPercents "});
+    // The second year has no field for this target.
+    auto task = Entry(1);
+    task->Category(2)->Target(0)->numberFields.erase("2");
+    EXPECT_EQ(next(task, 2, "3", "", [](forms::Form& f) { f.UserClick("YearOption", 1); }),
+              std::vector<std::string>{"MakeQueryString "});
+}
+
 TEST_F(DataPageTest, NegativeValuesAreRefusedAndSelectNoneClearsEverything) {
     auto p = Page(Entry(2));
     Show(*p, [](forms::Form& f) {
@@ -181,6 +226,25 @@ TEST_F(DataPageTest, ChoicesTravelThroughTheQueryFileOfThePageSettings) {
         f.UserClick("NextButton");
     });
     EXPECT_EQ(again->whereClause, " (N10>=(12.00/100)*BASE) ");
+}
+
+TEST_F(DataPageTest, ALoadedQuerySelectsItsFirstFilledCategoryOnly) {
+    auto ps = std::make_shared<PropertySet>();
+    auto before = Page(Entry(1), ps);
+    DemographicQuery::SetFloor(*before->Model().categoryRecords[1], 0, "4");
+    DemographicQuery::SetCeiling(*before->Model().categoryRecords[2], 0, "9");
+    before->WriteToPropertySet(ps);
+    auto p = Page(Entry(1), ps);
+    Show(*p, [](forms::Form& f) {
+        auto& list = f.Ctl("CategoryList");
+        EXPECT_EQ(list.SelCount(), 1);
+        EXPECT_TRUE(list.Selected(1));
+        EXPECT_EQ(list.ListIndex(), 1);
+        EXPECT_EQ(f.Ctl("FloorText", 0).Text(), "4");
+        f.UserClick("NextButton");
+    });
+    // The clause still takes every category that has values.
+    EXPECT_EQ(p->whereClause, " (N10>=4.00) AND  (N20<=9.00) ");
 }
 
 TEST_F(DataPageTest, FileButtonSavesAndOpensQueries) {

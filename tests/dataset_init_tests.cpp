@@ -118,6 +118,7 @@ TEST_F(DatasetInitTest, CountyFamiliesBecomeYearsAndCountsTakeTheBaseOfTheirYear
     auto e = Entry(c, "CustomerProspecting.ByLayer");
     ASSERT_TRUE(e);
     EXPECT_EQ(e->levelName, "NC County");  // level names are singular
+    EXPECT_NE(e->typeText, "");  // a profile of another level is not offered here
     EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"74", "79"}));
     EXPECT_EQ(e->additionalFields->Items(), (std::vector<std::string>{"NAME", "FIPS"}));
     EXPECT_FALSE(Target(e, "SID74"));  // one target per family

@@ -70,6 +70,14 @@ TEST_F(QueryTest, PercentagesUseTheBaseFieldOnlyWhereAllowed) {
     DemographicQuery::SetFloor(Rec(1), 0, "0");
     EXPECT_EQ(q.MakeQueryString(), " (F_AGE2534>=(10.00/100)*F_TOTPOP) AND  (F_INC50K>=0.00) ");
     EXPECT_EQ(q.fieldCollection->Count(), 2);
+    // Only the exact text "True" makes a percentage.
+    for (const char* other : {"true", "TRUE", "1", "-1"}) {
+        auto task = Catalogue();
+        task->Category(0)->Target(0)->properties["CanPercent"] = other;
+        q.Build(task);
+        DemographicQuery::SetFloor(Rec(0), 0, "10");
+        EXPECT_EQ(q.MakeQueryString(), " (F_AGE2534>=10.00) ") << other;
+    }
 }
 
 TEST_F(QueryTest, NothingSetGivesAnEmptyClause) {
@@ -131,6 +139,41 @@ TEST_F(QueryTest, ChecksFlipOrStopAndAcceptEquality) {
     EXPECT_TRUE(focused);
     EXPECT_TRUE(q.CheckPercents([](long, long, const std::string&) { return forms::vbYes; }, noFocus));
     EXPECT_EQ(DemographicQuery::Get(Rec(0), "Floor", 0), "100");
+    // Exactly 100 passes, as floor and as ceiling, without a question.
+    EXPECT_TRUE(q.CheckPercents(never, noFocus));
+}
+
+TEST_F(QueryTest, PercentChecksAskAboutTheFloorBeforeTheCeiling) {
+    q.isNumbers = false;
+    DemographicQuery::SetFloor(Rec(1), 1, "150");
+    DemographicQuery::SetCeiling(Rec(1), 1, "200");
+    // A target that cannot be a percentage is never asked about.
+    DemographicQuery::SetFloor(Rec(1), 0, "500");
+    std::vector<std::string> asked;
+    auto answer = [&](int a) {
+        return [&asked, a](long i, long j, const std::string& text) {
+            EXPECT_EQ(i, 1);
+            EXPECT_EQ(j, 1);
+            asked.push_back(text);
+            return a;
+        };
+    };
+    std::vector<bool> focused;
+    auto focus = [&](long, long, bool ceiling) { focused.push_back(ceiling); };
+    EXPECT_FALSE(q.CheckPercents(answer(forms::vbNo), focus));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], "You have specified a Floor percentage value \r\ngreater than 100 for target:\r\n"
+                        "\"Income\"/\"Households\"\r\nDo you want to set this value to 100% ?");
+    EXPECT_EQ(focused, std::vector<bool>{false});
+    EXPECT_EQ(DemographicQuery::Get(Rec(1), "Floor", 1), "150");  // No leaves the value
+    asked.clear();
+    EXPECT_TRUE(q.CheckPercents(answer(forms::vbYes), focus));
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[0].rfind("You have specified a Floor percentage value ", 0), 0u);
+    EXPECT_EQ(asked[1].rfind("You have specified a Ceiling percentage value ", 0), 0u);
+    EXPECT_EQ(DemographicQuery::Get(Rec(1), "Floor", 1), "100");
+    EXPECT_EQ(DemographicQuery::Get(Rec(1), "Ceiling", 1), "100");
+    EXPECT_EQ(DemographicQuery::Get(Rec(1), "Floor", 0), "500");
 }
 
 TEST_F(QueryTest, SummaryListsSelectedCategoriesWithTheirTargets) {
@@ -142,6 +185,13 @@ TEST_F(QueryTest, SummaryListsSelectedCategoriesWithTheirTargets) {
     EXPECT_NE(s.find("\r\nAge is\r\n\tAge 25 to 34, greater than or equal to 10%"), std::string::npos);
     EXPECT_NE(s.find("\r\nand Income is\r\n\tIncome over 50K, greater than or equal to 100\r\n\tand Households, less than or equal to 30%"),
               std::string::npos);
+    // Any characteristics join categories and targets with "or ".
+    q.isAllCharacteristics = false;
+    std::string any = q.ShowQuery({true, true}, "1990", "Counties");
+    EXPECT_NE(any.find("\r\nor Income is\r\n\tIncome over 50K, greater than or equal to 100\r\n\tor Households, less than or equal to 30%"),
+              std::string::npos);
+    EXPECT_EQ(any.find("and "), std::string::npos);
+    q.isAllCharacteristics = true;
     // Not selected: left out of the summary, still in the clause.
     std::string only = q.ShowQuery({false, true}, "1990", "Counties");
     EXPECT_EQ(only.find("Age is"), std::string::npos);

@@ -1,11 +1,16 @@
 // The demographic way: the worker's outcomes and the wizard end to end.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <tuple>
 
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPDemographicDataFunction.h"
 #include "PXCP/PXCPMain.h"
+#include "PXCP/Register.h"
 #include "TestSupport.h"
 #include "i18n/modi18N.h"
 #include "pages/SmallPages.h"
@@ -65,6 +70,25 @@ protected:
     gis::WorkspacePtr out;
 };
 
+// Type, width and decimals of a field as the header of a .dbf file states them.
+std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
+    std::ifstream in(dbf, std::ios::binary);
+    char d[32];
+    in.read(d, 32);  // the table header; the field descriptors follow
+    while (in.read(d, 32) && d[0] != '\r')
+        if (std::string(d, strnlen(d, 11)) == name)
+            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
+    return {'?', -1, -1};
+}
+
+// NAME -> the value of one field, for every row of the output.
+std::map<std::string, Variant> ValuesByName(const gis::FeatureClassPtr& fc, const std::string& field) {
+    std::map<std::string, Variant> m;
+    auto c = fc->Search(nullptr, false);
+    while (auto r = c->NextRow()) m[r->Value(fc->FindField("NAME")).ToString()] = r->Value(fc->FindField(field));
+    return m;
+}
+
 TEST_F(DemographicTest, WorkerWritesEveryMatchWithItsFields) {
     auto f = Worker(" (SID74>=(0.30/100)*BIR74) ", {"SID74", "CRESS_ID"}, {"NAME"});
     EXPECT_TRUE(f->Start());
@@ -82,6 +106,25 @@ TEST_F(DemographicTest, WorkerWritesEveryMatchWithItsFields) {
     auto row = fc->Search(nullptr, false)->NextRow();
     EXPECT_EQ(row->Value(5).ToString(), "Match");
     EXPECT_TRUE(fc->HasSpatialIndex());
+    // Query fields keep scale 12 with room for eleven digits before the
+    // point; the additional field keeps the layer's own width (80).
+    std::string dbf = dir / "Result.dbf";
+    EXPECT_EQ(DbfField(dbf, "SID74"), std::make_tuple('N', 24, 12));
+    EXPECT_EQ(DbfField(dbf, "CRESS_ID"), std::make_tuple('N', 24, 12));
+    EXPECT_EQ(DbfField(dbf, "NAME"), std::make_tuple('C', 80, 0));
+    EXPECT_EQ(DbfField(dbf, "Result"), std::make_tuple('C', 10, 0));
+}
+
+TEST_F(DemographicTest, TheLargestCountsOfTheLayerSurviveTheQueryFields) {
+    // The six counties with 10000 births or more in 1974-78, Mecklenburg's
+    // 21588 the most.
+    auto f = Worker(" (BIR74>=10000.00) ", {"BIR74"}, {"NAME"});
+    ASSERT_TRUE(f->Start());
+    auto births = ValuesByName(out->OpenFeatureClass("Result"), "BIR74");
+    std::map<std::string, double> got;
+    for (auto& [name, v] : births) got[name] = v.ToDouble();
+    EXPECT_EQ(got, (std::map<std::string, double>{{"Cumberland", 20366}, {"Forsyth", 11858}, {"Guilford", 16184},
+                                                  {"Mecklenburg", 21588}, {"Onslow", 11158}, {"Wake", 14484}}));
 }
 
 TEST_F(DemographicTest, GeoPackageOutputHasItsOwnObjectIdField) {
@@ -91,7 +134,7 @@ TEST_F(DemographicTest, GeoPackageOutputHasItsOwnObjectIdField) {
     auto fc = out->OpenFeatureClass("Result");
     EXPECT_EQ(fc->GetFields()->GetField(0)->name, "OID");
     EXPECT_EQ(fc->ShapeFieldName(), "shape");
-    EXPECT_EQ(fc->RowCount(nullptr), f->written);
+    EXPECT_EQ(fc->RowCount(nullptr), 6);  // as in the folder output above
 }
 
 TEST_F(DemographicTest, WorkerOutcomeCodes) {
@@ -131,10 +174,29 @@ TEST_F(DemographicTest, WorkerOutcomeCodes) {
 TEST_F(DemographicTest, WorkerKeepsToTheStudyArea) {
     auto area = gis::Geometry::MakeEnvelopePolygon({-80.0, 35.0, -78.0, 36.0, false}, gis::SpatialReference::FromEPSG(4267));
     h->session.extension->SetBoundingGeometry(area);
-    auto f = Worker(" (BIR74>=1.00) ", {"BIR74"}, {});
+    auto f = Worker(" (BIR74>=1.00) ", {"BIR74"}, {"NAME"});
     EXPECT_TRUE(f->Start());
-    EXPECT_GT(f->written, 0);
-    EXPECT_LT(f->written, 100);
+    // The counties the rectangle touches; Halifax lies within its bounds
+    // but not in it.
+    std::vector<std::string> names;
+    for (auto& [name, v] : ValuesByName(out->OpenFeatureClass("Result"), "BIR74")) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Alamance", "Anson", "Chatham", "Cumberland", "Duplin", "Durham",
+                                               "Franklin", "Guilford", "Harnett", "Hoke", "Johnston", "Lee",
+                                               "Montgomery", "Moore", "Nash", "Orange", "Randolph", "Richmond",
+                                               "Sampson", "Scotland", "Wake", "Wayne", "Wilson"}));
+}
+
+TEST_F(DemographicTest, AnUnexpectedErrorIsReportedAndLeavesTheCodeAlone) {
+    // A study area that cannot be projected into the layer's coordinates.
+    auto far = gis::Geometry::MakeEnvelopePolygon({1e20, 1e20, 2e20, 2e20, false}, gis::SpatialReference::FromEPSG(32617));
+    h->session.extension->SetBoundingGeometry(far);
+    ErrorHandler::Log().clear();
+    auto f = Worker(" (BIR74>=1.00) ", {"BIR74"}, {});
+    EXPECT_FALSE(f->Start());
+    EXPECT_EQ(f->LastError(), 0);  // not 47: that is for the layer and the search
+    ASSERT_EQ(ErrorHandler::Log().size(), 1u);
+    EXPECT_EQ(ErrorHandler::Log()[0].location, "IPXFunction_Start PXCP\\PXCPDemographicDataFunction.cls");
+    EXPECT_FALSE(out->DatasetExists("Result"));
 }
 
 // The whole wizard through the scripted driver.
@@ -158,7 +220,20 @@ protected:
     forms::ScriptedDriver& D() { return *h->driver; }
 };
 
+// The demographic worker, with the parameters it was handed.
+struct RecordingWorker : pxcp::PXCPDemographicDataFunction {
+    static inline std::map<std::string, Variant> params;
+    bool SetParam(const std::string& name, Variant& value) override {
+        params[name] = value;
+        return PXCPDemographicDataFunction::SetParam(name, value);
+    }
+};
+
 TEST_F(WizardTest, FindsTheCountiesAddsTheGreenLayerAndWritesTheReport) {
+    RecordingWorker::params.clear();
+    ObjectFactory::Instance().Register("PXCP.PXCPDemographicDataFunction",
+                                       [] { return std::make_shared<RecordingWorker>(); });
+    // Back on the name page and on the report page both show the data page again.
     D().LoadScript(R"(SelectGeographyLevelDialog: click NextButton
 SelectDemographicDataDialog: click PercentagesOption
 SelectDemographicDataDialog: toggle CategoryList "Infant health" on
@@ -168,10 +243,23 @@ SelectAnalysisNameDialog: click BackButton
 SelectDemographicDataDialog: click NextButton
 SelectAnalysisNameDialog: type AnalysisNameText "High SIDS"
 SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click BackButton
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: click NextButton
 SelectReportDialog: click NextButton
 )");
-    EXPECT_EQ(Run(), 1);
+    long result = Run();
+    pxcp::RegisterPXCPClasses();
+    EXPECT_EQ(result, 1);
     EXPECT_TRUE(D().Problems().empty()) << D().Problems().front();
+    EXPECT_EQ(D().PagesShown(),
+              (std::vector<std::string>{"SelectGeographyLevelDialog", "SelectDemographicDataDialog",
+                                        "SelectAnalysisNameDialog", "SelectDemographicDataDialog",
+                                        "SelectAnalysisNameDialog", "SelectReportDialog", "SelectDemographicDataDialog",
+                                        "SelectAnalysisNameDialog", "SelectReportDialog"}));
+    // The additional fields come first, then the fields of the query.
+    EXPECT_EQ(RecordingWorker::params["AllFields"].ToString(), "NAME,SID74");
+    EXPECT_EQ(RecordingWorker::params["QueryString"].ToString(), " (SID74>=(0.30/100)*BIR74) ");
     auto sub = std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask());
     ASSERT_TRUE(sub && sub->resultLayer);
     EXPECT_EQ(sub->resultLayer->featureClass->RowCount(nullptr), 18);
@@ -289,6 +377,46 @@ TEST(SmallPages, QueryPageSnapsToItsSmallestSize) {
     EXPECT_EQ(q.Ctl("OkButton").top, 3720 - 915);
     q.Resize(8000, 6000);
     EXPECT_EQ(q.Ctl("OkButton").left, 8000 - 1425);
+}
+
+TEST(SmallPages, AnalysisNamePageKeepsItsTextsInThePageSettingsAndAsksTheChecker) {
+    RegisterHostClasses();
+    auto d = std::make_shared<forms::ScriptedDriver>();
+    forms::SetDriver(d);
+    forms::MessageLog().clear();
+    auto ps = std::make_shared<PropertySet>();
+    ps->SetProperty("Name", "Shops");
+    ps->SetProperty("Comments", "Near the coast");
+    pxcp::SelectAnalysisNameDialog page;
+    page.ReadFromPropertySet(ps);
+    page.InitializeDialog();
+    EXPECT_EQ(page.Ctl("AnalysisNameText").Text(), "Shops");
+    EXPECT_EQ(page.Ctl("AnalysisCommentText").Text(), "Near the coast");
+    EXPECT_TRUE(page.Ctl("NextButton").enabled);
+    d->On("SelectAnalysisNameDialog", [](forms::Form& f) {
+        f.UserType("AnalysisNameText", -1, "");
+        EXPECT_FALSE(f.Ctl("NextButton").enabled);
+        f.UserType("AnalysisNameText", -1, " ");  // blanks count as a name
+        EXPECT_TRUE(f.Ctl("NextButton").enabled);
+        // The host's checker refuses a name with a path separator.
+        f.UserType("AnalysisNameText", -1, "Shops/2");
+        f.UserClick("NextButton");
+        EXPECT_TRUE(f.IsVisible());
+        f.UserType("AnalysisNameText", -1, "Shops 2");
+        f.UserType("AnalysisCommentText", -1, "Inland");
+        f.UserClick("NextButton");
+    });
+    page.ResetParams();
+    page.ShowModal();
+    EXPECT_EQ(page.Result, 1);
+    ASSERT_EQ(forms::MessageLog().size(), 1u);
+    EXPECT_EQ(forms::MessageLog()[0].text, pxcp::FindString(169));
+    EXPECT_EQ(forms::MessageLog()[0].title, pxcp::FindString(158));
+    EXPECT_EQ(forms::MessageLog()[0].style, forms::vbExclamation);
+    page.WriteToPropertySet(ps);
+    EXPECT_EQ(ps->GetProperty("Name").ToString(), "Shops 2");
+    EXPECT_EQ(ps->GetProperty("Comments").ToString(), "Inland");
+    EXPECT_TRUE(d->Problems().empty());
 }
 
 TEST(SmallPages, FileOptionTitlesAndCancelledDialog) {

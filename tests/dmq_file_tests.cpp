@@ -111,6 +111,21 @@ TEST_F(DmqTest, DamagedFilesStopWithTheirMessage) {
     }
 }
 
+TEST_F(DmqTest, OnlyPropertyElementsCount) {
+    // Other elements among the properties are neither read nor refused.
+    Write("<CPDMQFILE><COMMONPROPERTIES><NOTE name=\"Colour\" value=\"red\"/>"
+          "<COMMONPROPERTY name=\"NumbersOption\" value=\"False\"/><NOTE name=\"Year\" value=\"3\"/></COMMONPROPERTIES>"
+          "<CATEGORIES><CATEGORY id=\"Age\"><TARGETS><TARGET id=\"Age First\"><PROPERTIES>"
+          "<PROPERTY name=\"Floor\" value=\"5\"/><NOTE name=\"Ceiling\" value=\"9\"/>"
+          "</PROPERTIES></TARGET></TARGETS></CATEGORY></CATEGORIES></CPDMQFILE>");
+    EXPECT_EQ(LoadDMQFile(q, path, "North Carolina"), DmqLoad::Loaded);
+    EXPECT_TRUE(forms::MessageLog().empty());
+    EXPECT_FALSE(q.isNumbers);
+    EXPECT_EQ(q.yearNumber, 1);
+    EXPECT_EQ(DemographicQuery::Get(*q.categoryRecords[0], "Floor", 0), "5");
+    EXPECT_EQ(DemographicQuery::Get(*q.categoryRecords[0], "Ceiling", 0), "");
+}
+
 TEST_F(DmqTest, AnotherStudyAreaIsRefusedBeforeAnyValue) {
     SaveDMQFile(q, path, "Ohio");
     EXPECT_EQ(LoadDMQFile(q, path, "North Carolina"), DmqLoad::Stopped);

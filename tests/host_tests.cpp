@@ -7,7 +7,10 @@
 #include "host/framework/Framework.h"
 #include "host/platform/Locale.h"
 #include <fstream>
+#include "host/framework/Resources.h"
+#include "host/platform/Platform.h"
 #include "i18n/modi18N.h"
+#include "pages/SmallPages.h"
 
 using namespace host;
 
@@ -71,6 +74,10 @@ TEST(Locale, ReadsAndWritesNumbersInTheUsersLocale) {
 TEST(Localisation, ToolTipsDropAccessKeysAndEllipsis) {
     EXPECT_EQ(pxcp::MakeToolTip(" &Show Query... "), "Show Query");
     EXPECT_EQ(pxcp::MakeToolTip("Save && Close"), "Save & Close");
+    // The ellipsis is found once the access key is gone, wherever it sat.
+    EXPECT_EQ(pxcp::MakeToolTip("Browse..&."), "Browse");
+    EXPECT_EQ(pxcp::MakeToolTip("Table...&"), "Table");
+    EXPECT_EQ(pxcp::MakeToolTip("Wait.."), "Wait..");
     EXPECT_EQ(pxcp::StripNull(std::string("abc\0def", 7)), "abc");
     EXPECT_EQ(pxcp::GetCodePage(1041), 932);
 }
@@ -117,12 +124,44 @@ TEST(Localisation, EastAsianCodePagesGetTheirFontsEnglishKeepsTheDesign) {
     EXPECT_EQ(jp.Ctl("OkButton").font.charset, 128);
     EXPECT_EQ(jp.Ctl("OkButton").font.size, 9);
     EXPECT_EQ(jp.Ctl("OkButton").font.name, "\xEF\xBC\xAD\xEF\xBC\xB3 \xEF\xBC\xB0\xE3\x82\xB4\xE3\x82\xB7\xE3\x83\x83\xE3\x82\xAF");
+    // Simplified Chinese: its own character set and face, at least size 9.
+    forms::Font chinese;
+    chinese.size = 12;
+    pxcp::SetFontForCodePage(chinese, 936);
+    EXPECT_EQ(chinese.charset, 134);
+    EXPECT_EQ(chinese.name, "\xE5\xAE\x8B\xE4\xBD\x93");
+    EXPECT_EQ(chinese.size, 12);
     platform::SetCurrentLocale({1049, ',', '.'});
     TinyPage ru;
     pxcp::SetFormFont(ru);
     EXPECT_EQ(ru.Ctl("OkButton").font.charset, 204);
     EXPECT_EQ(ru.Ctl("OkButton").font.name, "");
     platform::SetCurrentLocale(saved);
+}
+
+TEST(Localisation, LayoutPlacesEveryControlAndFitsTheCaptionBar) {
+    RegisterHostClasses();
+    auto& screen = platform::Screen();
+    auto saved = screen;
+    screen.captionHeightPixels = 30;
+    screen.twipsPerPixelY = 20;
+    pxcp::SelectAnalysisNameDialog page;
+    page.Load();
+    screen = saved;
+    auto layout = [](int id) { return std::stod(LayoutResources().at(id)); };
+    // The stored height assumes a caption of 315 twips.
+    EXPECT_EQ(page.height, layout(600) - 315 + 30 * 20);
+    EXPECT_EQ(page.width, layout(601));
+    // Each control takes four ids: height, left, top, width; the name box
+    // comes first, the comment box next.
+    auto& name = page.Ctl("AnalysisNameText");
+    EXPECT_EQ(name.height, layout(602));
+    EXPECT_EQ(name.left, layout(603));
+    EXPECT_EQ(name.top, layout(604));
+    EXPECT_EQ(name.width, layout(605));
+    auto& comment = page.Ctl("AnalysisCommentText");
+    EXPECT_EQ(comment.height, layout(606));
+    EXPECT_EQ(comment.left, layout(607));
 }
 
 TEST(ScriptedDriver, PlaysAScriptAndReportsWhatItCouldNot) {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <tuple>
 
 #include "PXCP/PXCPHouseholdDataFunction.h"
 #include "TestSupport.h"
@@ -15,6 +18,17 @@ using namespace host::gis;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Type, width and decimals of a field as the header of a .dbf file states them.
+std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
+    std::ifstream in(dbf, std::ios::binary);
+    char d[32];
+    in.read(d, 32);  // the table header; the field descriptors follow
+    while (in.read(d, 32) && d[0] != '\r')
+        if (std::string(d, strnlen(d, 11)) == name)
+            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
+    return {'?', -1, -1};
+}
 
 struct HouseholdFunctionTest : ::testing::Test {
     void SetUp() override {
@@ -121,9 +135,10 @@ TEST_F(HouseholdFunctionTest, WaitingRunJoinsTheServiceCountsAboveTheMinimum) {
     auto table = Workspace::OpenFolder(dir / "analysis")->OpenTable("tmp");
     ASSERT_TRUE(table);
     auto rows = OutputRows();
-    long expected = 0;
+    long expected = 0, tableRows = 0;
     auto c = table->Search(nullptr, false);
     while (auto r = c->NextRow()) {
+        ++tableRows;
         std::string key = r->Value(table->FindField("GEOG")).ToString();
         double read = r->Value(table->FindField("TQ")).ToDouble(), total = r->Value(table->FindField("TOTAL")).ToDouble();
         if (total <= 0) {
@@ -136,14 +151,21 @@ TEST_F(HouseholdFunctionTest, WaitingRunJoinsTheServiceCountsAboveTheMinimum) {
         EXPECT_EQ(rows[key][1], total);
         EXPECT_NEAR(rows[key][2], total * 100 / read, 0.005);
     }
+    EXPECT_EQ(tableRows, 6);  // one row per area asked for
     EXPECT_EQ(static_cast<long>(rows.size()), expected);
-    EXPECT_EQ(f->Written(), expected);
     EXPECT_TRUE(Output()->HasSpatialIndex());
+    // The output's fields as dBASE stores them.
+    std::string dbf = dir / "analysis/Result.dbf";
+    EXPECT_EQ(DbfField(dbf, "KEY"), std::make_tuple('C', 12, 0));
+    EXPECT_EQ(DbfField(dbf, "TOTREAD"), std::make_tuple('N', 11, 0));
+    EXPECT_EQ(DbfField(dbf, "TOTAL"), std::make_tuple('N', 11, 0));
+    EXPECT_EQ(DbfField(dbf, "PERCENT"), std::make_tuple('N', 20, 2));
 }
 
 TEST_F(HouseholdFunctionTest, LinkedTableSwapsTheColumnsAndTheMinimumIsStrict) {
     // (key, TQ, TOTAL): a linked table reads households in TOTAL.
-    std::string dbf = LinkedTable({{"A01", 5, 0}, {"A02", 100, 1000}, {"A03", 1001, 10000}, {"A04", 7, 70}, {"ZZZ", 9, 9}});
+    std::string dbf = LinkedTable(
+        {{"A01", 5, 0}, {"A02", 100, 1000}, {"A03", 1001, 10000}, {"A04", 7, 70}, {"A05", 1, 3}, {"ZZZ", 9, 9}});
     auto percent = Function(true, false, 10);
     Variant yes(true), path(dbf);
     percent->SetParam("LinkDBF", yes);
@@ -151,10 +173,12 @@ TEST_F(HouseholdFunctionTest, LinkedTableSwapsTheColumnsAndTheMinimumIsStrict) {
     Run(*percent);
     ASSERT_EQ(percent->LastError(), 0) << percent->ErrorText();
     auto rows = OutputRows();
-    EXPECT_EQ(rows.size(), 1u);  // exactly 10 % stays out, 10.01 % is in
+    EXPECT_EQ(rows.size(), 2u);  // exactly 10 % stays out, 10.01 % is in
     ASSERT_TRUE(rows.count("A03"));
     EXPECT_EQ(rows["A03"][0], 10000);
     EXPECT_NEAR(rows["A03"][2], 10.01, 1e-9);
+    ASSERT_TRUE(rows.count("A05"));
+    EXPECT_EQ(rows["A05"][2], 33.33);  // stored with two decimals
     EXPECT_FALSE(fs::exists(dir / "analysis/tmp.dbf"));  // nothing was asked of the service
 
     Workspace::OpenFolder(dir / "analysis")->DeleteDataset("Result");

@@ -184,6 +184,69 @@ TEST_F(HouseholdPageTest, QueryFileRoundTripAndForeignDatasets) {
     EXPECT_TRUE(SelectHouseholdDataDialog::IsCategoryEmpty(*other->Categories()[1]));
 }
 
+TEST_F(HouseholdPageTest, FileButtonNamesTheOptionPageForHouseholdQueries) {
+    auto p = Page();
+    std::string file = dir / "mine.hhq";
+    Show(*p, [&](forms::Form& f) {
+        f.UserSelectItem("CategoryList", 0, true);
+        f.UserSelectItem("TargetList", 1, true);
+        driver->On("FileOptionDialog", [](forms::Form& o) {
+            EXPECT_EQ(o.caption, FindString(230));
+            o.UserSelectItem("FileOptionList", 1);
+            o.UserClick("OKButton");
+        });
+        driver->ChooseFile(file);
+        f.UserClick("FileButton");
+        f.UserClick("SelectNoneCategoriesButton");
+        driver->On("FileOptionDialog", [](forms::Form& o) {
+            EXPECT_EQ(o.caption, FindString(230));
+            o.UserClick("OKButton");
+        });
+        driver->ChooseFile(file);
+        f.UserClick("FileButton");
+        EXPECT_TRUE(f.Ctl("CategoryList").Selected(0));
+        EXPECT_TRUE(f.Ctl("TargetList").Selected(1));
+        f.UserClick("CancelButton");
+    });
+    EXPECT_TRUE(driver->Problems().empty());
+    ASSERT_EQ(driver->fileRequests.size(), 2u);
+    EXPECT_EQ(driver->fileRequests[0].title, "Save Household Query File(*.hhq)");
+    EXPECT_EQ(driver->fileRequests[1].title, "Open Household Query File");
+}
+
+TEST_F(HouseholdPageTest, DamagedQueryFilesStopWithMessagesThatFitHouseholds) {
+    auto p = Page();
+    std::string file = dir / "bad.hhq";
+    const std::string common =
+        "<COMMONPROPERTIES><COMMONPROPERTY name=\"StudyAreaDataset\" value=\"nc\"/></COMMONPROPERTIES>";
+    std::vector<std::pair<std::string, int>> cases = {
+        {"<OTHER/>", 116},
+        {"<CPHHQFILE/>", 117},
+        {"<CPHHQFILE><COMMONPROPERTIES><COMMONPROPERTY name=\"NumbersOption\" value=\"true\"/></COMMONPROPERTIES></CPHHQFILE>", 201},
+        {"<CPHHQFILE><COMMONPROPERTIES><COMMONPROPERTY name=\"WaitForResult\" value=\"1\"/></COMMONPROPERTIES></CPHHQFILE>", 232},
+        {"<CPHHQFILE>" + common + "</CPHHQFILE>", 203},
+        {"<CPHHQFILE>" + common + "<CATEGORIES><CATEGORY id=\"a\"/></CATEGORIES></CPHHQFILE>", 204},
+    };
+    for (auto& [body, message] : cases) {
+        forms::MessageLog().clear();
+        std::ofstream(file) << body;
+        p->LoadHHQFile(file);
+        ASSERT_EQ(forms::MessageLog().size(), 1u) << body;
+        const std::string& text = forms::MessageLog()[0].text;
+        EXPECT_EQ(text, FindString(message)) << body;
+        EXPECT_EQ(text.find("emographic"), std::string::npos) << text;
+    }
+    // Nothing targeted: the reminder speaks of targets, not of floors.
+    forms::MessageLog().clear();
+    Show(*p, [](forms::Form& f) {
+        f.UserClick("NextButton");
+        f.UserClick("CancelButton");
+    });
+    ASSERT_EQ(forms::MessageLog().size(), 1u);
+    EXPECT_EQ(forms::MessageLog()[0].text, FindString(197));
+    EXPECT_EQ(forms::MessageLog()[0].text.find("floor"), std::string::npos);
+}
+
 TEST_F(HouseholdPageTest, ClosingRemembersTheQueryForTheNextOpening) {
     auto ps = std::make_shared<PropertySet>();
     auto p = Page(ps);

@@ -3,13 +3,17 @@
 // linking the service's table to a re-opened analysis.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "PXCP/PXCPHouseholdData.h"
+#include "PXCP/PXCPHouseholdDataFunction.h"
 #include "PXCP/PXCPMain.h"
+#include "PXCP/Register.h"
 #include "TestSupport.h"
 #include "host/gis/Map.h"
 #include "i18n/modi18N.h"
@@ -41,7 +45,8 @@ protected:
         unsetenv("XDG_CONFIG_HOME");
         unsetenv("PLEXA_REGISTRY");
     }
-    static std::string Script(const std::string& name, bool wait) {
+    // backFromReport: the analyst goes back from the report page once.
+    static std::string Script(const std::string& name, bool wait, bool backFromReport = false) {
         return "SelectGeographyLevelDialog: click HouseholdDataOption\n"
                "SelectGeographyLevelDialog: click NextButton\n"
                "LoginToQuillonDialog: type UserNameText demo\n"
@@ -55,7 +60,11 @@ protected:
                std::string(wait ? "" : "SelectHouseholdDataDialog: click DontWaitOption\n") +
                "SelectHouseholdDataDialog: click NextButton\n"
                "SelectAnalysisNameDialog: type AnalysisNameText \"" + name + "\"\n"
-               "SelectAnalysisNameDialog: click NextButton\n"
+               "SelectAnalysisNameDialog: click NextButton\n" +
+               std::string(backFromReport ? "SelectReportDialog: click BackButton\n"
+                                            "SelectHouseholdDataDialog: click NextButton\n"
+                                            "SelectAnalysisNameDialog: click NextButton\n"
+                                          : "") +
                "SelectReportDialog: click NextButton\n";
     }
     long Run(AnalysisPtr source = nullptr) {
@@ -84,9 +93,15 @@ protected:
 };
 
 TEST_F(HouseholdWayTest, WaitingRunDrawsFiveClassesOfPercent) {
-    h->driver->LoadScript(Script("Income", true));
+    h->driver->LoadScript(Script("Income", true, true));
     ASSERT_EQ(Run(), 1);
     ASSERT_TRUE(h->driver->Problems().empty()) << h->driver->Problems().front();
+    // Back on the report page showed the data page again.
+    const auto& pages = h->driver->PagesShown();
+    auto report = std::find(pages.begin(), pages.end(), "SelectReportDialog");
+    ASSERT_NE(report, pages.end());
+    ASSERT_NE(report + 1, pages.end());
+    EXPECT_EQ(report[1], "SelectHouseholdDataDialog");
     auto sub = Sub();
     ASSERT_TRUE(sub && sub->resultLayer) << (sub ? sub->errorText : "no sub-task");
     auto fc = sub->resultLayer->featureClass;
@@ -136,6 +151,61 @@ SelectReportDialog: click NextButton
     auto again = h->session.dataManager->GetAnalysis("Later");
     EXPECT_TRUE(fs::exists(again->Folder() + "tmp.dbf"));
     EXPECT_GT(linked->resultLayer->featureClass->RowCount(nullptr), 0);
+}
+
+// The household worker, with the parameters it was handed.
+struct RecordingWorker : pxcp::PXCPHouseholdDataFunction {
+    static inline std::map<std::string, Variant> params;
+    bool SetParam(const std::string& name, Variant& value) override {
+        params[name] = value;
+        return PXCPHouseholdDataFunction::SetParam(name, value);
+    }
+};
+
+TEST_F(HouseholdWayTest, LinkingATableSetsNoMinimumAndBackOnItsReportPageLeavesTheWay) {
+    // An analysis made with a percentage minimum of 15 whose service table
+    // lies in its folder.
+    auto old = h->session.dataManager->CreateAnalysis("Linked");
+    std::ofstream(old->Folder() + "AnalysisParams.hhq")
+        << "<CPHHQFILE><COMMONPROPERTIES><COMMONPROPERTY name=\"MinimumTargetValue\" value=\"15\"/>"
+           "<COMMONPROPERTY name=\"NumbersOption\" value=\"False\"/></COMMONPROPERTIES><CATEGORIES/></CPHHQFILE>";
+    std::string table = old->Folder() + "tmp.dbf";
+    std::ofstream(table) << "x";
+    auto settings = h->session.pageSettings;
+    settings->SetProperty("DemogOrHouseholdWay", "False");
+    settings->SetProperty("DemographyLevelName", "Counties");
+    // Back on the report page goes back out of the household way.
+    h->driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectOpenHHWayDialog: click LinkDBFRBT
+SelectOpenHHWayDialog: click NextButton
+SelectReportDialog: click BackButton
+SelectGeographyLevelDialog: click NextButton
+SelectOpenHHWayDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    RecordingWorker::params.clear();
+    ObjectFactory::Instance().Register("PXCP.PXCPHouseholdDataFunction", [] { return std::make_shared<RecordingWorker>(); });
+    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+    task->Init(h->session.dataManager, h->session.application);
+    Variant ps(settings), src(old);
+    task->SetParam("PropertySet", ps);
+    task->SetParam("SourceAnalysis", src);
+    long result = task->DoParamSelector();
+    bool initialised = result == 1 && task->InitFunction();
+    pxcp::RegisterPXCPClasses();
+    ASSERT_EQ(result, 1);
+    EXPECT_TRUE(h->driver->Problems().empty()) << h->driver->Problems().front();
+    EXPECT_EQ(h->driver->PagesShown(),
+              (std::vector<std::string>{"SelectGeographyLevelDialog", "SelectOpenHHWayDialog", "SelectReportDialog",
+                                        "SelectGeographyLevelDialog", "SelectOpenHHWayDialog", "SelectReportDialog"}));
+    EXPECT_TRUE(initialised);
+    auto& params = RecordingWorker::params;
+    EXPECT_TRUE(params["LinkDBF"].ToBool());
+    EXPECT_EQ(params["DBFFilePath"].ToString(), table);
+    EXPECT_TRUE(params["Wait"].ToBool());
+    // The old query's minimum is not taken over.
+    EXPECT_EQ(params["MinimumTarget"].ToDouble(), 0.0);
+    EXPECT_TRUE(params["IsNumberTarget"].ToBool());
 }
 
 TEST_F(HouseholdWayTest, BackWalksThePagesInOrder) {

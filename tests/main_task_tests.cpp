@@ -1,6 +1,9 @@
 // The entry task and the geography level page, driven through the script.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
+
 #include "PXCP/PXCPMain.h"
 #include "TestSupport.h"
 #include "host/framework/ErrorHandler.h"
@@ -20,6 +23,8 @@ struct FakeSubTask : IPXTask {
     static inline std::vector<std::string> created;
     static inline std::vector<std::pair<std::string, Variant>> params;
     static inline bool refuseInit = false;
+    // What the sub-task's pages leave in the page settings.
+    static inline std::function<void(const PropertySetPtr&)> onShow;
     std::string way;
     PropertySetPtr ps;
     long LastError() override { return 7; }
@@ -31,6 +36,7 @@ struct FakeSubTask : IPXTask {
     bool StartFunction() override { return true; }
     long DoParamSelector() override {
         if (ps) ps->SetProperty(way == "demographic" ? "DMQFileFullPath" : "HHQFileFullPath", "x");
+        if (ps && onShow) onShow(ps);
         long r = results.empty() ? 1 : results.front();
         if (!results.empty()) results.erase(results.begin());
         return r;
@@ -67,6 +73,7 @@ protected:
         FakeSubTask::created.clear();
         FakeSubTask::params.clear();
         FakeSubTask::refuseInit = false;
+        FakeSubTask::onShow = nullptr;
         task = std::make_shared<pxcp::PXCPMain>();
         ASSERT_TRUE(task->Init(h->session.dataManager, h->session.application));
         Variant ps(h->session.pageSettings), none(nullptr);
@@ -99,6 +106,7 @@ TEST_F(MainTaskTest, BackAndCancelOnTheFirstPageEndTheWizard) {
     EXPECT_EQ(ps->GetProperty("DemogOrHouseholdWay").ToString(), "True");
     EXPECT_EQ(ps->GetProperty("DemographyLevelName").ToString(), "Counties");
     EXPECT_EQ(ps->GetProperty("AnalysisType").ToString(), "Customer Prospecting");
+    EXPECT_EQ(ps->GetProperty("AnalysisName").ToString(), "Customer Prospecting");
     EXPECT_TRUE(ps->HasProperty("FormLeft"));
 }
 
@@ -157,6 +165,41 @@ TEST_F(MainTaskTest, BackFromTheSubTaskShowsTheFirstPageAgainAndSwitchingWayEmpt
     EXPECT_TRUE(D().Problems().empty());
 }
 
+TEST_F(MainTaskTest, TheFirstPageIsCentredOnTheLaterPageOnlyWhenComingBack) {
+    Open(StandardTasks());
+    auto ps = h->session.pageSettings;
+    // Where a page of an earlier run stood: the first showing takes its
+    // corner as it is.
+    ps->SetProperty("FormLeft", 600.0);
+    ps->SetProperty("FormTop", 900.0);
+    ps->SetProperty("FormWidth", 9375.0);
+    ps->SetProperty("FormHeight", 7200.0);
+    // The sub-task's last page stood elsewhere, and larger, when the
+    // analyst went back.
+    FakeSubTask::onShow = [](const PropertySetPtr& settings) {
+        settings->SetProperty("FormLeft", 1000.0);
+        settings->SetProperty("FormTop", 1200.0);
+        settings->SetProperty("FormWidth", 9375.0);
+        settings->SetProperty("FormHeight", 7200.0);
+    };
+    FakeSubTask::results = {2, -1};
+    std::vector<std::array<double, 4>> shown;
+    auto record = [&](forms::Form& f) {
+        shown.push_back({f.left, f.top, f.width, f.height});
+        f.UserClick("NextButton");
+    };
+    D().On(Page, record);
+    D().On(Page, record);
+    EXPECT_EQ(task->DoParamSelector(), -1);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0][0], 600);
+    EXPECT_EQ(shown[0][1], 900);
+    auto [left, top, width, height] = shown[1];
+    ASSERT_NE(width, 9375);
+    EXPECT_EQ(left, 1000 + std::floor((9375 - width) / 2));
+    EXPECT_EQ(top, 1200 + std::floor((7200 - height) / 2));
+}
+
 TEST_F(MainTaskTest, LevelWithoutMainLayerShowsMessage264AndEndsWithZero) {
     Open(R"(<Task name="CustomerProspecting">
       <Task name="CustomerProspecting.ByLayer" caption="Counties"/></Task>)");
@@ -165,6 +208,7 @@ TEST_F(MainTaskTest, LevelWithoutMainLayerShowsMessage264AndEndsWithZero) {
     ASSERT_EQ(forms::MessageLog().size(), 1u);
     EXPECT_EQ(forms::MessageLog()[0].text, pxcp::FindString(264));
     EXPECT_EQ(forms::MessageLog()[0].title, pxcp::FindString(198));
+    EXPECT_EQ(forms::MessageLog()[0].style, forms::vbInformation | forms::vbOKOnly);
     EXPECT_TRUE(FakeSubTask::created.empty());
 }
 
@@ -173,8 +217,13 @@ TEST_F(MainTaskTest, SubTaskThatRefusesItsContextEndsWithZero) {
     FakeSubTask::refuseInit = true;
     D().Click(Page, "NextButton");
     EXPECT_EQ(task->DoParamSelector(), 0);
-    EXPECT_FALSE(ErrorHandler::Log().empty());
-    EXPECT_EQ(ErrorHandler::Log().back().location, "ShowSelectGeographyLevelDialog PXCP\\PXCPMain.cls");
+    ASSERT_EQ(ErrorHandler::Log().size(), 1u);
+    // No run-time error happened: the report carries the empty error values.
+    const auto& report = ErrorHandler::Log().back();
+    EXPECT_EQ(report.location, "ShowSelectGeographyLevelDialog PXCP\\PXCPMain.cls");
+    EXPECT_EQ(report.number, 0);
+    EXPECT_EQ(report.source, "");
+    EXPECT_EQ(report.description, "");
 }
 
 TEST_F(MainTaskTest, OnlyTwoParameterKeysAreAccepted) {
@@ -203,6 +252,17 @@ TEST_F(MainTaskTest, DatasetWithoutEntryShowsTheErrorFirst) {
     EXPECT_EQ(task->DoParamSelector(), -1);
     ASSERT_EQ(forms::MessageLog().size(), 1u);
     EXPECT_NE(forms::MessageLog()[0].text.find("Customer Prospecting"), std::string::npos);
+    EXPECT_EQ(forms::MessageLog()[0].style, forms::vbOKOnly);
+    // After the message an empty list ends the initialisation: the page
+    // keeps its design texts and states.
+    D().On(Page, [](forms::Form& f) {
+        EXPECT_EQ(f.Ctl("GeographyLevelsList").ListCount(), 0);
+        EXPECT_EQ(f.Ctl("Label1").caption, pxcp::FindString(211));
+        EXPECT_TRUE(f.Ctl("GeographyLevelsList").enabled);
+        f.UserClick("CancelButton");
+    });
+    EXPECT_EQ(task->DoParamSelector(), -1);
+    EXPECT_TRUE(D().Problems().empty());
 }
 
 TEST_F(MainTaskTest, NextOnAWayTheLevelLacksShowsMessage215) {
@@ -233,6 +293,23 @@ TEST_F(MainTaskTest, SavedLevelAndWayComeBack) {
         f.UserClick("CancelButton");
     });
     EXPECT_EQ(task->DoParamSelector(), -1);
+    // A saved level further down the list is selected again; the level
+    // without a household entry then forces the demographic way.
+    h->session.pageSettings->SetProperty("DemogOrHouseholdWay", "True");
+    h->session.pageSettings->SetProperty("DemographyLevelName", "Tracts");
+    D().On(Page, [](forms::Form& f) {
+        EXPECT_EQ(f.Ctl("GeographyLevelsList").ListIndex(), 1);
+        EXPECT_EQ(f.Ctl("DemographicDataOption").caption, pxcp::FindString(213) + "Tracts");
+        f.UserSelectItem("GeographyLevelsList", 0);
+        f.UserClick("HouseholdDataOption");
+        EXPECT_TRUE(f.Ctl("HouseholdDataOption").Value());
+        f.UserSelectItem("GeographyLevelsList", 1);
+        EXPECT_FALSE(f.Ctl("HouseholdDataOption").enabled);
+        EXPECT_TRUE(f.Ctl("DemographicDataOption").Value());
+        f.UserClick("CancelButton");
+    });
+    EXPECT_EQ(task->DoParamSelector(), -1);
+    h->session.pageSettings->SetProperty("DemogOrHouseholdWay", "False");
     // A saved level that no longer exists gives the first one, silently.
     h->session.pageSettings->SetProperty("DemographyLevelName", "Block groups");
     D().On(Page, [](forms::Form& f) {

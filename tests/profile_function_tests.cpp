@@ -1,6 +1,8 @@
 // The average customer profile, step by step under the function runner.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "CustomerProfile/PXCPProfileFunction.h"
 #include "TestSupport.h"
 
@@ -14,23 +16,10 @@ struct ProfileTest : ::testing::Test {
         RegisterHostClasses();
         auto wgs = SpatialReference::FromEPSG(4326);
         auto ws = Workspace::OpenFolder(dir.Path().string());
-        Fields af;
-        auto shape = NewField("shape", kFieldGeometry);
-        shape->geometryDef.type = kGeomPolygon;
-        shape->geometryDef.spatialReference = wgs;
-        af.AddField(shape);
-        for (const char* n : {"C", "P", "B"}) af.AddField(NewField(n, kFieldDouble));
-        areas = ws->CreateFeatureClass("areas", af, "shape");
-        auto ins = areas->Insert(true);
-        auto buf = ins->CreateBuffer();
+        NewAreas("areas");
         // Two areas: counts 120 and 40; percentage counts 50 and 10 over bases 200 and 100.
-        double values[2][3] = {{120, 50, 200}, {40, 10, 100}};
-        for (int i = 0; i < 2; ++i) {
-            buf->SetShape(*Geometry::MakeEnvelopePolygon({double(i), 0, double(i) + 1, 1, false}, wgs));
-            for (int k = 0; k < 3; ++k) buf->SetValue(2 + k, values[i][k]);
-            ins->Insert(*buf);
-        }
-        ins->Flush();
+        AddArea("West", 120, 50, 200);
+        AddArea("East", 40, 10, 100);
         Fields pf;
         auto pshape = NewField("shape", kFieldGeometry);
         pshape->geometryDef.type = kGeomPoint;
@@ -70,6 +59,41 @@ struct ProfileTest : ::testing::Test {
         AddRow("Share", 1, 1);
         AddRow("Broken", 0, 1);
     }
+    // An empty area layer with a count C, a percentage count P over a base
+    // B, and a name.
+    void NewAreas(const std::string& name) {
+        Fields af;
+        auto shape = NewField("shape", kFieldGeometry);
+        shape->geometryDef.type = kGeomPolygon;
+        shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
+        af.AddField(shape);
+        for (const char* n : {"C", "P", "B"}) af.AddField(NewField(n, kFieldDouble));
+        af.AddField(NewField("NAME", kFieldString, "", 10));
+        areas = Workspace::OpenFolder(dir.Path().string())->CreateFeatureClass(name, af, "shape");
+        areaCount = 0;
+    }
+    // The next area east of the others, one unit square; a missing value
+    // is stored as none.
+    void AddArea(const std::string& name, std::optional<double> c, double p, std::optional<double> b) {
+        auto ins = areas->Insert(true);
+        auto buf = ins->CreateBuffer();
+        double x = static_cast<double>(areaCount++);
+        buf->SetShape(*Geometry::MakeEnvelopePolygon({x, 0, x + 1, 1, false}, SpatialReference::FromEPSG(4326)));
+        buf->SetValue(2, c ? Variant(*c) : Variant());
+        buf->SetValue(3, p);
+        buf->SetValue(4, b ? Variant(*b) : Variant());
+        buf->SetValue(5, name);
+        ins->Insert(*buf);
+        ins->Flush();
+    }
+    void AddCustomer(double x, double y) {
+        auto ins = customers->featureClass->Insert(true);
+        auto buf = ins->CreateBuffer();
+        buf->SetShape(*Geometry::FromWkt("POINT (" + std::to_string(x) + " " + std::to_string(y) + ")",
+                                         SpatialReference::FromEPSG(4326)));
+        ins->Insert(*buf);
+        ins->Flush();
+    }
     void AddRow(const std::string& target, int ticked, int available) {
         auto r = std::make_shared<Collection>();
         r->Add("Cat", "0");
@@ -99,6 +123,7 @@ struct ProfileTest : ::testing::Test {
     long Run(IPXFunction& f) { return FunctionRunner().Run(f, "Clock AVI", "Analysis", "Profiling"); }
 
     pxtest::ScratchDir dir;
+    int areaCount = 0;
     FeatureClassPtr areas;
     FeatureLayerPtr customers;
     TaskEntryPtr task;
@@ -145,6 +170,43 @@ TEST_F(ProfileTest, NoCustomersGiveZeroAndMissingFieldsGive47) {
     Run(*broken);
     EXPECT_EQ(broken->LastError(), 47);
     EXPECT_EQ(Row(1).Item("Value").ToDouble(), -1.0);
+}
+
+TEST_F(ProfileTest, AnAreaThatCannotBeAveragedLeavesItsRowWithTheReason) {
+    // North has no count; its share counts 5 over a base of 50.
+    AddArea("North", std::nullopt, 5, 50);
+    AddCustomer(2.5, 0.5);
+    query->featureClass = areas;
+    auto layer = std::make_shared<DatasetLayer>();
+    layer->descField = "NAME";
+    query->layer = layer;
+    auto f = Function();
+    ASSERT_TRUE(f->Init());
+    EXPECT_EQ(Run(*f), FunctionRunner::kCompleted);
+    EXPECT_EQ(f->LastError(), 0);
+    EXPECT_EQ(Row(1).Item("Value").ToDouble(), -1.0);  // kept, not an average of the other areas
+    EXPECT_EQ(Row(1).Item("Chance").ToString(), "old");
+    EXPECT_EQ(Row(1).Item("Reason").ToString(), "not profiled: no value of C in North");
+    // The share still has all three: (75 + 10 + 1 × 5 / 50 × 100) / 5 customers.
+    EXPECT_EQ(Row(2).Item("Value").ToDouble(), 19.0);
+    EXPECT_FALSE(Row(2).Contains("Reason"));
+
+    // With a count there, and a share of 5 and 3 over bases of 0 in North
+    // and South: the count is averaged again and loses its reason.
+    NewAreas("areas2");
+    query->featureClass = areas;
+    AddArea("West", 120, 50, 200);
+    AddArea("East", 40, 10, 100);
+    AddArea("North", 10, 5, 0);
+    AddArea("South", 20, 3, std::nullopt);
+    AddCustomer(3.5, 0.5);
+    auto g = Function();
+    ASSERT_TRUE(g->Init());
+    Run(*g);
+    EXPECT_EQ(Row(1).Item("Value").ToDouble(), 71.7);  // (3 × 120 + 40 + 10 + 20) / 6
+    EXPECT_FALSE(Row(1).Contains("Reason"));
+    EXPECT_EQ(Row(2).Item("Value").ToDouble(), 19.0);
+    EXPECT_EQ(Row(2).Item("Reason").ToString(), "not profiled: the base B is 0 where P is 5 in North and 1 other area");
 }
 
 TEST_F(ProfileTest, InitNeedsItsParameters) {

@@ -3,7 +3,10 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <tuple>
 
 #include "CustomerProfile/ProfileOutputs.h"
 #include "TestSupport.h"
@@ -29,7 +32,21 @@ CollectionPtr Rows() {
     add(false, "", "Births per year", "22.5", "");
     add(true, "A category caption of 31 chars.", "Sudden infant deaths", "35", "% chance");
     add(false, "", "Not profiled", "", "");
+    // Profiled without success: the earlier value stays, the reason is shown.
+    add(false, "", "Non-white births of mothers under 20", "3.5", "% chance");
+    rows->Item(5).As<Collection>()->Add("not profiled: no value of NWBIR74 in Ashe (37009)", "Reason");
     return rows;
+}
+
+// Type, width and decimals of a field as the header of a .dbf file states them.
+std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
+    std::ifstream in(dbf, std::ios::binary);
+    char d[32];
+    in.read(d, 32);  // the table header; the field descriptors follow
+    while (in.read(d, 32) && d[0] != '\r')
+        if (std::string(d, strnlen(d, 11)) == name)
+            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
+    return {'?', -1, -1};
 }
 
 TEST(ProfileTable, OneRowPerCharacteristicWithItsCategory) {
@@ -42,16 +59,27 @@ TEST(ProfileTable, OneRowPerCharacteristicWithItsCategory) {
     for (long i = 0; i < t->GetFields()->FieldCount(); ++i) names.push_back(t->GetFields()->GetField(i)->name);
     EXPECT_EQ(names, (std::vector<std::string>{"FID", "Category", "Field", "AvgDesc", "AvgVal"}));
     auto c = t->Search(nullptr, false);
-    std::vector<std::string> desc, cats;
+    std::vector<std::string> desc, cats, chars;
     std::vector<double> vals;
     while (auto r = c->NextRow()) {
         cats.push_back(r->Value(1).ToString());
+        chars.push_back(r->Value(2).ToString());
         desc.push_back(r->Value(3).ToString());
         vals.push_back(r->Value(4).ToDouble());
     }
-    EXPECT_EQ(cats, (std::vector<std::string>{"Births", "Births", "A category caption of 31 chars.", "A category caption of 31 chars."}));
-    EXPECT_EQ(desc, (std::vector<std::string>{"22", "22", "35% chance", ""}));  // halves to even
-    EXPECT_EQ(vals, (std::vector<double>{21.5, 22.5, 35, 0}));
+    // Captions longer than their 30 characters are cut.
+    const std::string cut = "A category caption of 31 chars";
+    EXPECT_EQ(cats, (std::vector<std::string>{"Births", "Births", cut, cut, cut}));
+    EXPECT_EQ(chars.back(), "Non-white births of mothers un");
+    // Halves go to the even neighbour; a row not profiled has no average.
+    EXPECT_EQ(desc, (std::vector<std::string>{"22", "22", "35% chance", "", ""}));
+    EXPECT_EQ(vals, (std::vector<double>{21.5, 22.5, 35, 0, 0}));
+    t->Close();
+    std::string dbf = dir / "profile.dbf";
+    EXPECT_EQ(DbfField(dbf, "Category"), std::make_tuple('C', 30, 0));
+    EXPECT_EQ(DbfField(dbf, "Field"), std::make_tuple('C', 30, 0));
+    EXPECT_EQ(DbfField(dbf, "AvgDesc"), std::make_tuple('C', 10, 0));
+    EXPECT_EQ(DbfField(dbf, "AvgVal"), std::make_tuple('N', 16, 1));
 }
 
 TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {
@@ -81,6 +109,11 @@ TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {
         }
     // A category of 31 characters pushes the characteristic to length + 7.
     EXPECT_EQ(find("Sudden infant deaths"), 31 + 7);
+    // A row that could not be profiled shows why in the average column.
+    EXPECT_EQ(find("not profiled: no value of NWBIR74 in Ashe (37009)"), 75);
+    long chances = 0;
+    for (auto& l : doc) chances += l.find("% chance") != std::string::npos;
+    EXPECT_EQ(chances, 3);  // 35% of each copy: the earlier value of that row is not printed
     EXPECT_TRUE(std::filesystem::exists(dir / "profile.pdf"));
     if (!std::filesystem::exists("/usr/bin/pdftotext")) GTEST_SKIP() << "pdftotext not installed";
     std::string cmd = "pdftotext -layout '" + (dir / "profile.pdf") + "' -";

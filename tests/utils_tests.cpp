@@ -8,6 +8,7 @@
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXAnalysisUtils.h"
 #include "TestSupport.h"
+#include "host/framework/ErrorHandler.h"
 #include "host/platform/Platform.h"
 #include "i18n/modi18N.h"
 
@@ -46,6 +47,42 @@ TEST_F(UtilsTest, DefaultSpatialReferenceFollowsTheProjectionsEntry) {
     EXPECT_DOUBLE_EQ(sr->ProjectionParameter("central_meridian"), -80.5);
     // An empty second parallel keeps the system's own.
     EXPECT_NEAR(sr->ProjectionParameter("standard_parallel_2"), 34.3333333, 1e-6);
+    h = nullptr;
+    pxtest::ScratchDir d3;
+    h = std::make_unique<pxtest::Harness>(pxtest::WriteConfig(d3, R"(<Task name="Projections">
+        <Task name="Projection.ResultantDefault"><Param key="Type" value="Geographic"/><Param key="ID" value="4267"/></Task></Task>)"));
+    sr = GetDefaultSpatialReference(h->session.application);
+    EXPECT_TRUE(sr->IsGeographic());
+    EXPECT_EQ(sr->EpsgCode(), 4267);
+}
+
+TEST_F(UtilsTest, ExtensionLookupReportsInsteadOfRaising) {
+    Open(pxtest::StandardTasks());
+    EXPECT_EQ(GetPXExtension(h->session.application), h->session.extension);
+    EXPECT_TRUE(ErrorHandler::Log().empty());
+    ExtensionPtr none;
+    EXPECT_NO_THROW(none = GetPXExtension(nullptr));
+    EXPECT_EQ(none, nullptr);
+    ASSERT_EQ(ErrorHandler::Log().size(), 1u);
+    EXPECT_EQ(ErrorHandler::Log()[0].location, "GetPXExtension PXCP\\PXAnalysisUtils.bas");
+    EXPECT_EQ(ErrorHandler::Log()[0].number, kErrObjectNotSet);
+    // Its callers go on without an extension.
+    EXPECT_EQ(GetCurrentDataset(nullptr), nullptr);
+    EXPECT_FALSE(RemoveAnalysis("x", nullptr));
+}
+
+TEST_F(UtilsTest, OpenUrlRemovesItsTemporaryPage) {
+    Open(pxtest::StandardTasks());
+    setenv("XDG_CACHE_HOME", dir.Path().c_str(), 1);
+    setenv("BROWSER", "true", 1);  // a browser that opens nothing
+    OpenURL(0, "http://127.0.0.1:9/");
+    unsetenv("BROWSER");
+    unsetenv("XDG_CACHE_HOME");
+    std::string cache = (dir.Path() / "plexa").string();
+    ASSERT_TRUE(fs::is_directory(cache));
+    EXPECT_FALSE(fs::exists(cache + "/temphtm.HTM"));
+    // Without a browser the analyst is told; the page goes all the same.
+    for (auto& m : forms::MessageLog()) EXPECT_EQ(m.title, FindString(250));
 }
 
 TEST_F(UtilsTest, CreateDbfAsksBeforeReplacingAndChecksTheFolder) {
@@ -149,9 +186,26 @@ TEST_F(UtilsTest, PagePositionIsSharedAndCentred) {
     EXPECT_EQ(page.top, 2500);
     LoadFormPosition(page, h->session.application, ps, false);
     EXPECT_EQ(page.left, 1000);
+    // Whole numbers as the platform makes them: halves to the even neighbour.
+    ps->SetProperty("FormLeft", 1000.5);
+    ps->SetProperty("FormTop", 2001.5);
+    LoadFormPosition(page, h->session.application, ps, false);
+    EXPECT_EQ(page.left, 1000);
+    EXPECT_EQ(page.top, 2002);
+    ps->SetProperty("FormLeft", 1001.7);
+    ps->SetProperty("FormTop", 2000.5);
+    LoadFormPosition(page, h->session.application, ps, false);
+    EXPECT_EQ(page.left, 1002);
+    EXPECT_EQ(page.top, 2000);
     ps->SetProperty("FormLeft", 1e9);
     LoadFormPosition(page, h->session.application, ps, false);
-    EXPECT_LE(page.left + page.width, platform::Screen().width);
+    EXPECT_EQ(page.left + page.width, platform::Screen().width);
+    EXPECT_EQ(page.top, 2000);
+    ps->SetProperty("FormLeft", 1000.0);
+    ps->SetProperty("FormTop", 1e9);
+    LoadFormPosition(page, h->session.application, ps, false);
+    EXPECT_EQ(page.left, 1000);
+    EXPECT_EQ(page.top + page.height, platform::Screen().height);
 }
 
 TEST(SysFolderProv, SubFolderIsCreatedOneLevel) {

@@ -524,10 +524,12 @@ std::string LevelName(const std::string& caption) {
     return t;
 }
 
-void AddByLayer(pugi::xml_node parent, const LevelPlan& level) {
+void AddByLayer(pugi::xml_node parent, const LevelPlan& level, const std::string& type) {
     auto task = parent.append_child("Task");
     task.append_attribute("name") = "CustomerProspecting.ByLayer";
     task.append_attribute("caption") = level.caption.c_str();
+    // Profiles saved at one level are not offered at another.
+    task.append_attribute("type") = type.c_str();
     task.append_attribute("level") = LevelName(level.caption).c_str();
     AddParam(task, "MainLayer", level.layerName);
     auto additional = task.append_child("AdditionalFields");
@@ -663,7 +665,7 @@ std::string MakeDatasetConfiguration(const DatasetInitOptions& options) {
     cp.append_attribute("name") = "CustomerProspecting";
     cp.append_attribute("caption") = "Customer Prospecting";
     for (auto& l : levels) {
-        AddByLayer(cp, l);
+        AddByLayer(cp, l, Trim(options.name) + " " + l.caption);
         if (options.household) AddHousehold(cp, l);
     }
 

@@ -9,6 +9,7 @@
 #include <ogrsf_frmts.h>
 #include <ogr_swq.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -296,6 +297,26 @@ long Fields::FindField(const std::string& name) const {
 
 // ---------------- Row ----------------
 
+namespace {
+// A text as a dBASE field of the given width holds it: the width counts
+// bytes of the table's encoding, one per character in the one-byte
+// encodings a table is written in by default, and a longer text is cut,
+// never split inside a character.
+std::string FitDbaseText(const std::string& utf8, int width, bool bytePerCharacter) {
+    if (width <= 0) return utf8;
+    size_t end = 0, used = 0;
+    while (end < utf8.size()) {
+        size_t next = end + 1;
+        while (next < utf8.size() && (static_cast<unsigned char>(utf8[next]) & 0xC0) == 0x80) ++next;
+        size_t cost = bytePerCharacter ? 1 : next - end;
+        if (used + cost > static_cast<size_t>(width)) break;
+        used += cost;
+        end = next;
+    }
+    return utf8.substr(0, end);
+}
+}  // namespace
+
 Row::Row(std::shared_ptr<const Table> table, std::unique_ptr<OGRFeature> f) : table_(std::move(table)), f_(std::move(f)) {}
 Row::~Row() = default;
 
@@ -343,7 +364,18 @@ void Row::SetValue(long index, const Variant& v) {
         case OFTInteger: f_->SetField(i, static_cast<int>(v.ToLong())); break;
         case OFTInteger64: f_->SetField(i, static_cast<GIntBig>(v.ToDouble())); break;
         case OFTReal: f_->SetField(i, v.ToDouble()); break;
-        default: f_->SetField(i, v.ToString().c_str()); break;
+        default: {
+            std::string text = v.ToString();
+            // A shapefile's table would widen a text field to the longest
+            // text written; the field keeps the width it was made with.
+            if (table_->OgrDataset() && EQUAL(table_->OgrDataset()->GetDriverName(), "ESRI Shapefile")) {
+                const char* enc = table_->OgrLayer()->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");
+                bool bytePerCharacter = enc && *enc && !EQUAL(enc, "UTF-8");
+                text = FitDbaseText(text, f_->GetFieldDefnRef(i)->GetWidth(), bytePerCharacter);
+            }
+            f_->SetField(i, text.c_str());
+            break;
+        }
     }
 }
 
@@ -857,12 +889,20 @@ void AddOgrFields(OGRLayer* layer, const Fields& fields) {
             case kFieldSmallInteger: t = OFTInteger; st = OFSTInt16; width = f->precision ? f->precision : 6; break;
             case kFieldInteger: t = OFTInteger; width = f->precision ? f->precision : 10; break;
             case kFieldSingle:
-            case kFieldDouble:
+            case kFieldDouble: {
                 t = OFTReal;
-                // dBASE needs room for the integer part as well as the scale.
-                width = 24;
-                prec = f->scale > 0 ? std::min(f->scale, 15) : 8;
+                // The stored width is the field's length, or its precision
+                // when it has no length (a dBASE N(width, scale) counts the
+                // sign and the point in its width). A double that states
+                // neither gets room for any count with eight decimals.
+                bool sized = f->length > 0 || f->precision > 0;
+                width = f->length > 0 ? f->length : f->precision > 0 ? f->precision : 24;
+                prec = sized ? std::max(f->scale, 0) : (f->scale > 0 ? f->scale : 8);
+                // dBASE keeps at most 15 decimals, and a digit and the point
+                // before them.
+                prec = std::min({prec, 15, std::max(width - 2, 0)});
                 break;
+            }
             case kFieldDate: t = OFTDate; break;
             default: t = OFTString; width = f->length > 0 ? f->length : 50; break;
         }

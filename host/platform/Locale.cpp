@@ -47,8 +47,11 @@ void SetCurrentLocale(const UserLocale& locale) { g_locale = locale; }
 
 void InitLocaleFromEnvironment() {
     long lcid = 1033;
+    // The POSIX order: LC_ALL over LC_NUMERIC over LANG.
     if (const char* id = std::getenv("PLEXA_LOCALE"); id && *id) {
         lcid = std::strtol(id, nullptr, 10);
+    } else if (const char* a = std::getenv("LC_ALL"); a && *a) {
+        lcid = LcidFromPosixName(a);
     } else if (const char* n = std::getenv("LC_NUMERIC"); n && *n) {
         lcid = LcidFromPosixName(n);
     } else if (const char* l = std::getenv("LANG"); l && *l) {
