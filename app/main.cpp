@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
         if (*wizard) return Wizard(o);
         if (*gui) {
 #ifdef PLEXA_WITH_GUI
+            OpenSession(o);  // a broken configuration is refused before a window opens
             return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
             std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";

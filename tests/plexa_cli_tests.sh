@@ -61,7 +61,7 @@ for c in typo mainlayer nofile field textfield noid points nocrs badxml; do
   cfg="$work/$c.xml"
   run 1 "$c.xml:[0-9]+: " "$plexa" check --config "$cfg"
   for cmd in levels "demographic --level Counties --dmq $src/data/high-sids.dmq --name Refused" \
-             "profile --level Counties --customers $sample/zipcodes.shp" "map --png $work/refused.png"; do
+             "profile --level Counties --customers $sample/zipcodes.shp" "map --png $work/refused.png" gui; do
     # shellcheck disable=SC2086
     run 1 "$c.xml:[0-9]+: " "$plexa" $cmd --config "$cfg" --analyses "$analyses"
   done
