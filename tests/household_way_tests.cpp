@@ -71,8 +71,8 @@ protected:
         auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
         main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
         task->Init(h->session.dataManager, h->session.application);
-        auto settings = h->session.pageSettings;
-        if (source) settings->FromXml(source->Properties()->ToXml());
+        // A re-opened analysis comes with the settings the host hands on.
+        auto settings = source ? PageSettingsForReopen(*source) : h->session.pageSettings;
         Variant ps(settings), src(source ? Variant(source) : Variant(nullptr));
         task->SetParam("PropertySet", ps);
         task->SetParam("SourceAnalysis", src);
@@ -232,3 +232,30 @@ TEST_F(HouseholdWayTest, ARejectedLoginLeavesNoAnalysis) {
 }
 
 }  // namespace
+
+TEST_F(HouseholdWayTest, ChangingTheQueryOfAReopenedAnalysisStartsFromItsQuery) {
+    h->driver->LoadScript(Script("Income", true));
+    ASSERT_EQ(Run(), 1);
+    auto a = h->session.dataManager->GetAnalysis("Income");
+    ASSERT_TRUE(a);
+    std::string minimum;
+    std::vector<long> targets;
+    bool percentage = false;
+    h->driver->LoadScript("SelectGeographyLevelDialog: click NextButton\n"
+                          "SelectOpenHHWayDialog: click ChangeQueryRBT\n"
+                          "SelectOpenHHWayDialog: click NextButton\n"
+                          "LoginToQuillonDialog: click NextButton\n");
+    h->driver->On("SelectHouseholdDataDialog", [&](forms::Form& f) {
+        minimum = f.Ctl("MinimumTargetText").Text();
+        percentage = f.Ctl("PercentageOption").Value();
+        f.UserSelectItem("CategoryList", 1, true);  // "Household income"
+        auto& list = f.Ctl("TargetList");
+        for (long i = 0; i < list.ListCount(); ++i)
+            if (list.Selected(i)) targets.push_back(i);
+        f.UserClick("CancelButton");
+    });
+    Run(a);
+    EXPECT_EQ(minimum, "15");
+    EXPECT_TRUE(percentage);
+    EXPECT_EQ(targets, (std::vector<long>{1, 2}));
+}
