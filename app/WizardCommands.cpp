@@ -237,6 +237,8 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
     task->InitParamSelector();
     run.pageResult = task->DoParamSelector();
     if (run.pageResult == 1) {
+        // The analysis being replaced is kept until its successor is whole.
+        std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
         bool ok = task->InitFunction() && task->StartFunction();
         long err = task->LastError();
         auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
@@ -249,6 +251,7 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
             run.errorText = hh->errorText;
             run.jobId = hh->jobId;
         }
+        s.dataManager->EndReplacement(aside, run.ok);
     }
     task->Cleanup();
     run.scriptProblems = driver->Problems();

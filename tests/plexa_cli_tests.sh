@@ -128,6 +128,21 @@ run 1 'exists already; give --overwrite' "$plexa" demographic --config "$good" -
 run 0 'areas found: 18' "$plexa" demographic --config "$good" --analyses "$analyses" \
   --level Counties --dmq "$src/data/high-sids.dmq" --name "From file" --overwrite
 [ "$(keys From_file | wc -l)" = 18 ] || fail "--overwrite did not replace the analysis"
+# A replacement that fails keeps the analysis it was to replace.
+run 1 'No area matches' "$plexa" demographic --config "$good" --analyses "$analyses" --level Counties \
+  --target "Live births>=999999" --name "From file" --overwrite
+[ "$(keys From_file | wc -l)" = 18 ] || fail "a failed --overwrite lost the old analysis"
+[ -n "$(ls -A "$analyses/.replaced" 2>/dev/null)" ] && fail "a copy kept aside was left behind"
+# What killed runs leave: an analysis never finished, and a copy kept aside.
+mkdir -p "$analyses/Ghost"
+echo '<Analysis name="Ghost"/>' >"$analyses/Ghost/analysis.xml"
+echo 999999 >"$analyses/Ghost/.incomplete"
+mkdir -p "$analyses/.replaced"
+cp -r "$analyses/From_file" "$analyses/.replaced/From_file.999998"
+rm -rf "$analyses/From_file"
+run 0 'areas found: ' "$plexa" demographic --config "$good" --analyses "$analyses" --level Counties \
+  --dmq "$src/data/high-sids.dmq" --name Ghost
+[ "$(keys From_file | wc -l)" = 18 ] || fail "the analysis kept aside by a killed run did not come back"
 
 # ---- command-line habits
 run 0 'Usage:' "$plexa" --help

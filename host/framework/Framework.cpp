@@ -6,12 +6,14 @@
 #include <pugixml.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <signal.h>
 #include <unistd.h>
 
 #include "host/framework/ErrorHandler.h"
@@ -277,6 +279,9 @@ void Analysis::AddLayer(const std::string& path) {
         if (l == path) return;
     layers_.push_back(path);
     Save();
+    // With its output registered the analysis is complete.
+    std::error_code ec;
+    fs::remove(fs::path(folder_) / ".incomplete", ec);
 }
 
 void Analysis::Save() const {
@@ -308,10 +313,52 @@ DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesR
     Scan();
 }
 
+namespace {
+
+// An analysis folder holds this file from its creation until its output is
+// registered; it names the process that makes it.
+const char* kIncomplete = ".incomplete";
+
+bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+long MarkerPid(const fs::path& marker) {
+    std::ifstream in(marker);
+    long pid = 0;
+    in >> pid;
+    return pid;
+}
+
+}  // namespace
+
 void DataManager::Scan() {
     analyses_.clear();
+    std::error_code ec;
+    // Copies kept while an analysis was replaced: a run that never ended
+    // (killed, or the machine went down) gets its old analysis back.
+    fs::path aside = fs::path(root_) / ".replaced";
+    if (fs::is_directory(aside, ec))
+        for (auto& e : fs::directory_iterator(aside, ec)) {
+            auto dot = e.path().filename().string().rfind('.');
+            long pid = dot == std::string::npos ? 0 : std::atol(e.path().filename().string().c_str() + dot + 1);
+            if (ProcessAlive(pid)) continue;
+            fs::path original = fs::path(root_) / e.path().filename().string().substr(0, dot);
+            bool complete = fs::exists(original / "analysis.xml") && !fs::exists(original / kIncomplete);
+            if (complete) {
+                fs::remove_all(e.path(), ec);
+            } else {
+                fs::remove_all(original, ec);
+                fs::rename(e.path(), original, ec);
+            }
+        }
     for (auto& e : fs::directory_iterator(root_)) {
         if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
+        // Left by a run that was stopped before it finished.
+        if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
+            fs::remove_all(e.path(), ec);
+            continue;
+        }
+        for (auto& f : fs::directory_iterator(e.path(), ec))
+            if (f.path().filename().string().rfind(".analysis.xml.", 0) == 0) fs::remove(f.path(), ec);
         pugi::xml_document doc;
         if (!doc.load_file((e.path() / "analysis.xml").c_str())) continue;
         auto root = doc.child("Analysis");
@@ -324,6 +371,37 @@ void DataManager::Scan() {
         for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
         if (!a->name_.empty()) analyses_[UCase(a->name_)] = a;
     }
+}
+
+std::string DataManager::SetAside(const std::string& name) {
+    auto a = GetAnalysis(name);
+    if (!a) return "";
+    fs::path folder = fs::path(a->Folder()).parent_path();
+    fs::path aside = fs::path(root_) / ".replaced" / (folder.filename().string() + "." + std::to_string(getpid()));
+    std::error_code ec;
+    fs::remove_all(aside, ec);
+    fs::create_directories(aside.parent_path(), ec);
+    fs::copy(folder, aside, fs::copy_options::recursive, ec);
+    if (ec) {
+        fs::remove_all(aside, ec);
+        Raise(kErrPathNotFound, "The analysis " + name + " could not be kept aside while it is replaced");
+    }
+    return aside.string();
+}
+
+void DataManager::EndReplacement(const std::string& aside, bool keepNew) {
+    if (aside.empty()) return;
+    std::error_code ec;
+    fs::path copy(aside);
+    if (!keepNew) {
+        auto dot = copy.filename().string().rfind('.');
+        fs::path original = fs::path(root_) / copy.filename().string().substr(0, dot);
+        // Whatever the failed run left under the name goes; the old one returns.
+        fs::remove_all(original, ec);
+        fs::rename(copy, original, ec);
+    }
+    fs::remove_all(copy, ec);
+    Scan();
 }
 
 DatasetPtr DataManager::GetDataset(long i) const {
@@ -352,6 +430,7 @@ AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
     fs::path folder = fs::path(root_) / safe;
     for (int n = 2; fs::exists(folder); ++n) folder = fs::path(root_) / (safe + "_" + std::to_string(n));
     fs::create_directories(folder);
+    std::ofstream(folder / kIncomplete) << getpid() << "\n";
     auto a = std::make_shared<Analysis>();
     a->name_ = name;
     a->folder_ = folder.string() + "/";
@@ -496,7 +575,9 @@ public:
         caption_ = caption;
         message_ = message;
         g_interrupted = false;
+        // Ctrl+C, or a polite kill, cancels: the work cleans up after itself.
         old_ = std::signal(SIGINT, OnInterrupt);
+        oldTerm_ = std::signal(SIGTERM, OnInterrupt);
         tty_ = draw_ && isatty(STDERR_FILENO);
         Draw(-1);
     }
@@ -508,6 +589,7 @@ public:
     // say, since a completed run may still have failed.
     void End(long code) override {
         std::signal(SIGINT, old_ == SIG_ERR ? SIG_DFL : old_);
+        std::signal(SIGTERM, oldTerm_ == SIG_ERR ? SIG_DFL : oldTerm_);
         (void)code;
         if (tty_) std::cerr << "\r\033[K" << std::flush;
     }
@@ -529,6 +611,7 @@ private:
     }
     std::string caption_, message_;
     void (*old_)(int) = SIG_DFL;
+    void (*oldTerm_)(int) = SIG_DFL;
     bool draw_ = true;
     bool tty_ = false;
     unsigned tick_ = 0;
