@@ -6,10 +6,15 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
-#include <stdexcept>
+#include <thread>
 
 namespace pxcp {
 
@@ -31,10 +36,193 @@ std::string HouseholdDataClient::ServiceHost() {
     return h && *h ? h : "127.0.0.1:8360";
 }
 
-long HouseholdDataClient::TimeoutMs() {
-    const char* t = std::getenv("PLEXA_HOUSEHOLD_TIMEOUT_MS");
+namespace {
+
+long EnvMs(const char* name, long fallback) {
+    const char* t = std::getenv(name);
     long ms = t ? std::atol(t) : 0;
-    return ms > 0 ? ms : 30000;
+    return ms > 0 ? ms : fallback;
+}
+
+std::mutex cancelMutex;
+std::function<bool()> cancelCheck;
+
+std::function<bool()> CurrentCancelCheck() {
+    std::lock_guard<std::mutex> lock(cancelMutex);
+    return cancelCheck;
+}
+
+std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (auto& [key, value] : fields) {
+        if (!out.empty()) out += '&';
+        for (const std::string* s : {&key, &value}) {
+            for (unsigned char c : *s) {
+                if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+                    out += static_cast<char>(c);
+                } else {
+                    out += '%';
+                    out += hex[c >> 4];
+                    out += hex[c & 15];
+                }
+            }
+            if (s == &key) out += '=';
+        }
+    }
+    return out;
+}
+
+// One request to the service, held to the deadline, the size cap and the
+// cancel check.
+struct Exchange {
+    bool ok = false;
+    int status = 0;
+    std::string body;
+    std::string problem;  // why there is no reply, as "it ..." or "the ..."
+    bool cancelled = false;
+};
+
+Exchange Send(const std::string& service, const std::string& method, const std::string& path,
+              const std::string& form, const std::string& user, const std::string& password) {
+    std::string base = service;
+    bool secure = base.rfind("https://", 0) == 0;
+    if (!secure && base.rfind("http://", 0) != 0) base = "http://" + base;
+    httplib::Client http(base);
+    long ms = HouseholdDataClient::TimeoutMs();
+    http.set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
+    http.set_read_timeout(ms / 1000, (ms % 1000) * 1000);
+    http.set_write_timeout(ms / 1000, (ms % 1000) * 1000);
+    http.set_basic_auth(user, password);
+    if (secure) {
+        const char* ca = std::getenv("PLEXA_CA_FILE");
+        if (ca && *ca) http.set_ca_cert_path(ca);
+        http.enable_server_certificate_verification(true);
+    }
+
+    enum class Stop { None, Cancelled, Deadline, TooLarge };
+    std::atomic<Stop> stop{Stop::None};
+    Exchange out;
+    const std::size_t cap = HouseholdDataClient::MaxReplyBytes();
+    httplib::Request req;
+    req.method = method;
+    req.path = path;
+    if (method == "POST") {
+        req.body = form;
+        req.set_header("Content-Type", "application/x-www-form-urlencoded");
+    }
+    req.response_handler = [&](const httplib::Response& r) {
+        if (r.has_header("Content-Length") && std::strtoull(r.get_header_value("Content-Length").c_str(), nullptr, 10) > cap) {
+            stop = Stop::TooLarge;
+            return false;
+        }
+        return stop == Stop::None;
+    };
+    req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
+        if (stop != Stop::None) return false;
+        if (out.body.size() + n > cap) {
+            stop = Stop::TooLarge;
+            out.body.clear();
+            out.body.shrink_to_fit();
+            return false;
+        }
+        out.body.append(data, n);
+        return true;
+    };
+
+    // A watchdog ends the request when it is cancelled or runs out of time,
+    // also while no byte arrives at all.
+    auto check = CurrentCancelCheck();
+    auto started = std::chrono::steady_clock::now();
+    auto deadline = started + std::chrono::milliseconds(HouseholdDataClient::DeadlineMs());
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        while (!done) {
+            if (stop == Stop::None) {
+                Stop why = check && check() ? Stop::Cancelled
+                           : std::chrono::steady_clock::now() >= deadline ? Stop::Deadline
+                                                                          : Stop::None;
+                Stop none = Stop::None;
+                if (why != Stop::None) stop.compare_exchange_strong(none, why);
+            }
+            // Repeated, since a connection still being opened cannot be
+            // shut yet.
+            if (stop != Stop::None) http.stop();
+            cv.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    });
+    httplib::Result res = http.send(req);
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+
+    switch (stop.load()) {
+        case Stop::Cancelled:
+            out.cancelled = true;
+            out.problem = "the request was cancelled";
+            return out;
+        case Stop::Deadline: {
+            long limit = HouseholdDataClient::DeadlineMs();
+            out.problem = "it did not finish within " +
+                          (limit % 1000 == 0 ? std::to_string(limit / 1000) + " s" : std::to_string(limit) + " ms");
+            out.body.clear();
+            return out;
+        }
+        case Stop::TooLarge:
+            out.problem = "its reply was larger than " + std::to_string(cap >> 20) + " MB";
+            out.body.clear();
+            return out;
+        case Stop::None: break;
+    }
+    if (!res) {
+        switch (res.error()) {
+            case httplib::Error::Connection:
+                out.problem = "the connection was refused (is the service running?)";
+                break;
+            case httplib::Error::Read:
+                // A read that fails before the read timeout is a closed
+                // connection, not a slow service.
+                out.problem = elapsed < std::chrono::milliseconds(ms) - std::chrono::milliseconds(50)
+                                  ? "it closed the connection before its reply was complete"
+                                  : "it did not answer in time";
+                break;
+            case httplib::Error::Write: out.problem = "the request could not be sent"; break;
+            case httplib::Error::ConnectionTimeout: out.problem = "the connection timed out"; break;
+            case httplib::Error::SSLConnection: out.problem = "the secure connection could not be set up"; break;
+            case httplib::Error::SSLServerVerification:
+                out.problem = "its certificate could not be verified (PLEXA_CA_FILE names the CA to trust)";
+                break;
+            default: out.problem = httplib::to_string(res.error()); break;
+        }
+        out.body.clear();
+        return out;
+    }
+    out.ok = true;
+    out.status = res->status;
+    return out;
+}
+
+[[noreturn]] void Raise(const Exchange& e, const std::string& message) {
+    if (e.cancelled) throw HouseholdRequestCancelled("The household-data request was cancelled.");
+    throw std::runtime_error(message);
+}
+
+}  // namespace
+
+long HouseholdDataClient::TimeoutMs() { return EnvMs("PLEXA_HOUSEHOLD_TIMEOUT_MS", 30000); }
+
+long HouseholdDataClient::DeadlineMs() { return EnvMs("PLEXA_HOUSEHOLD_DEADLINE_MS", 120000); }
+
+void HouseholdDataClient::SetCancelCheck(std::function<bool()> check) {
+    std::lock_guard<std::mutex> lock(cancelMutex);
+    cancelCheck = std::move(check);
 }
 
 std::string HouseholdDataClient::Fail(const std::string& message) {
@@ -57,20 +245,6 @@ std::string HouseholdDataClient::SetQuery(const std::string& categoryList, const
     return "1";
 }
 
-namespace {
-
-std::string Describe(httplib::Error e) {
-    switch (e) {
-        case httplib::Error::Connection: return "the connection was refused (is the service running?)";
-        case httplib::Error::Read: return "it did not answer in time";
-        case httplib::Error::Write: return "the request could not be sent";
-        case httplib::Error::ConnectionTimeout: return "the connection timed out";
-        default: return httplib::to_string(e);
-    }
-}
-
-}  // namespace
-
 std::string HouseholdDataClient::Submit(const std::string& serviceHost, const std::string& gatewayPath,
                                         const std::string& resultDbfPath, const std::string& dataVendor, bool wait,
                                         const std::string& userName, const std::string& password,
@@ -80,21 +254,26 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     gateway_ = "/" + gatewayPath;
     dbfPath_ = resultDbfPath;
     wait_ = wait;
-    http_ = std::make_unique<httplib::Client>("http://" + host_);
-    long ms = TimeoutMs();
-    http_->set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
-    http_->set_read_timeout(ms / 1000, (ms % 1000) * 1000);
-    http_->set_write_timeout(ms / 1000, (ms % 1000) * 1000);
-    httplib::Params form{{"user", userName},       {"password", password},   {"vendor", dataVendor},
-                         {"analysis", analysisName}, {"geog", geography_},   {"areas", areas_},
-                         {"qfields", categories_},  {"qlist", targets_},      {"wait", wait ? "1" : "0"}};
-    auto res = http_->Post((gateway_ + "/submit").c_str(), form);
-    if (!res) return Fail("The household-data service at " + host_ + " could not be reached: " + Describe(res.error()) + ".");
-    std::string status = ReplyValue(res->body, "status");
+    user_ = userName;
+    password_ = password;
+    submitted_ = true;
+    std::string form = FormEncode({{"user", userName},
+                                   {"password", password},
+                                   {"vendor", dataVendor},
+                                   {"analysis", analysisName},
+                                   {"geog", geography_},
+                                   {"areas", areas_},
+                                   {"qfields", categories_},
+                                   {"qlist", targets_},
+                                   {"wait", wait ? "1" : "0"}});
+    auto res = Send(host_, "POST", gateway_ + "/submit", form, user_, password_);
+    if (res.cancelled) return Fail("The household query was cancelled.");
+    if (!res.ok) return Fail("The household-data service at " + host_ + " could not be reached: " + res.problem + ".");
+    std::string status = ReplyValue(res.body, "status");
     if (status.empty()) return Fail("The household-data service sent a reply that could not be read.");
-    jobId_ = ReplyValue(res->body, "job");
+    jobId_ = ReplyValue(res.body, "job");
     if (status != "1" && status != "1.0") {
-        std::string why = ReplyValue(res->body, "message");
+        std::string why = ReplyValue(res.body, "message");
         message_ = "The household-data service refused the query" + (why.empty() ? std::string(".") : ": " + why);
     } else if (jobId_.empty()) {
         return Fail("The household-data service accepted the query but named no job.");
@@ -104,24 +283,31 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
 
 void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
                                       const std::string& jobId, const std::string& dbfPath) {
-    httplib::Client http("http://" + serviceHost);
-    long ms = TimeoutMs();
-    http.set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
-    http.set_read_timeout(ms / 1000, (ms % 1000) * 1000);
+    const char* user = std::getenv("PLEXA_HOUSEHOLD_USER");
+    const char* password = std::getenv("PLEXA_PASSWORD");
+    if (user && *user) FetchResult(serviceHost, gatewayPath, jobId, dbfPath, user, password ? password : "");
+    else FetchResult(serviceHost, gatewayPath, jobId, dbfPath, "demo", "demo");
+}
+
+void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
+                                      const std::string& jobId, const std::string& dbfPath,
+                                      const std::string& userName, const std::string& password) {
     std::string gateway = "/" + gatewayPath;
-    auto status = http.Get((gateway + "/status?job=" + jobId).c_str());
-    if (!status) throw std::runtime_error("The household-data service at " + serviceHost + " could not be reached: " + Describe(status.error()) + ".");
-    std::string s = ReplyValue(status->body, "status");
+    auto status = Send(serviceHost, "GET", gateway + "/status?job=" + jobId, "", userName, password);
+    if (!status.ok) Raise(status, "The household-data service at " + serviceHost + " could not be reached: " + status.problem + ".");
+    if (status.status == 401) throw std::runtime_error("The household-data service did not accept the login of " + userName + ".");
+    std::string s = ReplyValue(status.body, "status");
     if (s == "0" || s.empty()) throw std::runtime_error("The household-data service knows no job " + jobId + ".");
     if (s != "1") throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
-    auto table = http.Get((gateway + "/result?job=" + jobId).c_str());
-    if (!table || table->status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
+    auto table = Send(serviceHost, "GET", gateway + "/result?job=" + jobId, "", userName, password);
+    if (!table.ok) Raise(table, "The result table of job " + jobId + " could not be fetched: " + table.problem + ".");
+    if (table.status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
     // Only a whole table replaces what is there.
-    std::string problem = DbfProblem(table->body, {"TOTAL", "TQ"});
+    std::string problem = DbfProblem(table.body, {"TOTAL", "TQ"});
     if (!problem.empty())
         throw std::runtime_error("The service sent no usable result table for job " + jobId + " (" + problem +
                                  "); " + dbfPath + " was not changed.");
-    if (!host::platform::WriteFileAtomically(dbfPath, table->body))
+    if (!host::platform::WriteFileAtomically(dbfPath, table.body))
         throw std::runtime_error("The result table could not be written to " + dbfPath + "; nothing was changed.");
 }
 
@@ -145,22 +331,24 @@ std::string HouseholdDataClient::DbfProblem(const std::string& bytes, const std:
 }
 
 long HouseholdDataClient::GetStatus() {
-    if (!http_) throw std::runtime_error("No household query has been submitted.");
+    if (!submitted_) throw std::runtime_error("No household query has been submitted.");
     // A job that is not waited for is done for us once it is accepted: its
     // table is fetched later.
     if (!wait_) return 1;
-    auto res = http_->Get((gateway_ + "/status?job=" + jobId_).c_str());
-    if (!res)
-        throw std::runtime_error("The household-data service at " + host_ + " stopped answering: " + Describe(res.error()) + ".");
-    std::string status = ReplyValue(res->body, "status");
+    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_, "", user_, password_);
+    if (!res.ok) Raise(res, "The household-data service at " + host_ + " stopped answering: " + res.problem + ".");
+    std::string status = ReplyValue(res.body, "status");
     if (status.empty()) throw std::runtime_error("The household-data service sent a job status that could not be read.");
-    if (status == "0") throw std::runtime_error("The household-data service lost job " + jobId_ + ": " + ReplyValue(res->body, "message"));
+    if (status == "0") throw std::runtime_error("The household-data service lost job " + jobId_ + ": " + ReplyValue(res.body, "message"));
     if (status != "1") return 2;  // still running
-    auto table = http_->Get((gateway_ + "/result?job=" + jobId_).c_str());
-    if (!table || table->status != 200)
+    auto table = Send(host_, "GET", gateway_ + "/result?job=" + jobId_, "", user_, password_);
+    if (!table.ok)
+        Raise(table, "The result table of job " + jobId_ + " could not be fetched from the household-data service: " +
+                         table.problem + ".");
+    if (table.status != 200)
         throw std::runtime_error("The result table of job " + jobId_ + " could not be fetched from the household-data service.");
     std::ofstream out(dbfPath_, std::ios::binary | std::ios::trunc);
-    out << table->body;
+    out << table.body;
     if (!out.flush()) throw std::runtime_error("The result table could not be written to " + dbfPath_ + ".");
     return 1;
 }

@@ -1,18 +1,29 @@
 // Client of the household-data service: hands over the geography, the
 // query and the account, submits the job and follows it; when the job is
 // done and the caller waits, the result table is fetched to the DBF path
-// given at submission. Replies are plain "key=value" lines over HTTP.
+// given at submission. Replies are plain "key=value" lines over HTTP, or
+// HTTPS when the service address starts with https://.
+//
+// Every request logs in (HTTP basic authentication with the account given
+// at submission), ends by its deadline, refuses replies larger than
+// MaxReplyBytes() without holding them, and stops within a tenth of a
+// second once the cancel check says so.
 #pragma once
 
-#include <memory>
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace httplib {
-class Client;
-}
-
 namespace pxcp {
+
+// Raised when a request to the service was given up because the cancel
+// check asked for it.
+class HouseholdRequestCancelled : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 class HouseholdDataClient {
 public:
@@ -27,13 +38,19 @@ public:
                        const std::string& password, const std::string& analysisName);
     std::string GetJobID() const { return jobId_; }
     // 1 when the job is finished (and, when waiting, its table is written).
-    // Raises with a clear message when the service fails on the way.
+    // Raises with a clear message when the service fails on the way, and
+    // HouseholdRequestCancelled when the cancel check stopped the request.
     long GetStatus();
 
     const std::string& LastMessage() const { return message_; }
 
-    // Fetches the result table of a job that was submitted without waiting;
-    // raises with a clear message when the service has none.
+    // Fetches the result table of a job that was submitted without waiting,
+    // logging in as the account that submitted it; raises with a clear
+    // message when the service has none.
+    static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
+                            const std::string& dbfPath, const std::string& userName, const std::string& password);
+    // The same with the account named by PLEXA_HOUSEHOLD_USER (password in
+    // PLEXA_PASSWORD), or else the demo account of the local service.
     static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
                             const std::string& dbfPath);
     // Why bytes are not a whole dBASE table holding the fields; empty when
@@ -41,17 +58,31 @@ public:
     static std::string DbfProblem(const std::string& bytes, const std::vector<std::string>& fields);
 
     // Where the program finds the service: PLEXA_HOUSEHOLD_SERVICE
-    // ("host:port") or the local default.
+    // ("host:port", "http://host:port" or "https://host:port") or the
+    // local default. Certificates of an https service are checked against
+    // the CA file named by PLEXA_CA_FILE, or the system's.
     static std::string ServiceHost();
-    // Milliseconds a request may take: PLEXA_HOUSEHOLD_TIMEOUT_MS or 30 s.
+    // Milliseconds a connection may take to open and a reply may stay
+    // silent: PLEXA_HOUSEHOLD_TIMEOUT_MS or 30 s.
     static long TimeoutMs();
+    // Milliseconds a whole request may take, however slowly its reply
+    // arrives: PLEXA_HOUSEHOLD_DEADLINE_MS or 120 s.
+    static long DeadlineMs();
+    // The largest reply accepted: 64 MB.
+    static std::size_t MaxReplyBytes() { return std::size_t{64} << 20; }
+
+    // Asked about ten times a second while a request is under way, from a
+    // thread of its own: true gives the request up. An empty function
+    // (the default) never cancels. The check must be safe to call from
+    // any thread, e.g. read an atomic flag.
+    static void SetCancelCheck(std::function<bool()> check);
 
 private:
     std::string Fail(const std::string& message);
     std::string geography_, areas_, categories_, targets_;
-    std::string host_, gateway_, dbfPath_, jobId_, message_;
+    std::string host_, gateway_, dbfPath_, jobId_, message_, user_, password_;
     bool wait_ = true;
-    std::unique_ptr<httplib::Client> http_;
+    bool submitted_ = false;
 };
 
 // Reads "key=value" lines; missing keys are empty.

@@ -3,22 +3,40 @@
 // always give the same counts), checks the account, runs each job for a few
 // status polls and serves the result table (GEOG, TQ, TOTAL) as a DBF.
 //
-//   plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N]
-//             [--job-polls N] [--job-seconds N] [--fault malformed|baddbf|html]
+//   plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]...
+//             [--cert FILE --key FILE] [--delay-ms N] [--job-polls N]
+//             [--job-seconds N] [--fault malformed|baddbf|html|huge|drip|die]
+//   plexa-hhd --hash-password NAME      (reads the password from stdin)
 //
-// --port 0 picks a free port; the first line on standard output is always
+// Every page but the registration page needs a login: HTTP basic
+// authentication, or the "user" and "password" fields of a submission.
+// A job belongs to the account that submitted it; other accounts are told
+// there is no such job. An accounts file holds one "user:salt:hash" line
+// per account, hash being the hex SHA-256 of salt followed by password;
+// --hash-password prints such a line. Without --accounts or --user the
+// service knows the account demo with the password demo.
+//
+// --cert and --key (PEM files) make it speak HTTPS. --port 0 picks a free
+// port; the first line on standard output is always
 // "listening on 127.0.0.1:PORT".
+//
+// Faults for testing clients: malformed (an unreadable submission reply),
+// baddbf and html (a result that is no table), huge (a result without
+// end), drip (a status reply of one byte a second), die (the service
+// exits in the middle of a status reply).
 #include <gdal_priv.h>
 #include <httplib.h>
 #include <ogrsf_frmts.h>
+#include <openssl/evp.h>
 
-#include <atomic>
+#include <cctype>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <random>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -40,11 +58,17 @@ struct Job {
     // which TOTAL holds the households read and TQ the matches; a waiting
     // client gets TQ read and TOTAL matching.
     bool linkLayout = false;
+    std::string owner;
+};
+
+struct Account {
+    std::string salt, hash;  // hash: hex SHA-256 of salt + password
 };
 
 struct Options {
     int port = 8360;
-    std::map<std::string, std::string> users;
+    std::map<std::string, Account> users;
+    std::string cert, key;
     int delayMs = 0;
     int jobPolls = 2;
     int jobSeconds = 1;
@@ -118,6 +142,116 @@ std::string ResultTable(const Job& job, bool broken) {
     return bytes;
 }
 
+std::string Hex(const unsigned char* bytes, size_t n) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string Sha256Hex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &n, EVP_sha256(), nullptr) != 1) {
+        std::cerr << "plexa-hhd: SHA-256 is not available\n";
+        std::exit(1);
+    }
+    return Hex(digest, n);
+}
+
+// Random hex digits from the system's entropy source.
+std::string RandomHex(size_t digits, bool upper) {
+    static std::random_device device;
+    static std::mutex mu;
+    std::lock_guard<std::mutex> lock(mu);
+    std::string out;
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    while (out.size() < digits) {
+        unsigned v = device();
+        for (int i = 0; i < 8 && out.size() < digits; ++i, v >>= 4) out += set[v & 15];
+    }
+    return out;
+}
+
+Account MakeAccount(const std::string& password) {
+    Account a;
+    a.salt = RandomHex(32, false);
+    a.hash = Sha256Hex(a.salt + password);
+    return a;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    // Takes as long for a near miss as for a far one.
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+    return diff == 0;
+}
+
+// Reads "user:salt:hash" lines; blank lines and lines starting with # are
+// skipped. Returns false with a message on the first bad line.
+bool ReadAccounts(const std::string& path, std::map<std::string, Account>& users, std::string& why) {
+    std::ifstream in(path);
+    if (!in) {
+        why = "cannot read " + path;
+        return false;
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
+        std::string hash = b == std::string::npos ? "" : line.substr(b + 1);
+        bool hex = hash.size() == 64 && hash.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        if (a == 0 || b == std::string::npos || !hex) {
+            why = path + ":" + std::to_string(number) + ": not a user:salt:sha256-hex line";
+            return false;
+        }
+        for (auto& c : hash) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        users[line.substr(0, a)] = Account{line.substr(a + 1, b - a - 1), hash};
+    }
+    return true;
+}
+
+std::string Base64Decode(const std::string& in) {
+    std::string out;
+    int bits = 0;
+    unsigned value = 0;
+    for (unsigned char c : in) {
+        int d;
+        if (c >= 'A' && c <= 'Z') d = c - 'A';
+        else if (c >= 'a' && c <= 'z') d = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') d = c - '0' + 52;
+        else if (c == '+') d = 62;
+        else if (c == '/') d = 63;
+        else break;
+        value = (value << 6) | static_cast<unsigned>(d);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+std::string EscapeHtml(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 std::string Page(const std::string& title, const std::string& body) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title + "</title></head><body><h1>" + title +
            "</h1>" + body + "</body></html>";
@@ -125,8 +259,15 @@ std::string Page(const std::string& title, const std::string& body) {
 
 }  // namespace
 
+const char* kUsage =
+    "usage: plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]... [--cert FILE --key FILE]\n"
+    "                 [--delay-ms N] [--job-polls N] [--job-seconds N]\n"
+    "                 [--fault malformed|baddbf|html|huge|drip|die]\n"
+    "       plexa-hhd --hash-password NAME   (reads the password from standard input)\n";
+
 int main(int argc, char** argv) {
     Options o;
+    bool accountsGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -136,28 +277,74 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (a == "--port") o.port = std::stoi(next());
+        auto number = [&]() {
+            std::string v = next();
+            try {
+                size_t used = 0;
+                int n = std::stoi(v, &used);
+                if (used == v.size()) return n;
+            } catch (const std::exception&) {
+            }
+            std::cerr << "plexa-hhd: " << a << " needs a number, not " << v << "\n";
+            std::exit(2);
+        };
+        if (a == "--port") o.port = number();
         else if (a == "--user") {
             std::string u = next();
             size_t c = u.find(':');
-            o.users[u.substr(0, c)] = c == std::string::npos ? "" : u.substr(c + 1);
-        } else if (a == "--delay-ms") o.delayMs = std::stoi(next());
-        else if (a == "--job-polls") o.jobPolls = std::stoi(next());
-        else if (a == "--job-seconds") o.jobSeconds = std::stoi(next());
+            o.users[u.substr(0, c)] = MakeAccount(c == std::string::npos ? "" : u.substr(c + 1));
+            accountsGiven = true;
+        } else if (a == "--accounts") {
+            std::string why;
+            if (!ReadAccounts(next(), o.users, why)) {
+                std::cerr << "plexa-hhd: " << why << "\n";
+                return 2;
+            }
+            accountsGiven = true;
+        } else if (a == "--hash-password") {
+            std::string name = next(), password;
+            if (name.empty() || name.find(':') != std::string::npos) {
+                std::cerr << "plexa-hhd: a user name may not be empty or hold ':'\n";
+                return 2;
+            }
+            std::getline(std::cin, password);
+            if (!password.empty() && password.back() == '\r') password.pop_back();
+            Account account = MakeAccount(password);
+            std::cout << name << ":" << account.salt << ":" << account.hash << std::endl;
+            return 0;
+        } else if (a == "--cert") o.cert = next();
+        else if (a == "--key") o.key = next();
+        else if (a == "--delay-ms") o.delayMs = number();
+        else if (a == "--job-polls") o.jobPolls = number();
+        else if (a == "--job-seconds") o.jobSeconds = number();
         else if (a == "--fault") o.fault = next();
         else {
-            std::cerr << "usage: plexa-hhd [--port N] [--user NAME:PASSWORD]... [--delay-ms N] [--job-polls N] "
-                         "[--job-seconds N] [--fault malformed|baddbf|html]\n";
+            std::cerr << kUsage;
             return 2;
         }
     }
-    if (o.users.empty()) o.users["demo"] = "demo";
+    if (!accountsGiven) o.users["demo"] = MakeAccount("demo");
+    if (o.cert.empty() != o.key.empty()) {
+        std::cerr << "plexa-hhd: --cert and --key go together\n";
+        return 2;
+    }
     GDALAllRegister();
+
+    std::unique_ptr<httplib::Server> server;
+    if (o.cert.empty()) {
+        server = std::make_unique<httplib::Server>();
+    } else {
+        server = std::make_unique<httplib::SSLServer>(o.cert.c_str(), o.key.c_str());
+        if (!server->is_valid()) {
+            std::cerr << "plexa-hhd: the certificate " << o.cert << " or the key " << o.key << " cannot be used\n";
+            return 1;
+        }
+    }
+    // Queries are short; nothing larger is read.
+    server->set_payload_max_length(std::size_t{1} << 20);
 
     std::mutex mu;
     std::map<std::string, Job> jobs;
-    std::atomic<long> counter{0};
-    httplib::Server server;
     auto pause = [&] {
         if (o.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
     };
@@ -165,15 +352,43 @@ int main(int argc, char** argv) {
         res.status = status;
         res.set_content(body, "text/plain");
     };
+    // The account a request logs in with, or empty (and a refusal sent)
+    // when it does not.
+    auto login = [&](const httplib::Request& req, httplib::Response& res) -> std::string {
+        std::string user, password;
+        std::string auth = req.get_header_value("Authorization");
+        if (auth.rfind("Basic ", 0) == 0) {
+            std::string pair = Base64Decode(auth.substr(6));
+            size_t c = pair.find(':');
+            if (c != std::string::npos) {
+                user = pair.substr(0, c);
+                password = pair.substr(c + 1);
+            }
+        }
+        if (req.has_param("user")) {
+            user = req.get_param_value("user");
+            password = req.get_param_value("password");
+        }
+        auto it = o.users.find(user);
+        if (!user.empty() && it != o.users.end() && SameText(Sha256Hex(it->second.salt + password), it->second.hash))
+            return user;
+        res.set_header("WWW-Authenticate", "Basic realm=\"plexa-hhd\"");
+        text(res, "status=0\nmessage=the user name or password is not valid\n", 401);
+        return "";
+    };
+    // The job of the id when it belongs to the user.
+    auto findJob = [&](const std::string& id, const std::string& user) -> Job* {
+        auto it = jobs.find(id);
+        return it == jobs.end() || it->second.owner != user ? nullptr : &it->second;
+    };
 
-    server.Post(std::string(kGateway) + "/submit", [&](const httplib::Request& req, httplib::Response& res) {
+    server->Post(std::string(kGateway) + "/submit", [&](const httplib::Request& req, httplib::Response& res) {
         pause();
         if (o.fault == "malformed") return text(res, "<soap:Fault>internal gateway error");
-        auto user = req.get_param_value("user"), password = req.get_param_value("password");
-        auto it = o.users.find(user);
-        if (it == o.users.end() || it->second != password)
-            return text(res, "status=0\nmessage=the user name or password is not valid\n", 401);
+        std::string user = login(req, res);
+        if (user.empty()) return;
         Job job;
+        job.owner = user;
         job.geog = req.get_param_value("geog");
         job.qfields = req.get_param_value("qfields");
         job.qlist = req.get_param_value("qlist");
@@ -184,59 +399,94 @@ int main(int argc, char** argv) {
         job.linkLayout = req.get_param_value("wait") == "0";
         if (job.areas.empty() || job.qfields.empty() || job.qlist.empty())
             return text(res, "status=0\nmessage=the query has no areas or no categories\n", 400);
-        char id[32];
-        std::snprintf(id, sizeof id, "HH%06ld", ++counter);
+        std::string id;
         {
             std::lock_guard<std::mutex> lock(mu);
+            do id = "HH" + RandomHex(16, true);
+            while (jobs.count(id));
             jobs[id] = job;
         }
         std::cout << "job " << id << ": " << job.areas.size() << " areas, " << job.qfields << " (" << user << ")"
                   << std::endl;
-        text(res, "status=1\njob=" + std::string(id) + "\n");
+        text(res, "status=1\njob=" + id + "\n");
     });
-    server.Get(std::string(kGateway) + "/status", [&](const httplib::Request& req, httplib::Response& res) {
+    server->Get(std::string(kGateway) + "/status", [&](const httplib::Request& req, httplib::Response& res) {
         pause();
+        std::string user = login(req, res);
+        if (user.empty()) return;
+        if (o.fault == "drip") {
+            res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                return sink.write("\n", 1);
+            });
+            return;
+        }
+        if (o.fault == "die") {
+            res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+                sink.write("status=", 7);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                std::cout << "exiting in the middle of a reply, as asked" << std::endl;
+                std::_Exit(3);
+                return false;
+            });
+            return;
+        }
         std::lock_guard<std::mutex> lock(mu);
-        auto it = jobs.find(req.get_param_value("job"));
-        if (it == jobs.end()) return text(res, "status=0\nmessage=no such job\n", 404);
+        Job* job = findJob(req.get_param_value("job"), user);
+        if (!job) return text(res, "status=0\nmessage=no such job\n", 404);
         // A job is done after its polls or its time, whichever comes first.
-        if (it->second.pollsLeft > 0 && std::chrono::steady_clock::now() < it->second.doneAt) {
-            --it->second.pollsLeft;
+        if (job->pollsLeft > 0 && std::chrono::steady_clock::now() < job->doneAt) {
+            --job->pollsLeft;
             return text(res, "status=2\n");
         }
         text(res, "status=1\n");
     });
-    server.Get(std::string(kGateway) + "/result", [&](const httplib::Request& req, httplib::Response& res) {
+    server->Get(std::string(kGateway) + "/result", [&](const httplib::Request& req, httplib::Response& res) {
         pause();
+        std::string user = login(req, res);
+        if (user.empty()) return;
         Job job;
         {
             std::lock_guard<std::mutex> lock(mu);
-            auto it = jobs.find(req.get_param_value("job"));
-            if (it == jobs.end()) return text(res, "no such job", 404);
-            job = it->second;
+            Job* found = findJob(req.get_param_value("job"), user);
+            if (!found) return text(res, "no such job", 404);
+            job = *found;
         }
         if (o.fault == "html") return text(res, "<html><body>Service temporarily unavailable</body></html>");
+        if (o.fault == "huge") {
+            res.set_chunked_content_provider("application/x-dbase", [](size_t, httplib::DataSink& sink) {
+                static const std::string block(std::size_t{1} << 16, '\x03');
+                return sink.write(block.data(), block.size());
+            });
+            return;
+        }
         res.set_content(ResultTable(job, o.fault == "baddbf"), "application/x-dbase");
     });
-    server.Get("/", [&](const httplib::Request&, httplib::Response& res) {
+    server->Get("/", [&](const httplib::Request& req, httplib::Response& res) {
+        std::string user = login(req, res);
+        if (user.empty()) return;
         std::ostringstream body;
-        body << "<p>Household counts by area for Customer Prospecting.</p><ul>";
+        body << "<p>Household counts by area for Customer Prospecting.</p><p>Jobs of " << EscapeHtml(user)
+             << ":</p><ul>";
         std::lock_guard<std::mutex> lock(mu);
-        for (auto& [id, job] : jobs)
-            body << "<li>" << id << ": " << job.areas.size() << " areas, " << job.qfields << " — <a href=\"" << kGateway
-                 << "/result?job=" << id << "\">result table</a></li>";
+        for (auto& [id, job] : jobs) {
+            if (job.owner != user) continue;
+            body << "<li>" << EscapeHtml(id) << ": " << job.areas.size() << " areas, " << EscapeHtml(job.qfields)
+                 << " — <a href=\"" << kGateway << "/result?job=" << EscapeHtml(id) << "\">result table</a></li>";
+        }
         body << "</ul>";
         res.set_content(Page("Quillon360 household data", body.str()), "text/html");
     });
-    server.Get("/velmarweb/VELMAR_Reg.asp", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(Page("Register for Quillon360", "<p>Accounts of this local service are given with --user.</p>"),
+    // Open to all: it is where people without an account go.
+    server->Get("/velmarweb/VELMAR_Reg.asp", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(Page("Register for Quillon360", "<p>Accounts of this local service are given with --accounts or --user.</p>"),
                         "text/html");
     });
 
     int port = o.port;
     if (port == 0) {
-        port = server.bind_to_any_port("127.0.0.1");
-    } else if (!server.bind_to_port("127.0.0.1", port)) {
+        port = server->bind_to_any_port("127.0.0.1");
+    } else if (!server->bind_to_port("127.0.0.1", port)) {
         port = -1;
     }
     if (port < 0) {
@@ -244,6 +494,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << "listening on 127.0.0.1:" << port << std::endl;
-    server.listen_after_bind();
+    server->listen_after_bind();
     return 0;
 }
