@@ -1,6 +1,9 @@
 #include "PXCP/PXCPHouseholdDataFunction.h"
 
+#include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "PXCP/PXAnalysisUtils.h"
 #include "i18n/modi18N.h"
@@ -37,6 +40,57 @@ long WholeNumber(const Variant& v) {
     } catch (...) {
         return 0;
     }
+}
+
+// A text as a literal of the where-clause: in single quotes, a quote inside
+// doubled, so that a key never changes the clause around it.
+std::string SqlText(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+struct DbfColumn {
+    std::string name;
+    char type = 'C';
+    size_t offset = 0, length = 0;
+};
+
+// The column descriptors of a table that DbfProblem has found whole; empty
+// when they do not fit the record length the header states.
+std::vector<DbfColumn> DbfColumns(const std::string& bytes) {
+    auto u8 = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
+    size_t header = u8(8) | u8(9) << 8, recordLength = u8(10) | u8(11) << 8;
+    std::vector<DbfColumn> columns;
+    size_t offset = 1;  // after the deletion mark
+    for (size_t at = 32; at + 32 <= header && bytes[at] != '\x0d'; at += 32) {
+        DbfColumn c;
+        c.name.assign(bytes.data() + at, 11);
+        c.name = c.name.substr(0, c.name.find('\0'));
+        c.type = bytes[at + 11];
+        c.offset = offset;
+        c.length = u8(at + 16);
+        offset += c.length;
+        columns.push_back(c);
+    }
+    if (offset > recordLength) return {};
+    return columns;
+}
+
+std::string Trimmed(std::string_view s) {
+    size_t b = s.find_first_not_of(' '), e = s.find_last_not_of(' ');
+    return b == std::string_view::npos ? "" : std::string(s.substr(b, e - b + 1));
+}
+
+// A count as the table holds it: blank (no count) or a whole decimal number.
+bool IsCountText(const std::string& text) {
+    if (text.empty()) return true;
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    return ec == std::errc() && end == text.data() + text.size();
 }
 
 }  // namespace
@@ -167,6 +221,7 @@ bool PXCPHouseholdDataFunction::DoStep() {
             case 1:
                 if (wait_) {
                     FunctionRunner::ReportProgress(-1, "Reading the household counts...");
+                    if (!CheckResultTable()) return false;
                     try {
                         resultTable_ = OpenDBF(resultDbfPath_);
                     } catch (const std::exception&) {
@@ -223,6 +278,53 @@ bool PXCPHouseholdDataFunction::DoStep() {
         if (lastError_ == 0) Fail(35, e.what());
         return false;
     }
+}
+
+// The table is read through the GIS layer, which takes a cut-off file for a
+// shorter one and reads "8r7" as 8. So the bytes are checked first: the
+// header against the file's size, the columns the join needs, and every
+// count as a number.
+bool PXCPHouseholdDataFunction::CheckResultTable() {
+    std::ifstream in(resultDbfPath_, std::ios::binary);
+    if (!in) return true;  // opening it reports the missing file
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto bad = [&](const std::string& why) {
+        return linkDbf_ ? Fail(8, "The linked table " + resultDbfPath_ + " cannot be used: " + why + ".")
+                        : Fail(44, "The result table of the household-data service (" + resultDbfPath_ +
+                                       ") is not a readable dBASE table: " + why + ".");
+    };
+    std::string problem = HouseholdDataClient::DbfProblem(bytes, {});
+    if (!problem.empty()) return bad(problem);
+    auto columns = DbfColumns(bytes);
+    if (columns.empty()) return bad("a damaged dBASE header");
+    auto find = [&](const std::string& name) -> const DbfColumn* {
+        for (auto& c : columns)
+            if (c.name == name) return &c;
+        return nullptr;
+    };
+    bool states = mainLayerName_ == kStatesLayer || geogField_ == "STATE";
+    const DbfColumn* key = find("GEOG");
+    if (!key) return Fail(states ? 9 : 8, "The result table " + resultDbfPath_ + " has no GEOG column.");
+    std::vector<const DbfColumn*> counts;
+    for (const char* name : {"TQ", "TOTAL"}) {
+        const DbfColumn* c = find(name);
+        if (!c) return Fail(8, "The result table " + resultDbfPath_ + " lacks the " + name + " column.");
+        if (c->type == 'N' || c->type == 'F' || c->type == 'C') counts.push_back(c);
+    }
+    auto u8 = [&](size_t i) { return static_cast<size_t>(static_cast<unsigned char>(bytes[i])); };
+    size_t records = u8(4) | u8(5) << 8 | u8(6) << 16 | u8(7) << 24;
+    size_t header = u8(8) | u8(9) << 8, recordLength = u8(10) | u8(11) << 8;
+    for (size_t r = 0; r < records; ++r) {
+        std::string_view record(bytes.data() + header + r * recordLength, recordLength);
+        if (record[0] == '*') continue;  // deleted
+        for (const DbfColumn* c : counts) {
+            std::string text = Trimmed(record.substr(c->offset, c->length));
+            if (!IsCountText(text))
+                return bad("row " + std::to_string(r + 1) + " (GEOG " + Trimmed(record.substr(key->offset, key->length)) +
+                           ") has \"" + text + "\" in " + c->name + ", which is not a number");
+        }
+    }
+    return true;
 }
 
 bool PXCPHouseholdDataFunction::BuildAreaKeyList(std::string& list) {
@@ -382,7 +484,7 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
 bool PXCPHouseholdDataFunction::JoinNextRow() {
     if (!currentRow_) return false;
     std::string key = currentRow_->Value(keyColumn_).ToString();
-    joinFilter_->whereClause = prefix_ + "'" + key + "'";
+    joinFilter_->whereClause = prefix_ + SqlText(key);
     auto areas = mainFeatureClass_->Search(joinFilter_.get(), false);
     auto area = areas ? areas->NextRow() : nullptr;
     joinFilter_->whereClause = prefix_;

@@ -42,6 +42,7 @@ private:
     bool BuildAreaKeyList(std::string& list);
     bool GetDBFFromQuillon(const std::string& areaList);
     bool PollService();
+    bool CheckResultTable();
     std::string KeyField() const;
     bool CreateResultFeatureClass(bool pending);
     bool OpenJoinCursors();

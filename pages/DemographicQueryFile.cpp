@@ -4,6 +4,7 @@
 
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/forms/Forms.h"
+#include "host/platform/Locale.h"
 #include "i18n/modi18N.h"
 
 namespace pxcp {
@@ -73,6 +74,7 @@ DmqLoad LoadDMQFile(DemographicQuery& query, const std::string& path, const std:
     }
     auto cats = FirstChildElement(root, "CATEGORIES");
     if (!cats) return Stop(203);
+    std::string otherSeparator;  // the first number written in another locale
     for (auto c : cats.children()) {
         if (c.type() != pugi::node_element || std::string(c.name()) != "CATEGORY") continue;
         std::string id = c.attribute("id").as_string();
@@ -96,6 +98,10 @@ DmqLoad LoadDMQFile(DemographicQuery& query, const std::string& path, const std:
                 if (n == "Floor") floor = p.attribute("value").as_string();
                 else if (n == "Ceiling") ceiling = p.attribute("value").as_string();
             }
+            for (const std::string* v : {&floor, &ceiling}) {
+                bool other = false;
+                if (otherSeparator.empty() && platform::ParseLocaleNumber(*v, other) && other) otherSeparator = Trim(*v);
+            }
             for (long j = 0; j < DemographicQuery::TargetCount(*rec); ++j) {
                 if (!IEquals(DemographicQuery::Get(*rec, "Target", j), tid)) continue;
                 DemographicQuery::SetFloor(*rec, j, floor);
@@ -110,6 +116,7 @@ DmqLoad LoadDMQFile(DemographicQuery& query, const std::string& path, const std:
                 *firstFilled = i;
                 break;
             }
+    if (!otherSeparator.empty()) forms::MsgBox(platform::OtherSeparatorWarning(path, otherSeparator), forms::vbExclamation, "");
     return DmqLoad::Loaded;
 }
 

@@ -428,6 +428,10 @@ void SelectHouseholdDataDialog::LoadHHQFile(const std::string& path) {
                 if (Upper(value) != Upper(studyAreaDataset)) return stop(231, forms::vbCritical, 128);
             } else if (name == "MinimumTargetValue") {
                 Ctl("MinimumTargetText").SetText(value);
+                // A file saved under another locale: say how its minimum is read.
+                bool other = false;
+                if (platform::ParseLocaleNumber(value, other) && other)
+                    forms::MsgBox(platform::OtherSeparatorWarning(path, Trim(value)), forms::vbExclamation, "");
             } else if (name == "NumbersOption") {
                 if (value != "True" && value != "False") return stop(201);
                 Ctl(value == "True" ? "NumberOption" : "PercentageOption").SetValue(true);

@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "host/forms/ScriptedDriver.h"
 #include "i18n/modi18N.h"
+#include "host/platform/Locale.h"
 #include "pages/DemographicQueryFile.h"
 
 using namespace host;
@@ -58,7 +59,7 @@ struct DmqTest : ::testing::Test {
 TEST_F(DmqTest, RoundTripKeepsOptionsAndValues) {
     q.yearNumber = 2;
     q.isNumbers = false;
-    DemographicQuery::SetFloor(*q.categoryRecords[1], 1, "12,5");
+    DemographicQuery::SetFloor(*q.categoryRecords[1], 1, "12.5");
     DemographicQuery::SetCeiling(*q.categoryRecords[1], 1, "40");
     SaveDMQFile(q, path, "North Carolina");
     std::stringstream text;
@@ -73,7 +74,7 @@ TEST_F(DmqTest, RoundTripKeepsOptionsAndValues) {
     EXPECT_EQ(LoadDMQFile(back, path, "NORTH CAROLINA", &first), DmqLoad::Loaded);
     EXPECT_EQ(back.yearNumber, 2);
     EXPECT_FALSE(back.isNumbers);
-    EXPECT_EQ(DemographicQuery::Get(*back.categoryRecords[1], "Floor", 1), "12,5");
+    EXPECT_EQ(DemographicQuery::Get(*back.categoryRecords[1], "Floor", 1), "12.5");
     EXPECT_EQ(DemographicQuery::Get(*back.categoryRecords[1], "Ceiling", 1), "40");
     EXPECT_EQ(first, 1);
     EXPECT_TRUE(forms::MessageLog().empty());
@@ -144,6 +145,36 @@ TEST_F(DmqTest, IdsIgnoreCaseUnknownOnesAreSkippedAndAMissingCeilingIsEmpty) {
     EXPECT_EQ(DemographicQuery::Get(*q.categoryRecords[0], "Floor", 0), "5");
     EXPECT_EQ(DemographicQuery::Get(*q.categoryRecords[0], "Ceiling", 0), "");
     EXPECT_FALSE(q.isAllCharacteristics);
+}
+
+TEST_F(DmqTest, PointDecimalsKeepTheirValueUnderACommaLocale) {
+    // A file saved where "." is the decimal point, opened where it groups
+    // digits: 0.3 must stay 0.3, not become 3.
+    auto saved = platform::CurrentLocale();
+    platform::SetCurrentLocale({1031, ',', '.'});
+    Write("<CPDMQFILE>" + Common() +
+          "<CATEGORIES><CATEGORY id=\"Age\"><TARGETS>"
+          "<TARGET id=\"Age First\"><PROPERTIES><PROPERTY name=\"Floor\" value=\"0.3\"/><PROPERTY name=\"Ceiling\" value=\"12.5\"/></PROPERTIES></TARGET>"
+          "<TARGET id=\"Age Second\"><PROPERTIES><PROPERTY name=\"Floor\" value=\"1.500\"/></PROPERTIES></TARGET>"
+          "</TARGETS></CATEGORY></CATEGORIES></CPDMQFILE>");
+    auto outcome = LoadDMQFile(q, path, "North Carolina");
+    q.yearNumber = 1;  // the year the catalogue has fields for
+    std::string query = q.MakeQueryString();
+    platform::SetCurrentLocale(saved);
+    EXPECT_EQ(outcome, DmqLoad::Loaded);
+    EXPECT_NE(query.find(">=0.30"), std::string::npos) << query;
+    EXPECT_NE(query.find("<=12.50"), std::string::npos) << query;
+    EXPECT_NE(query.find(">=1500.00"), std::string::npos) << query;  // a grouped number of the locale
+    // One warning says how the file was read.
+    ASSERT_EQ(forms::MessageLog().size(), 1u);
+    EXPECT_EQ(forms::MessageLog()[0].style, forms::vbExclamation);
+    EXPECT_NE(forms::MessageLog()[0].text.find("\"0.3\" as 0,3"), std::string::npos) << forms::MessageLog()[0].text;
+    EXPECT_NE(forms::MessageLog()[0].text.find(path), std::string::npos);
+
+    // Read in the locale it was written in, the same file says nothing.
+    forms::MessageLog().clear();
+    EXPECT_EQ(LoadDMQFile(q, path, "North Carolina"), DmqLoad::Loaded);
+    EXPECT_TRUE(forms::MessageLog().empty());
 }
 
 }  // namespace

@@ -30,6 +30,37 @@ std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& n
     return {'?', -1, -1};
 }
 
+// A dBASE III table written byte by byte, so that a test can hold texts in
+// number columns that no table writer would produce: GEOG C(12), TQ N(10),
+// TOTAL N(10).
+std::string RawDbf(const std::vector<std::tuple<std::string, std::string, std::string>>& rows) {
+    struct Col {
+        const char* name;
+        char type;
+        int width;
+    };
+    const Col cols[] = {{"GEOG", 'C', 12}, {"TQ", 'N', 10}, {"TOTAL", 'N', 10}};
+    const int header = 32 + 32 * 3 + 1, record = 1 + 12 + 10 + 10;
+    std::string b(32, '\0');
+    b[0] = 0x03;
+    for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<char>((rows.size() >> (8 * i)) & 0xff);
+    b[8] = static_cast<char>(header & 0xff), b[9] = static_cast<char>(header >> 8);
+    b[10] = static_cast<char>(record & 0xff), b[11] = static_cast<char>(record >> 8);
+    for (const Col& c : cols) {
+        std::string d(32, '\0');
+        d.replace(0, strlen(c.name), c.name);
+        d[11] = c.type;
+        d[16] = static_cast<char>(c.width);
+        b += d;
+    }
+    b += '\x0d';
+    auto pad = [](std::string v, size_t w, bool right) {
+        return right ? std::string(w - v.size(), ' ') + v : v + std::string(w - v.size(), ' ');
+    };
+    for (auto& [key, tq, total] : rows) b += " " + pad(key, 12, false) + pad(tq, 10, true) + pad(total, 10, true);
+    return b + '\x1a';
+}
+
 struct HouseholdFunctionTest : ::testing::Test {
     void SetUp() override {
         RegisterHostClasses();
@@ -117,6 +148,23 @@ struct HouseholdFunctionTest : ::testing::Test {
                                                              r->Value(out->FindField("TOTAL")).ToDouble(),
                                                              r->Value(out->FindField("PERCENT")).ToDouble()};
         return m;
+    }
+
+    // Runs a waiting analysis over the linked table at path.
+    std::shared_ptr<pxcp::PXCPHouseholdDataFunction> RunLinked(const std::string& path, FeatureClassPtr main = nullptr) {
+        auto ws = Workspace::OpenFolder(dir / "analysis");
+        if (ws->DatasetExists("Result")) ws->DeleteDataset("Result");
+        auto f = Function(true, true, 0, main);
+        Variant yes(true), file(path);
+        f->SetParam("LinkDBF", yes);
+        f->SetParam("DBFFilePath", file);
+        Run(*f);
+        return f;
+    }
+    std::string WriteFile(const std::string& name, const std::string& bytes) {
+        std::string path = dir / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
     }
 
     pxtest::ScratchDir dir;
@@ -274,6 +322,64 @@ TEST_F(HouseholdFunctionTest, NothingAboveTheMinimumAndEmptyStudyAreas) {
     gone->SetParam("DBFFilePath", missing);
     Run(*gone);
     EXPECT_EQ(gone->LastError(), 8);
+}
+
+TEST_F(HouseholdFunctionTest, KeysWithQuotesJoinOnlyTheirOwnArea) {
+    auto irish = MakeAreas("irish", "GEOID", {"O'Brien", "Kerry", "A01"});
+    // A key that would widen an unquoted clause to every area, and a county
+    // whose name holds a quote.
+    std::string dbf = LinkedTable({{"' OR ''='", 50, 100}, {"O'Brien", 7, 70}, {"Kerry'", 9, 90}}, "quoted");
+    auto f = RunLinked(dbf, irish);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    auto rows = OutputRows();
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_TRUE(rows.count("O'Brien"));
+    EXPECT_EQ(rows["O'Brien"][0], 70);
+    EXPECT_EQ(rows["O'Brien"][1], 7);
+
+    // Only the injected key: it names no area, so nothing is written.
+    auto alone = RunLinked(LinkedTable({{"' OR ''='", 50, 100}}, "injected"), irish);
+    EXPECT_EQ(alone->LastError(), 35);
+}
+
+TEST_F(HouseholdFunctionTest, BrokenTablesAreRefusedBeforeAnyAreaIsWritten) {
+    std::vector<std::tuple<std::string, std::string, std::string>> rows;
+    for (int i = 1; i <= 70; ++i) rows.push_back({"A" + std::string(i < 10 ? "0" : "") + std::to_string(i), "5", "100"});
+    std::string whole = RawDbf(rows);
+    // The whole table is read: the six areas of the layer that it names.
+    auto good = RunLinked(WriteFile("whole.dbf", whole));
+    ASSERT_EQ(good->LastError(), 0) << good->ErrorText();
+    EXPECT_EQ(OutputRows().size(), 6u);
+
+    // Cut short, as by an interrupted copy: half the rows remain.
+    auto cut = RunLinked(WriteFile("cut.dbf", whole.substr(0, 129 + 35 * 33)));
+    EXPECT_EQ(cut->LastError(), 8);
+    EXPECT_NE(cut->ErrorText().find("cut short"), std::string::npos) << cut->ErrorText();
+    EXPECT_FALSE(Workspace::OpenFolder(dir / "analysis")->DatasetExists("Result"));
+
+    // Counts that are not numbers name the row and the column.
+    for (auto [tq, total, column] : {std::tuple{"8r7", "100", "TQ"}, std::tuple{"5", "1 0", "TOTAL"}, std::tuple{"5", "-", "TOTAL"}}) {
+        auto bad = RunLinked(WriteFile("bad.dbf", RawDbf({{"A01", "5", "100"}, {"A02", tq, total}})));
+        EXPECT_EQ(bad->LastError(), 8) << tq << " " << total;
+        EXPECT_NE(bad->ErrorText().find(std::string("row 2 (GEOG A02)")), std::string::npos) << bad->ErrorText();
+        EXPECT_NE(bad->ErrorText().find(std::string("in ") + column), std::string::npos) << bad->ErrorText();
+    }
+    // Blank counts are no counts; decimals and signs are numbers.
+    auto blank = RunLinked(WriteFile("blank.dbf", RawDbf({{"A01", "", "100"}, {"A02", "2.0", "-1"}, {"A03", "3", "30"}})));
+    ASSERT_EQ(blank->LastError(), 0) << blank->ErrorText();
+    EXPECT_EQ(OutputRows().size(), 2u);
+
+    // The columns the join needs are checked before any row is read.
+    std::string noCount = whole;
+    noCount.replace(32 + 64, 5, "TOTAX");
+    auto missing = RunLinked(WriteFile("nocount.dbf", noCount));
+    EXPECT_EQ(missing->LastError(), 8);
+    EXPECT_NE(missing->ErrorText().find("TOTAL"), std::string::npos) << missing->ErrorText();
+    // A header that promises longer records than its columns hold.
+    std::string wide = RawDbf({{"A01", "5", "100"}});
+    wide[10] = 20;
+    auto damaged = RunLinked(WriteFile("wide.dbf", wide));
+    EXPECT_EQ(damaged->LastError(), 8) << damaged->ErrorText();
 }
 
 }  // namespace

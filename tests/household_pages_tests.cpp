@@ -2,12 +2,20 @@
 // with its credential store, and the open-way page.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <pugixml.hpp>
 
 #include "TestSupport.h"
+#include "host/framework/ErrorHandler.h"
+#include "host/platform/Locale.h"
 #include "crypto/CCrypto.h"
 #include "crypto/PXCryptoUtils.h"
 #include "host/platform/Registry.h"
@@ -184,6 +192,37 @@ TEST_F(HouseholdPageTest, QueryFileRoundTripAndForeignDatasets) {
     EXPECT_TRUE(SelectHouseholdDataDialog::IsCategoryEmpty(*other->Categories()[1]));
 }
 
+TEST_F(HouseholdPageTest, AMinimumSavedWithAPointIsReadAsADecimalUnderACommaLocale) {
+    auto p = Page();
+    Show(*p, [](forms::Form& f) {
+        f.UserSelectItem("CategoryList", 1, true);
+        f.UserSelectItem("TargetList", 0, true);
+        f.UserClick("PercentageOption");
+        f.UserType("MinimumTargetText", -1, "12.5");
+        f.UserClick("CancelButton");
+    });
+    std::string file = dir / "point.hhq";
+    p->SaveHHQFile(file);
+
+    // Opened where "," is the decimal point: 12.5 percent, not 125 percent,
+    // which the page would refuse as more than 100.
+    auto saved = platform::CurrentLocale();
+    platform::SetCurrentLocale({1031, ',', '.'});
+    forms::MessageLog().clear();
+    auto q = Page();
+    q->LoadHHQFile(file);
+    auto loaded = forms::MessageLog();
+    Show(*q, [](forms::Form& f) { f.UserClick("NextButton"); });
+    platform::SetCurrentLocale(saved);
+    EXPECT_EQ(q->Ctl("MinimumTargetText").Text(), "12.5");
+    EXPECT_EQ(forms::MessageLog().size(), loaded.size()) << forms::MessageLog().back().text;
+    EXPECT_EQ(q->result, 1);
+    // One warning says how the file was read.
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].style, forms::vbExclamation);
+    EXPECT_NE(loaded[0].text.find("\"12.5\" as 12,5"), std::string::npos) << loaded[0].text;
+}
+
 TEST_F(HouseholdPageTest, FileButtonNamesTheOptionPageForHouseholdQueries) {
     auto p = Page();
     std::string file = dir / "mine.hhq";
@@ -336,6 +375,109 @@ TEST_F(LoginTest, NextNeedsAUserNameAndAnEmptyPasswordStoresNothing) {
     again.InitializeDialog();
     EXPECT_EQ(again.Ctl("UserNameText").Text(), "ann");
     EXPECT_EQ(again.Ctl("PasswordText").Text(), "");
+}
+
+TEST_F(LoginTest, SavesFromSeveralProcessesLeaveAStoreThatOpens) {
+    SignIn("user9", "pw-9-0");
+    // Every writer saves its own user with passwords that name the user, while
+    // this process reads: each state read must pair a user with its own
+    // password, decrypted with the pass phrase stored beside it.
+    const int writers = 4, saves = 40;
+    std::vector<pid_t> children;
+    for (int w = 0; w < writers; ++w) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            size_t errors = ErrorHandler::Log().size();
+            int failed = 0;
+            for (int i = 0; i < saves; ++i) {
+                LoginToQuillonDialog page;
+                page.InitializeDialog();
+                driver->On(page.Name(), [&](forms::Form& f) {
+                    f.UserType("UserNameText", -1, "user" + std::to_string(w));
+                    f.UserType("PasswordText", -1, "pw-" + std::to_string(w) + "-" + std::to_string(i));
+                    f.UserClick("NextButton");
+                });
+                page.ShowModal();
+                if (ErrorHandler::Log().size() != errors || page.result != 1) ++failed;
+                errors = ErrorHandler::Log().size();
+            }
+            _exit(failed == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    int reads = 0, torn = 0, failedWriters = 0;
+    std::string example;
+    for (size_t left = children.size(); left > 0;) {
+        LoginToQuillonDialog reader;
+        reader.InitializeDialog();
+        std::string user = reader.Ctl("UserNameText").Text(), password = reader.Ctl("PasswordText").Text();
+        ++reads;
+        if (user.size() != 5 || password.rfind("pw-" + user.substr(4) + "-", 0) != 0) {
+            ++torn;
+            example = user + " / " + password;
+        }
+        for (pid_t& pid : children) {
+            int status = 0;
+            if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid) {
+                if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failedWriters;
+                pid = 0;
+                --left;
+            }
+        }
+    }
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads, e.g. " << example;
+    EXPECT_EQ(failedWriters, 0);
+    auto lines = platform::ReadUnicodeLines(CredentialFile());
+    ASSERT_EQ(lines.size(), 3u);
+    LoginToQuillonDialog last;
+    last.InitializeDialog();
+    EXPECT_EQ(last.Ctl("PasswordText").Text(), "pw-" + lines[1].substr(4) + "-" + std::to_string(saves - 1));
+}
+
+TEST_F(LoginTest, TheStoreIsTheUsersAlone) {
+    mode_t saved = umask(022);
+    fs::create_directories(dir / "config");
+    std::string folder = LoginToQuillonDialog::StoreFolder();
+    chmod(folder.c_str(), 0755);  // as an earlier version left it
+    SignIn("ann", "secret");
+    umask(saved);
+    struct stat st{};
+    ASSERT_EQ(stat(CredentialFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(platform::RegistryFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(LoginTest, AFailedSaveKeepsTheStoredPassword) {
+    // Other records large enough that the credential file cannot be written
+    // under a file-size limit that the registry's small file stays below,
+    // as on a disk that fills up between the two writes.
+    std::string big(60000, 'x');
+    fs::create_directories(LoginToQuillonDialog::StoreFolder());
+    platform::WriteUnicodeLines(CredentialFile(), {"Other", "someone", big});
+    SignIn("ann", "first");
+    size_t errors = ErrorHandler::Log().size();
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    SignIn("bob", "second");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    ASSERT_GT(ErrorHandler::Log().size(), errors);  // the failure is reported
+    EXPECT_NE(ErrorHandler::Log().back().description.find("credential store"), std::string::npos)
+        << ErrorHandler::Log().back().description;
+    // The pass phrase was put back with the record it belongs to.
+    LoginToQuillonDialog again;
+    again.InitializeDialog();
+    EXPECT_EQ(again.Ctl("UserNameText").Text(), "ann");
+    EXPECT_EQ(again.Ctl("PasswordText").Text(), "first");
+    EXPECT_EQ(platform::ReadUnicodeLines(CredentialFile())[2], big);
 }
 
 // ---------------- open way ----------------

@@ -9,12 +9,58 @@
 #include "PXCP/PXAnalysisUtils.h"
 #include "TestSupport.h"
 #include "host/framework/ErrorHandler.h"
+#include "host/platform/Locale.h"
 #include "host/platform/Platform.h"
 #include "i18n/modi18N.h"
 
 using namespace host;
 using namespace pxcp;
 namespace fs = std::filesystem;
+
+// Numbers typed or saved under one locale and read under another: a text that
+// cannot be a grouped number of the reader's locale is read with the other
+// separator as the decimal point, and the caller learns so.
+TEST(LocaleNumbers, TheOtherSeparatorIsADecimalPointWhereItCannotGroup) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+        bool other;
+    };
+    auto check = [](const platform::UserLocale& locale, std::initializer_list<Case> cases) {
+        auto saved = platform::CurrentLocale();
+        platform::SetCurrentLocale(locale);
+        for (const Case& c : cases) {
+            bool other = !c.other;
+            auto v = platform::ParseLocaleNumber(c.text, other);
+            EXPECT_EQ(v, c.value) << c.text << " in " << locale.lcid;
+            EXPECT_EQ(other, c.other) << c.text << " in " << locale.lcid;
+            EXPECT_EQ(platform::ParseLocaleNumber(c.text), c.value) << c.text;
+        }
+        platform::SetCurrentLocale(saved);
+    };
+    check({1031, ',', '.'}, {{"0.3", 0.3, true},
+                             {" 12.5 ", 12.5, true},
+                             {".5", 0.5, true},
+                             {"-0.25", -0.25, true},
+                             {"12,5", 12.5, false},
+                             {"1.234", 1234, false},
+                             {"1.234,5", 1234.5, false},
+                             {"1.234.567", 1234567, false},
+                             {"1.234.5", std::nullopt, false},
+                             {"1.2,5", 12.5, false},
+                             {"0.3x", std::nullopt, false}});
+    check({1033, '.', ','}, {{"0,3", 0.3, true},
+                             {"1,000", 1000, false},
+                             {"1,000.5", 1000.5, false},
+                             {"12.5", 12.5, false},
+                             {"1,5e2", 150, true}});
+    auto saved = platform::CurrentLocale();
+    platform::SetCurrentLocale({1031, ',', '.'});
+    std::string warning = platform::OtherSeparatorWarning("q.dmq", "0.3");
+    platform::SetCurrentLocale(saved);
+    EXPECT_NE(warning.find("q.dmq"), std::string::npos);
+    EXPECT_NE(warning.find("\"0.3\" as 0,3"), std::string::npos) << warning;
+}
 
 TEST(StateCodes, ExactLookupsOnly) {
     EXPECT_EQ(GetStateAbbrByFip("37"), "NC");

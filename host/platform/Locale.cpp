@@ -74,14 +74,11 @@ char LocaleDecimalSeparator(long lcid) {
     return it == LocaleTable().end() ? '.' : it->second.decimal;
 }
 
-std::optional<double> ParseLocaleNumber(const std::string& text) {
-    const char dec = g_locale.decimalSeparator;
-    const char grp = g_locale.groupSeparator;
+namespace {
+
+// Reads text with the given separators; grp 0 allows no grouping.
+std::optional<double> ParseWith(const std::string& text, size_t i, size_t n, char dec, char grp) {
     std::string s;
-    size_t i = 0, n = text.size();
-    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-    while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
-    if (i == n) return std::nullopt;
     bool digits = false, seenDec = false, seenExp = false;
     for (size_t k = i; k < n; ++k) {
         char c = text[k];
@@ -91,7 +88,7 @@ std::optional<double> ParseLocaleNumber(const std::string& text) {
         } else if (c == dec && !seenDec && !seenExp) {
             s += '.';
             seenDec = true;
-        } else if (c == grp && !seenDec && !seenExp && digits) {
+        } else if (grp && c == grp && !seenDec && !seenExp && digits) {
             continue;  // digit grouping
         } else if ((c == '+' || c == '-') && (k == i || (seenExp && (s.back() == 'e')))) {
             s += c;
@@ -107,6 +104,51 @@ std::optional<double> ParseLocaleNumber(const std::string& text) {
     double v = std::strtod(s.c_str(), &end);
     if (!end || *end) return std::nullopt;
     return v;
+}
+
+// True when a group separator in text[i, n) is followed by fewer than three
+// digits ("0.3" with "." for grouping), so the text cannot be a grouped
+// number: the separator can then only have been meant as a decimal point.
+bool CannotBeGrouped(const std::string& text, size_t i, size_t n, char dec, char grp) {
+    if (text.find(dec, i) < n) return false;
+    for (size_t k = i; k < n; ++k) {
+        if (text[k] != grp) continue;
+        size_t d = 0;
+        while (k + 1 + d < n && text[k + 1 + d] >= '0' && text[k + 1 + d] <= '9') ++d;
+        if (d < 3) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<double> ParseLocaleNumber(const std::string& text) {
+    bool otherSeparator = false;
+    return ParseLocaleNumber(text, otherSeparator);
+}
+
+std::optional<double> ParseLocaleNumber(const std::string& text, bool& otherSeparator) {
+    otherSeparator = false;
+    const char dec = g_locale.decimalSeparator;
+    const char grp = g_locale.groupSeparator;
+    size_t i = 0, n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+    if (i == n) return std::nullopt;
+    if (grp && grp != dec && CannotBeGrouped(text, i, n, dec, grp)) {
+        auto v = ParseWith(text, i, n, grp, 0);
+        otherSeparator = v.has_value();
+        return v;
+    }
+    return ParseWith(text, i, n, dec, grp);
+}
+
+std::string OtherSeparatorWarning(const std::string& where, const std::string& text) {
+    bool other = false;
+    auto value = ParseLocaleNumber(text, other);
+    return "Numbers in " + where + " are written with \"" + std::string(1, g_locale.groupSeparator) +
+           "\" as the decimal point, not the \"" + std::string(1, g_locale.decimalSeparator) +
+           "\" of your settings. They were read as decimals: \"" + text + "\" as " + FormatNumber(value.value_or(0)) + ".";
 }
 
 bool IsNumeric(const std::string& text) { return ParseLocaleNumber(text).has_value(); }

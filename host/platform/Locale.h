@@ -26,7 +26,17 @@ char LocaleDecimalSeparator(long lcid);
 
 // Reads text as a number in the current locale (blanks around are allowed,
 // group separators are accepted). Empty when the text is not numeric.
+// A text that cannot be a grouped number of the locale, because a group
+// separator is followed by fewer than three digits ("0.3" or "12.5" where
+// the decimal separator is ","), is read with that separator as the decimal
+// point: numbers written under another locale keep their value.
 std::optional<double> ParseLocaleNumber(const std::string& text);
+// The same; otherSeparator tells that the text was read with the group
+// separator as the decimal point, so that a caller can warn.
+std::optional<double> ParseLocaleNumber(const std::string& text, bool& otherSeparator);
+// The warning shown when numbers in where (a file) were read with the other
+// separator as the decimal point; text is one of them.
+std::string OtherSeparatorWarning(const std::string& where, const std::string& text);
 bool IsNumeric(const std::string& text);
 // Formats with the pattern "###0.00" style: at least one integer digit and
 // exactly `decimals` decimals, no grouping, the locale's separator.
