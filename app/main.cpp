@@ -7,6 +7,7 @@
 
 #include "app/Commands.h"
 #include "host/platform/Locale.h"
+#include "service/HouseholdDataClient.h"
 #ifdef PLEXA_WITH_GUI
 #include "app/gui/MainWindow.h"
 #endif
@@ -141,6 +142,8 @@ int main(int argc, char** argv) {
     }
 
     Console::Setup(o);
+    // Ctrl+C also ends a request to the household-data service in progress.
+    pxcp::HouseholdDataClient::SetCancelCheck([] { return host::FunctionRunner::Interrupted(); });
     try {
         if (*levels) return Levels(o);
         if (*check) return Check(o);
@@ -152,8 +155,8 @@ int main(int argc, char** argv) {
         if (*profile) return Profile(o);
         if (*wizard) return Wizard(o);
         if (*gui) {
-#ifdef PLEXA_WITH_GUI
             OpenSession(o);  // a broken configuration is refused before a window opens
+#ifdef PLEXA_WITH_GUI
             return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
             std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";

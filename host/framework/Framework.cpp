@@ -668,5 +668,6 @@ long FunctionRunner::Run(IPXFunction& function, const std::string& animation, co
 }
 
 long FunctionRunner::LastCode() { return LastCodeRef(); }
+bool FunctionRunner::Interrupted() { return g_interrupted.load(); }
 
 }  // namespace host

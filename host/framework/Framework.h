@@ -353,6 +353,8 @@ public:
 
     // The completion code of the last run (0 before any).
     static long LastCode();
+    // Ctrl+C (or SIGTERM) arrived during the current run; safe from any thread.
+    static bool Interrupted();
     static void SetSink(std::shared_ptr<ProgressSink> sink);
     static ProgressSink* Sink();
 };
