@@ -3,6 +3,7 @@
 // the desktop program.
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iostream>
 
 #include "app/Commands.h"
@@ -21,6 +22,19 @@ using namespace plexa;
 const CLI::Validator kOneLine(
     [](std::string& s) { return s.find_first_of("\r\n") == std::string::npos ? std::string() : "must be one line"; },
     "", "one line");
+
+// An input file that can be read to its end: not a folder, a FIFO or a
+// device, which would block or fail with an odd message.
+const CLI::Validator kReadableFile(
+    [](std::string& s) {
+        std::error_code ec;
+        auto st = std::filesystem::status(s, ec);
+        if (ec || !std::filesystem::exists(st)) return "no such file: " + s;
+        if (std::filesystem::is_directory(st)) return s + " is a folder, not a file";
+        if (!std::filesystem::is_regular_file(st)) return s + " is not a regular file";
+        return std::string();
+    },
+    "FILE", "a readable file");
 
 void AddConfig(CLI::App* c, Options& o, bool required = true) {
     auto* opt = c->add_option("--config", o.config, "dataset configuration (XML)");
@@ -84,7 +98,7 @@ int main(int argc, char** argv) {
     auto* demo = app.add_subcommand("demographic", "find the areas of a level that match demographic targets");
     AddConfig(demo, o);
     demo->add_option("--level", o.level, "geography level (see plexa levels)")->required()->check(kOneLine);
-    demo->add_option("--dmq", o.dmq, "demographic query file")->check(CLI::ExistingFile);
+    demo->add_option("--dmq", o.dmq, "demographic query file")->check(kReadableFile);
     demo->add_option("--target", o.targets,
                      "a criterion: \"[CATEGORY/]TARGET>=V\", \"TARGET<=V\" or \"TARGET=A..B\"; repeat for more");
     demo->add_flag("--percentages", o.percentages, "values of targets that may be percentages are percentages");
@@ -97,12 +111,12 @@ int main(int argc, char** argv) {
     auto* hh = app.add_subcommand("household", "find the areas where enough households match, through the household-data service");
     AddConfig(hh, o);
     hh->add_option("--level", o.level, "geography level (see plexa levels)")->check(kOneLine);
-    hh->add_option("--hhq", o.hhq, "household query file")->check(CLI::ExistingFile);
+    hh->add_option("--hhq", o.hhq, "household query file")->check(kReadableFile);
     hh->add_option("--user", o.user, "account at the service (default: the remembered login); "
                                      "the password comes from PLEXA_PASSWORD or is asked for");
     hh->add_flag("--no-wait", o.noWait, "submit only and print the job id");
     hh->add_option("--reopen", o.reopen, "an analysis to run again on a result table fetched later");
-    hh->add_option("--link", o.link, "the result table (dBASE) for --reopen")->check(CLI::ExistingFile);
+    hh->add_option("--link", o.link, "the result table (dBASE) for --reopen")->check(kReadableFile);
     AddAnalysisName(hh, o);
     AddPicture(hh, o);
     hh->footer("The service: PLEXA_HOUSEHOLD_SERVICE=host:port (default 127.0.0.1:8360).");
@@ -123,7 +137,7 @@ int main(int argc, char** argv) {
 
     auto* wizard = app.add_subcommand("wizard", "run the wizard with its pages answered from a script");
     AddConfig(wizard, o);
-    wizard->add_option("--script", o.script, "the script, one step a line")->required()->check(CLI::ExistingFile);
+    wizard->add_option("--script", o.script, "the script, one step a line")->required()->check(kReadableFile);
 
     auto* gui = app.add_subcommand("gui", "open the desktop program");
     AddConfig(gui, o);

@@ -159,6 +159,9 @@ run 1 '' "$plexa" -q demographic --config "$good" --analyses "$analyses" --level
   --target "Live births>=999999" --name "Nothing found"
 [ -s "$work/out" ] && fail "a failed run printed on stdout"
 [ "$(wc -l <"$work/err")" = 1 ] || fail "a failure should be one line on stderr, got: $(cat "$work/err")"
+mkfifo "$work/fifo.dmq"
+run 2 'not a regular file' "$plexa" demographic --config "$good" --level Counties --dmq "$work/fifo.dmq" --name X
+run 2 'is a folder' "$plexa" demographic --config "$good" --level Counties --dmq "$work" --name X
 run 0 '' "$plexa" -q levels --config "$good"
 [ -s "$work/out" ] && fail "--quiet still printed"
 

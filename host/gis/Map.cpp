@@ -240,6 +240,10 @@ SpatialReferencePtr FirstLayerSr(const std::vector<LayerPtr>& layers) {
 
 void RenderMapToPng(const Map& map, const std::string& path, int width, int height, const std::string&) {
     EnsureGdal();
+    // A picture has some pixels, and not so many that drawing it fails.
+    if (width < 1 || height < 1 || width > 20000 || height > 20000)
+        Raise(kErrInvalidCall, "A map picture must be 1 to 20000 pixels wide and high, not " + std::to_string(width) +
+                                   " x " + std::to_string(height), "PXGIS");
     SpatialReferencePtr mapSr = map.spatialReference ? map.spatialReference : FirstLayerSr(map.layers);
     Envelope e = map.extent.empty ? map.FullExtent() : map.extent;
     if (e.empty) e = {0, 0, 1, 1, false};
