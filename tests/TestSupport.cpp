@@ -1,5 +1,10 @@
 #include "TestSupport.h"
 
+#include <cpl_string.h>
+#include <gdal_utils.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -55,6 +60,49 @@ Harness::Harness(const std::string& configPath) : session(host::HostSession::Ope
     host::forms::SetDriver(driver);
     host::forms::MessageLog().clear();
     host::ErrorHandler::Log().clear();
+}
+
+std::string CountyTargetsTasks() {
+    return R"(<Task name="CustomerProspecting">
+  <Task name="CustomerProspecting.ByLayer" caption="Counties" level="County">
+    <Param key="MainLayer" value="Counties"/>
+    <AdditionalFields><Field>NAME</Field></AdditionalFields>
+    <Years><Year>1974</Year><Year>1979</Year></Years>
+    <Category id="Births" caption="Births">
+      <Target name="Live births" CanPercent="False"><Field year="1" number="BIR74"/><Field year="2" number="BIR79"/></Target>
+    </Category>
+    <Category id="Infant health" caption="Infant health">
+      <Target name="Sudden infant deaths" CanPercent="True"><Field year="1" number="SID74" percent="BIR74"/></Target>
+    </Category>
+  </Task>
+</Task>)";
+}
+
+void Translate(const std::string& src, const std::string& dst, const std::vector<std::string>& options) {
+    host::gis::EnsureGdal();
+    GDALDatasetH in = GDALOpenEx(src.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
+    ASSERT_NE(in, nullptr);
+    char** argv = nullptr;
+    for (auto& o : options) argv = CSLAddString(argv, o.c_str());
+    auto* opts = GDALVectorTranslateOptionsNew(argv, nullptr);
+    int error = 0;
+    GDALDatasetH out = GDALVectorTranslate(dst.c_str(), nullptr, 1, &in, opts, &error);
+    GDALVectorTranslateOptionsFree(opts);
+    CSLDestroy(argv);
+    if (out) GDALClose(out);
+    GDALClose(in);
+    EXPECT_EQ(error, 0);
+    ASSERT_NE(out, nullptr);
+}
+
+std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
+    std::ifstream in(dbf, std::ios::binary);
+    char d[32];
+    in.read(d, 32);  // the table header; the field descriptors follow
+    while (in.read(d, 32) && d[0] != '\r')
+        if (std::string(d, strnlen(d, 11)) == name)
+            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
+    return {'?', -1, -1};
 }
 
 }  // namespace pxtest

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/forms/ScriptedDriver.h"
@@ -40,6 +41,15 @@ struct Harness {
 
 // The level entries most tests use: counties with both ways.
 std::string StandardTasks();
+// A county level with two years and targets of births and infant deaths
+// (the latter a percentage of births), the demographic way only.
+std::string CountyTargetsTasks();
+
+// ogr2ogr through the library: translates src into dst with the options.
+void Translate(const std::string& src, const std::string& dst, const std::vector<std::string>& options);
+// Type, width and decimals of a field as the header of a .dbf file states
+// them; ('?', -1, -1) when the table has no such field.
+std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name);
 
 }  // namespace pxtest
 

@@ -98,23 +98,6 @@ void CopyCounties(const pxtest::ScratchDir& dir, bool withPrj) {
             fs::copy_file(pxtest::SampleDir() + "/nc" + ext, dir / (std::string("nc") + ext));
 }
 
-// ogr2ogr through the library: translates src into dst with the given options.
-void Translate(const std::string& src, const std::string& dst, const std::vector<std::string>& options) {
-    host::gis::EnsureGdal();
-    GDALDatasetH in = GDALOpenEx(src.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-    ASSERT_NE(in, nullptr);
-    char** argv = nullptr;
-    for (auto& o : options) argv = CSLAddString(argv, o.c_str());
-    auto* opts = GDALVectorTranslateOptionsNew(argv, nullptr);
-    int error = 0;
-    GDALDatasetH out = GDALVectorTranslate(dst.c_str(), nullptr, 1, &in, opts, &error);
-    GDALVectorTranslateOptionsFree(opts);
-    CSLDestroy(argv);
-    EXPECT_EQ(error, 0);
-    EXPECT_NE(out, nullptr);
-    if (out) GDALClose(out);
-    GDALClose(in);
-}
 
 class ConfigCheckTest : public ::testing::Test {
 protected:
@@ -126,8 +109,8 @@ protected:
     // two.gpkg with the counties twice, as layers "counties" and "more".
     void MakeGeoPackage() {
         CopyCounties(dir, true);
-        Translate(dir / "nc.shp", dir / "two.gpkg", {"-f", "GPKG", "-nln", "counties"});
-        Translate(dir / "nc.shp", dir / "two.gpkg", {"-update", "-nln", "more"});
+        pxtest::Translate(dir / "nc.shp", dir / "two.gpkg", {"-f", "GPKG", "-nln", "counties"});
+        pxtest::Translate(dir / "nc.shp", dir / "two.gpkg", {"-update", "-nln", "more"});
     }
 
     // Checks xml and expects exactly one problem, on the line of marker,
@@ -277,7 +260,7 @@ TEST_F(ConfigCheckTest, LayersThatCannotServeAsLevels) {
 TEST_F(ConfigCheckTest, GeoPackageLayerAndGeoJsonSourcesAreAccepted) {
     MakeGeoPackage();
     // Mixes Polygon and MultiPolygon, so the layer states no shape type.
-    Translate(dir / "nc.shp", dir / "nc.geojson", {"-f", "GeoJSON"});
+    pxtest::Translate(dir / "nc.shp", dir / "nc.geojson", {"-f", "GeoJSON"});
     for (const char* source : {"two.gpkg|more", "nc.geojson"}) {
         SCOPED_TRACE(source);
         std::string xml = ReplaceFirst(Standard("."), "dataset=\"nc\"", "source=\"" + std::string(source) + "\"");

@@ -24,22 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// ogr2ogr through the library.
-void Translate(const std::string& src, const std::string& dst, const std::vector<std::string>& options) {
-    gis::EnsureGdal();
-    GDALDatasetH in = GDALOpenEx(src.c_str(), GDAL_OF_VECTOR, nullptr, nullptr, nullptr);
-    ASSERT_NE(in, nullptr);
-    char** argv = nullptr;
-    for (auto& o : options) argv = CSLAddString(argv, o.c_str());
-    auto* opts = GDALVectorTranslateOptionsNew(argv, nullptr);
-    int error = 0;
-    GDALDatasetH out = GDALVectorTranslate(dst.c_str(), nullptr, 1, &in, opts, &error);
-    GDALVectorTranslateOptionsFree(opts);
-    CSLDestroy(argv);
-    ASSERT_NE(out, nullptr);
-    GDALClose(out);
-    GDALClose(in);
-}
 
 class DatasetInitTest : public ::testing::Test {
 protected:

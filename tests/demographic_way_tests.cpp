@@ -21,27 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Tasks() {
-    return R"(<Task name="CustomerProspecting">
-  <Task name="CustomerProspecting.ByLayer" caption="Counties" level="County">
-    <Param key="MainLayer" value="Counties"/>
-    <AdditionalFields><Field>NAME</Field></AdditionalFields>
-    <Years><Year>1974</Year><Year>1979</Year></Years>
-    <Category id="Births" caption="Births">
-      <Target name="Live births" CanPercent="False"><Field year="1" number="BIR74"/><Field year="2" number="BIR79"/></Target>
-    </Category>
-    <Category id="Infant health" caption="Infant health">
-      <Target name="Sudden infant deaths" CanPercent="True"><Field year="1" number="SID74" percent="BIR74"/></Target>
-    </Category>
-  </Task>
-</Task>)";
-}
 
 class DemographicTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
-        h = std::make_unique<Harness>(WriteConfig(dir, Tasks()));
+        h = std::make_unique<Harness>(WriteConfig(dir, CountyTargetsTasks()));
         out = gis::Workspace::OpenFolder(dir.Path().string());
     }
     std::shared_ptr<pxcp::PXCPDemographicDataFunction> Worker(const std::string& where, std::vector<std::string> query,
@@ -70,16 +55,6 @@ protected:
     gis::WorkspacePtr out;
 };
 
-// Type, width and decimals of a field as the header of a .dbf file states them.
-std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
-    std::ifstream in(dbf, std::ios::binary);
-    char d[32];
-    in.read(d, 32);  // the table header; the field descriptors follow
-    while (in.read(d, 32) && d[0] != '\r')
-        if (std::string(d, strnlen(d, 11)) == name)
-            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
-    return {'?', -1, -1};
-}
 
 // NAME -> the value of one field, for every row of the output.
 std::map<std::string, Variant> ValuesByName(const gis::FeatureClassPtr& fc, const std::string& field) {

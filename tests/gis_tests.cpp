@@ -36,16 +36,6 @@ Fields PolygonFields(bool withOid) {
     return f;
 }
 
-// Type, width and decimals of a field as the header of a .dbf file states them.
-std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
-    std::ifstream in(dbf, std::ios::binary);
-    char d[32];
-    in.read(d, 32);  // the table header; the field descriptors follow
-    while (in.read(d, 32) && d[0] != '\r')
-        if (std::string(d, strnlen(d, 11)) == name)
-            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
-    return {'?', -1, -1};
-}
 
 void FillSquares(const FeatureClassPtr& fc, int n) {
     auto cur = fc->Insert(true);
@@ -151,13 +141,13 @@ TEST(Gis, DbaseFieldsKeepTheirLengthPrecisionAndScale) {
     cur->Flush();
     t->Close();
     std::string dbf = dir / "widths.dbf";
-    EXPECT_EQ(DbfField(dbf, "READ"), std::make_tuple('N', 11, 0));
-    EXPECT_EQ(DbfField(dbf, "SHARE"), std::make_tuple('N', 20, 2));
-    EXPECT_EQ(DbfField(dbf, "AVG"), std::make_tuple('N', 16, 1));
-    EXPECT_EQ(DbfField(dbf, "RATIO"), std::make_tuple('N', 16, 12));
-    EXPECT_EQ(DbfField(dbf, "ANY"), std::make_tuple('N', 24, 8));
-    EXPECT_EQ(DbfField(dbf, "TIGHT"), std::make_tuple('N', 3, 1));
-    EXPECT_EQ(DbfField(dbf, "LABEL"), std::make_tuple('C', 8, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "READ"), std::make_tuple('N', 11, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "SHARE"), std::make_tuple('N', 20, 2));
+    EXPECT_EQ(pxtest::DbfField(dbf, "AVG"), std::make_tuple('N', 16, 1));
+    EXPECT_EQ(pxtest::DbfField(dbf, "RATIO"), std::make_tuple('N', 16, 12));
+    EXPECT_EQ(pxtest::DbfField(dbf, "ANY"), std::make_tuple('N', 24, 8));
+    EXPECT_EQ(pxtest::DbfField(dbf, "TIGHT"), std::make_tuple('N', 3, 1));
+    EXPECT_EQ(pxtest::DbfField(dbf, "LABEL"), std::make_tuple('C', 8, 0));
     auto back = ws->OpenTable("widths");
     auto c = back->Search(nullptr, false);
     auto r = c->NextRow();

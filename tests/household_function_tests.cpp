@@ -19,16 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Type, width and decimals of a field as the header of a .dbf file states them.
-std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
-    std::ifstream in(dbf, std::ios::binary);
-    char d[32];
-    in.read(d, 32);  // the table header; the field descriptors follow
-    while (in.read(d, 32) && d[0] != '\r')
-        if (std::string(d, strnlen(d, 11)) == name)
-            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
-    return {'?', -1, -1};
-}
 
 // A dBASE III table written byte by byte, so that a test can hold texts in
 // number columns that no table writer would produce: GEOG C(12), TQ N(10),
@@ -204,10 +194,10 @@ TEST_F(HouseholdFunctionTest, WaitingRunJoinsTheServiceCountsAboveTheMinimum) {
     EXPECT_TRUE(Output()->HasSpatialIndex());
     // The output's fields as dBASE stores them.
     std::string dbf = dir / "analysis/Result.dbf";
-    EXPECT_EQ(DbfField(dbf, "KEY"), std::make_tuple('C', 12, 0));
-    EXPECT_EQ(DbfField(dbf, "TOTREAD"), std::make_tuple('N', 11, 0));
-    EXPECT_EQ(DbfField(dbf, "TOTAL"), std::make_tuple('N', 11, 0));
-    EXPECT_EQ(DbfField(dbf, "PERCENT"), std::make_tuple('N', 20, 2));
+    EXPECT_EQ(pxtest::DbfField(dbf, "KEY"), std::make_tuple('C', 12, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "TOTREAD"), std::make_tuple('N', 11, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "TOTAL"), std::make_tuple('N', 11, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "PERCENT"), std::make_tuple('N', 20, 2));
 }
 
 TEST_F(HouseholdFunctionTest, LinkedTableSwapsTheColumnsAndTheMinimumIsStrict) {

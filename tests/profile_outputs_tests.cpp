@@ -38,16 +38,6 @@ CollectionPtr Rows() {
     return rows;
 }
 
-// Type, width and decimals of a field as the header of a .dbf file states them.
-std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name) {
-    std::ifstream in(dbf, std::ios::binary);
-    char d[32];
-    in.read(d, 32);  // the table header; the field descriptors follow
-    while (in.read(d, 32) && d[0] != '\r')
-        if (std::string(d, strnlen(d, 11)) == name)
-            return {d[11], static_cast<unsigned char>(d[16]), static_cast<unsigned char>(d[17])};
-    return {'?', -1, -1};
-}
 
 TEST(ProfileTable, OneRowPerCharacteristicWithItsCategory) {
     pxtest::ScratchDir dir;
@@ -76,10 +66,10 @@ TEST(ProfileTable, OneRowPerCharacteristicWithItsCategory) {
     EXPECT_EQ(vals, (std::vector<double>{21.5, 22.5, 35, 0, 0}));
     t->Close();
     std::string dbf = dir / "profile.dbf";
-    EXPECT_EQ(DbfField(dbf, "Category"), std::make_tuple('C', 30, 0));
-    EXPECT_EQ(DbfField(dbf, "Field"), std::make_tuple('C', 30, 0));
-    EXPECT_EQ(DbfField(dbf, "AvgDesc"), std::make_tuple('C', 10, 0));
-    EXPECT_EQ(DbfField(dbf, "AvgVal"), std::make_tuple('N', 16, 1));
+    EXPECT_EQ(pxtest::DbfField(dbf, "Category"), std::make_tuple('C', 30, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "Field"), std::make_tuple('C', 30, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "AvgDesc"), std::make_tuple('C', 10, 0));
+    EXPECT_EQ(pxtest::DbfField(dbf, "AvgVal"), std::make_tuple('N', 16, 1));
 }
 
 TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {

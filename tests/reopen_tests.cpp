@@ -13,20 +13,6 @@ using namespace pxtest;
 
 namespace {
 
-std::string Tasks() {
-    return R"(<Task name="CustomerProspecting">
-  <Task name="CustomerProspecting.ByLayer" caption="Counties" level="County">
-    <Param key="MainLayer" value="Counties"/>
-    <Years><Year>1974</Year><Year>1979</Year></Years>
-    <Category id="Births" caption="Births">
-      <Target name="Live births" CanPercent="False"><Field year="1" number="BIR74"/><Field year="2" number="BIR79"/></Target>
-    </Category>
-    <Category id="Infant health" caption="Infant health">
-      <Target name="Sudden infant deaths" CanPercent="True"><Field year="1" number="SID74" percent="BIR74"/></Target>
-    </Category>
-  </Task>
-</Task>)";
-}
 
 long RunWizard(Harness& h, const AnalysisPtr& source, const PropertySetPtr& settings) {
     auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
@@ -45,7 +31,7 @@ long RunWizard(Harness& h, const AnalysisPtr& source, const PropertySetPtr& sett
 TEST(Reopen, TheDataPageShowsTheQueryTheAnalysisWasRunWith) {
     if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
     ScratchDir dir;
-    Harness h(WriteConfig(dir, Tasks()));
+    Harness h(WriteConfig(dir, CountyTargetsTasks()));
     h.driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
 SelectDemographicDataDialog: toggle CategoryList "Infant health" on
 SelectDemographicDataDialog: click PercentagesOption
