@@ -1,11 +1,7 @@
 // Commands about data: the levels of a configuration, its check, setting a
 // dataset up, the basemap picture, the customer profile and fetching a
 // household result.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "CustomerProfile/PXCPProfileFunction.h"
@@ -16,6 +12,7 @@
 #include "host/framework/ConfigCheck.h"
 #include "host/framework/DatasetInit.h"
 #include "host/platform/Printer.h"
+#include "host/platform/TextFile.h"
 #include "service/HouseholdDataClient.h"
 
 namespace fs = std::filesystem;
@@ -23,36 +20,6 @@ namespace fs = std::filesystem;
 namespace plexa {
 
 using namespace host;
-
-namespace {
-
-// Writes text next to its final place and renames it over, so that a
-// failure never leaves half a file behind.
-void WriteWhole(const std::string& path, const std::string& text) {
-    fs::path target = fs::absolute(path);
-    std::string tmp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) throw Failure("cannot write in " + target.parent_path().string());
-    close(fd);
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            fs::remove(tmp);
-            throw Failure("could not write " + path + " (disk full?)");
-        }
-    }
-    chmod(tmp.c_str(), 0644);
-    std::error_code ec;
-    fs::rename(tmp, target, ec);
-    if (ec) {
-        fs::remove(tmp);
-        throw Failure("could not write " + path + ": " + ec.message());
-    }
-}
-
-}  // namespace
 
 int Levels(const Options& o) {
     auto s = OpenSession(o);
@@ -114,7 +81,7 @@ int DatasetInit(const Options& o) {
     } catch (const std::exception& e) {
         throw Failure(e.what());
     }
-    WriteWhole(o.out, text);
+    if (!platform::WriteFileAtomically(o.out, text)) throw Failure("could not write " + o.out + " (disk full?)");
     auto problems = CheckConfiguration(o.out);
     for (auto& p : problems) std::cerr << p.ToString() << "\n";
     if (!problems.empty()) throw Failure("the configuration written to " + o.out + " needs the changes above");

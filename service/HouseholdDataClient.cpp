@@ -11,7 +11,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -347,9 +346,9 @@ long HouseholdDataClient::GetStatus() {
                          table.problem + ".");
     if (table.status != 200)
         throw std::runtime_error("The result table of job " + jobId_ + " could not be fetched from the household-data service.");
-    std::ofstream out(dbfPath_, std::ios::binary | std::ios::trunc);
-    out << table.body;
-    if (!out.flush()) throw std::runtime_error("The result table could not be written to " + dbfPath_ + ".");
+    // Whole or not at all: the function reads the table next.
+    if (!host::platform::WriteFileAtomically(dbfPath_, table.body))
+        throw std::runtime_error("The result table could not be written to " + dbfPath_ + ".");
     return 1;
 }
 
