@@ -171,6 +171,7 @@ bool PXCPHouseholdDataFunction::Start() {
     step_ = 0;
     written_ = 0;
     lastError_ = 0;
+    requestCancelled_ = false;
     errorText_.clear();
     if (linkDbf_) {
         resultDbfPath_ = dbfFilePath_;
@@ -203,6 +204,9 @@ gis::QueryFilter PXCPHouseholdDataFunction::AreaFilter() const {
 
 bool PXCPHouseholdDataFunction::DoStep() {
     if (lastError_ != 0) return false;
+    // The runner asks for the cancel before each step; should it not have
+    // seen one, the run still ends here, as a failure that says why.
+    if (requestCancelled_) return Fail(34, "The household-data request was cancelled.");
     try {
         switch (step_) {
             case 0: {
@@ -213,7 +217,7 @@ bool PXCPHouseholdDataFunction::DoStep() {
                 }
                 if (!GetDBFFromQuillon(list)) return false;
                 step_ = 20;
-                return true;
+                return true;  // also when cancelled: the runner ends the run
             }
             case 20:
                 if (PollService()) step_ = 1;
@@ -374,6 +378,11 @@ bool PXCPHouseholdDataFunction::GetDBFFromQuillon(const std::string& areaList) {
         if (client_->SetQuery(qFields_, qList_) != "1") return Fail(34, client_->LastMessage());
         std::string reply = client_->Submit(HouseholdDataClient::ServiceHost(), kGatewayPath, resultDbfPath_,
                                             "EXPERIAN", wait_, userName_, password_, analysisName_);
+        if (client_->Cancelled()) {
+            requestCancelled_ = true;
+            client_.reset();
+            return true;
+        }
         char* end = nullptr;
         double number = std::strtod(reply.c_str(), &end);
         if (reply.empty() || (end && *end) || number != 1) return Fail(34, client_->LastMessage());
@@ -389,6 +398,10 @@ bool PXCPHouseholdDataFunction::PollService() {
     long status = 0;
     try {
         status = client_->GetStatus();
+    } catch (const HouseholdRequestCancelled&) {
+        requestCancelled_ = true;
+        client_.reset();
+        return false;
     } catch (const std::exception& e) {
         ReportException(errorHandler_, Loc("GetDBFFromQuillon"));
         client_.reset();

@@ -67,6 +67,9 @@ private:
     long lastError_ = 0, status_ = 1, written_ = 0;
     std::string errorText_, resultDbfPath_, jobId_;
     std::unique_ptr<HouseholdDataClient> client_;
+    // The analyst cancelled while a request was under way: the next step
+    // lets the runner see the cancel instead of reporting a failure.
+    bool requestCancelled_ = false;
     host::gis::TablePtr resultTable_;
     host::gis::CursorPtr rowCursor_;
     host::gis::RowPtr currentRow_;

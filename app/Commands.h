@@ -73,6 +73,9 @@ host::HostSession OpenSession(const Options& o);
 // The demographic level entry of the current dataset with the given
 // caption; a usage error listing the levels there are otherwise.
 host::TaskEntryPtr FindLevel(const host::HostSession& s, const std::string& caption, const char* way);
+// The password of the household-data service: from PLEXA_PASSWORD, or asked
+// for without echo on a terminal. Never from the command line.
+std::string ReadPassword(const std::string& user);
 
 int Levels(const Options& o);
 int Map(const Options& o);

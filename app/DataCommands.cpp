@@ -3,6 +3,7 @@
 // household result.
 #include <filesystem>
 #include <iostream>
+#include <tuple>
 
 #include "CustomerProfile/PXCPProfileFunction.h"
 #include "CustomerProfile/ProfileOutputs.h"
@@ -13,6 +14,7 @@
 #include "host/framework/DatasetInit.h"
 #include "host/platform/Printer.h"
 #include "host/platform/TextFile.h"
+#include "pages/LoginToQuillonDialog.h"
 #include "service/HouseholdDataClient.h"
 
 namespace fs = std::filesystem;
@@ -218,9 +220,19 @@ int Profile(const Options& o) {
 }
 
 int FetchResult(const Options& o) {
+    // The account that submitted the job: the one named, or the remembered login.
+    std::string user = o.user, password;
+    if (user.empty()) {
+        std::tie(user, password) = pxcp::LoginToQuillonDialog::StoredCredentials();
+        if (user.empty())
+            throw UsageError("no login to the household-data service is remembered: give --user NAME "
+                             "(the password comes from PLEXA_PASSWORD or is asked for)");
+    } else {
+        password = ReadPassword(user);
+    }
     try {
         pxcp::HouseholdDataClient::FetchResult(pxcp::HouseholdDataClient::ServiceHost(),
-                                               "velmar/QuISAPISOAPGateWay.dll", o.job, o.dbf);
+                                               "velmar/QuISAPISOAPGateWay.dll", o.job, o.dbf, user, password);
     } catch (const std::exception& e) {
         throw Failure(e.what());
     }

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <iomanip>
@@ -19,6 +20,7 @@
 #include "PXCP/Register.h"
 #include "app/Commands.h"
 #include "host/forms/ScriptedDriver.h"
+#include "host/framework/ErrorHandler.h"
 #include "host/platform/Locale.h"
 
 namespace fs = std::filesystem;
@@ -197,25 +199,6 @@ void ChooseLevel(forms::ScriptedDriver& d, const std::string& level, const char*
     d.Click("SelectGeographyLevelDialog", "NextButton");
 }
 
-// The password of the household-data service: from PLEXA_PASSWORD, or asked
-// for without echo on a terminal. Never from the command line.
-std::string ReadPassword(const std::string& user) {
-    if (const char* p = std::getenv("PLEXA_PASSWORD")) return p;
-    if (!isatty(STDIN_FILENO))
-        throw UsageError("give the password of " + user + " in PLEXA_PASSWORD (or run plexa in a terminal to be asked)");
-    std::cerr << "Password for " << user << ": " << std::flush;
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    std::string password;
-    std::getline(std::cin, password);
-    tcsetattr(STDIN_FILENO, TCSANOW, &old);
-    std::cerr << "\n";
-    return password;
-}
-
 struct Run {
     long pageResult = 0;
     bool ok = false;
@@ -239,7 +222,16 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
     if (run.pageResult == 1) {
         // The analysis being replaced is kept until its successor is whole.
         std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
-        bool ok = task->InitFunction() && task->StartFunction();
+        auto before = s.dataManager->AnalysisNames();
+        size_t reports = ErrorHandler::Log().size();
+        bool ok = task->InitFunction();
+        // A run-time error while the analysis was being made (a full disk, a
+        // folder that cannot be written) leaves nothing worth running.
+        if (ok && ErrorHandler::Log().size() != reports) {
+            ok = false;
+            run.errorText = ErrorHandler::Log().back().description;
+        }
+        ok = ok && task->StartFunction();
         long err = task->LastError();
         auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
         auto demo = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
@@ -248,10 +240,14 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
         run.ok = ok && err == 0 && run.result;
         if (demo && demo->Analysis()) run.analysisFolder = demo->Analysis()->Folder();
         if (hh) {
-            run.errorText = hh->errorText;
+            if (!hh->errorText.empty()) run.errorText = hh->errorText;
             run.jobId = hh->jobId;
         }
         s.dataManager->EndReplacement(aside, run.ok);
+        // A new analysis that failed on the way leaves no folder behind.
+        if (!run.ok && aside.empty())
+            for (auto& name : s.dataManager->AnalysisNames())
+                if (std::find(before.begin(), before.end(), name) == before.end()) s.dataManager->RemoveAnalysis(name);
     }
     task->Cleanup();
     run.scriptProblems = driver->Problems();
@@ -300,6 +296,23 @@ AnalysisPtr Replaced(const HostSession& s, const Options& o) {
 }
 
 }  // namespace
+
+std::string ReadPassword(const std::string& user) {
+    if (const char* p = std::getenv("PLEXA_PASSWORD")) return p;
+    if (!isatty(STDIN_FILENO))
+        throw UsageError("give the password of " + user + " in PLEXA_PASSWORD (or run plexa in a terminal to be asked)");
+    std::cerr << "Password for " << user << ": " << std::flush;
+    termios old{};
+    tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::string password;
+    std::getline(std::cin, password);
+    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::cerr << "\n";
+    return password;
+}
 
 int Demographic(const Options& o) {
     if (o.dmq.empty() && o.targets.empty()) throw UsageError("give the query: --dmq FILE, or one --target or more");

@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
     auto* fetch = app.add_subcommand("fetch-result", "fetch the result table of a household job submitted without waiting");
     fetch->add_option("--job", o.job, "the job id")->required();
     fetch->add_option("--dbf", o.dbf, "where to write the table")->required();
+    fetch->add_option("--user", o.user, "the account that submitted the job (default: the remembered login); "
+                                        "the password comes from PLEXA_PASSWORD or is asked for");
 
     auto* profile = app.add_subcommand("profile", "the average customer profile of a point layer over the areas of a level");
     AddConfig(profile, o);

@@ -70,11 +70,18 @@ ObjectPtr Variant::ToObject() const {
 
 // ---- Collection ----
 
+void Collection::Reindex() const {
+    index_.clear();
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (!items_[i].first.empty()) index_.emplace(LCase(items_[i].first), i);
+    stale_ = false;
+}
+
 long Collection::Find(const std::string& key) const {
     if (key.empty()) return -1;
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (IEquals(items_[i].first, key)) return static_cast<long>(i);
-    return -1;
+    if (stale_) Reindex();
+    auto it = index_.find(LCase(key));
+    return it == index_.end() ? -1 : static_cast<long>(it->second);
 }
 
 void Collection::Add(Variant value, const std::string& key, const std::string& before,
@@ -90,18 +97,23 @@ void Collection::Add(Variant value, const std::string& key, const std::string& b
         if (a < 0) Raise(kErrInvalidCall, "Invalid procedure call or argument");
         pos = items_.begin() + a + 1;
     }
+    bool atEnd = pos == items_.end();
     items_.insert(pos, {key, std::move(value)});
+    if (!atEnd) stale_ = true;
+    else if (!key.empty() && !stale_) index_.emplace(LCase(key), items_.size() - 1);
 }
 
 void Collection::Remove(const std::string& key) {
     long i = Find(key);
     if (i < 0) Raise(kErrInvalidCall, "Invalid procedure call or argument");
     items_.erase(items_.begin() + i);
+    stale_ = true;
 }
 
 void Collection::RemoveAt(long index1) {
     if (index1 < 1 || index1 > Count()) Raise(kErrSubscript, "Subscript out of range");
     items_.erase(items_.begin() + (index1 - 1));
+    stale_ = true;
 }
 
 const Variant& Collection::Item(const std::string& key) const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -115,13 +116,22 @@ public:
     const Variant& Item(long index1) const;
     bool Contains(const std::string& key) const { return Find(key) >= 0; }
     const std::string& KeyAt(long index1) const;
-    void Clear() { items_.clear(); }
+    void Clear() {
+        items_.clear();
+        index_.clear();
+    }
     // Replaces the value of a key in place (remove, then add next to its neighbour).
     void Replace(const std::string& key, Variant value);
 
 private:
     long Find(const std::string& key) const;
+    // Positions by case-folded key. Adding at the end keeps it current;
+    // inserting or removing elsewhere shifts positions, so it is then
+    // rebuilt at the next search.
+    void Reindex() const;
     std::vector<std::pair<std::string, Variant>> items_;
+    mutable std::unordered_map<std::string, size_t> index_;
+    mutable bool stale_ = false;
 };
 using CollectionPtr = std::shared_ptr<Collection>;
 

@@ -256,6 +256,7 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     user_ = userName;
     password_ = password;
     submitted_ = true;
+    cancelled_ = false;
     std::string form = FormEncode({{"user", userName},
                                    {"password", password},
                                    {"vendor", dataVendor},
@@ -266,7 +267,10 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
                                    {"qlist", targets_},
                                    {"wait", wait ? "1" : "0"}});
     auto res = Send(host_, "POST", gateway_ + "/submit", form, user_, password_);
-    if (res.cancelled) return Fail("The household query was cancelled.");
+    if (res.cancelled) {
+        cancelled_ = true;
+        return Fail("The household query was cancelled.");
+    }
     if (!res.ok) return Fail("The household-data service at " + host_ + " could not be reached: " + res.problem + ".");
     std::string status = ReplyValue(res.body, "status");
     if (status.empty()) return Fail("The household-data service sent a reply that could not be read.");
@@ -278,14 +282,6 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
         return Fail("The household-data service accepted the query but named no job.");
     }
     return status;
-}
-
-void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
-                                      const std::string& jobId, const std::string& dbfPath) {
-    const char* user = std::getenv("PLEXA_HOUSEHOLD_USER");
-    const char* password = std::getenv("PLEXA_PASSWORD");
-    if (user && *user) FetchResult(serviceHost, gatewayPath, jobId, dbfPath, user, password ? password : "");
-    else FetchResult(serviceHost, gatewayPath, jobId, dbfPath, "demo", "demo");
 }
 
 void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,

@@ -43,16 +43,15 @@ public:
     long GetStatus();
 
     const std::string& LastMessage() const { return message_; }
+    // True when the last submission was given up because the cancel check
+    // asked for it, rather than refused or lost.
+    bool Cancelled() const { return cancelled_; }
 
     // Fetches the result table of a job that was submitted without waiting,
     // logging in as the account that submitted it; raises with a clear
     // message when the service has none.
     static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
                             const std::string& dbfPath, const std::string& userName, const std::string& password);
-    // The same with the account named by PLEXA_HOUSEHOLD_USER (password in
-    // PLEXA_PASSWORD), or else the demo account of the local service.
-    static void FetchResult(const std::string& serviceHost, const std::string& gatewayPath, const std::string& jobId,
-                            const std::string& dbfPath);
     // Why bytes are not a whole dBASE table holding the fields; empty when
     // they are.
     static std::string DbfProblem(const std::string& bytes, const std::vector<std::string>& fields);
@@ -83,6 +82,7 @@ private:
     std::string host_, gateway_, dbfPath_, jobId_, message_, user_, password_;
     bool wait_ = true;
     bool submitted_ = false;
+    bool cancelled_ = false;
 };
 
 // Reads "key=value" lines; missing keys are empty.

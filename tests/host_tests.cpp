@@ -41,6 +41,29 @@ TEST(Collection, ReplaceKeepsTheOrderAndKeysIgnoreCase) {
     EXPECT_THROW(c.Item(9), RuntimeError);
 }
 
+// Keys are found by an index that inserts and removes in the middle shift;
+// every key must still lead to its own value, in a collection of many.
+TEST(Collection, KeysFindTheirValuesAfterInsertsAndRemovals) {
+    Collection c;
+    for (int i = 0; i < 10000; ++i) c.Add(Variant(std::to_string(i)), "T" + std::to_string(i));
+    c.Add("first", "Head", "T0");
+    c.Remove("T5000");
+    c.Add("mid", "t5000", "", "T4999");
+    c.RemoveAt(c.Count());
+    c.Add("last", "Tail");
+    EXPECT_EQ(c.KeyAt(1), "Head");
+    EXPECT_EQ(c.Item("T0").ToString(), "0");
+    EXPECT_EQ(c.Item("T5000").ToString(), "mid");
+    EXPECT_EQ(c.KeyAt(5002), "t5000");
+    EXPECT_FALSE(c.Contains("T9999"));
+    EXPECT_EQ(c.Item("tail").ToString(), "last");
+    for (int i : {1, 4999, 5001, 9998}) EXPECT_EQ(c.Item("T" + std::to_string(i)).ToString(), std::to_string(i));
+    c.Clear();
+    EXPECT_FALSE(c.Contains("T1"));
+    c.Add("again", "T1");
+    EXPECT_EQ(c.Item(1).ToString(), "again");
+}
+
 TEST(PropertySet, NamesAreExactAndXmlRoundTrips) {
     PropertySet ps;
     ps.SetProperty("Name", "Shops");

@@ -7,9 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <tuple>
 
 #include "PXCP/PXCPHouseholdDataFunction.h"
+#include "service/HouseholdDataClient.h"
 #include "TestSupport.h"
 #include "i18n/modi18N.h"
 
@@ -288,6 +292,36 @@ TEST_F(HouseholdFunctionTest, ServiceFaultsEndWithTheirCodes) {
     EXPECT_EQ(down->LastError(), 34);
     EXPECT_NE(down->ErrorText().find("could not be reached"), std::string::npos) << down->ErrorText();
     unsetenv("PLEXA_HOUSEHOLD_SERVICE");
+}
+
+// The analyst cancels while the submission or a status reply is still on
+// its way: the run ends as cancelled, not as a failure of the service.
+TEST_F(HouseholdFunctionTest, CancellingDuringARequestEndsTheRunAsCancelled) {
+    struct FlagSink : ProgressSink {
+        std::atomic<bool>* flag;
+        explicit FlagSink(std::atomic<bool>* f) : flag(f) {}
+        void Begin(const std::string&, const std::string&, const std::string&) override {}
+        void Step(double, const std::string&) override {}
+        void End(long) override {}
+        bool CancelRequested() override { return flag->load(); }
+    };
+    for (const char* fault : {"--delay-ms", "--fault"}) {
+        bool slowSubmit = std::string(fault) == "--delay-ms";
+        pxtest::ServiceProcess service({"--job-seconds", "0", fault, slowSubmit ? "20000" : "drip"});
+        std::atomic<bool> cancelled{false};
+        pxcp::HouseholdDataClient::SetCancelCheck([&] { return cancelled.load(); });
+        FunctionRunner::SetSink(std::make_shared<FlagSink>(&cancelled));
+        std::thread press([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            cancelled = true;
+        });
+        auto f = Function(true, true, 0);
+        long code = FunctionRunner().Run(*f, "Clock AVI", "Analysis", "Executing analysis...");
+        press.join();
+        pxcp::HouseholdDataClient::SetCancelCheck(nullptr);
+        EXPECT_EQ(code, FunctionRunner::kCancelled) << fault;
+        EXPECT_EQ(f->LastError(), 0) << f->ErrorText();
+    }
 }
 
 TEST_F(HouseholdFunctionTest, NothingAboveTheMinimumAndEmptyStudyAreas) {

@@ -136,7 +136,7 @@ TEST_F(HouseholdWayTest, NotWaitingTellsTheJobAndLinkingItsTableLater) {
     // Fetch the table into the analysis folder, re-open, link it, keep the name.
     auto later = h->session.dataManager->GetAnalysis("Later");
     std::string table = later->Folder() + "tmp.dbf";
-    pxcp::HouseholdDataClient::FetchResult(service->Host(), "velmar/QuISAPISOAPGateWay.dll", sub->jobId, table);
+    pxcp::HouseholdDataClient::FetchResult(service->Host(), "velmar/QuISAPISOAPGateWay.dll", sub->jobId, table, "demo", "demo");
     h->driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
 SelectOpenHHWayDialog: click LinkDBFRBT
 SelectOpenHHWayDialog: click NextButton

@@ -179,6 +179,7 @@ export XDG_CONFIG_HOME="$work/config" PLEXA_REGISTRY="$work/config/registry.ini"
 service
 run 2 'no login to the household-data service is remembered' "$plexa" household --config "$good" \
   --analyses "$analyses" --level Counties --hhq "$src/data/young-families.hhq" --name Young
+run 2 'no login to the household-data service is remembered' "$plexa" fetch-result --job HH0 --dbf "$work/x.dbf"
 run 2 'PLEXA_PASSWORD' "$plexa" household --config "$good" --analyses "$analyses" --level Counties \
   --hhq "$src/data/young-families.hhq" --name Young --user demo </dev/null
 PLEXA_PASSWORD=demo run 0 'job id: HH' "$plexa" household --config "$good" --analyses "$analyses" \
