@@ -49,6 +49,8 @@ struct Options {
     std::string customers, customersSrs, pdf, dbf;
     // Household result.
     std::string job;
+    // Help.
+    std::string topic;
     // Dataset set-up.
     std::string out, datasetName, id, desc, base, srs;
     std::vector<std::string> levels;
@@ -86,5 +88,6 @@ int FetchResult(const Options& o);
 int Demographic(const Options& o);
 int Household(const Options& o);
 int Wizard(const Options& o);
+int Help(const Options& o);
 
 }  // namespace plexa

@@ -12,6 +12,7 @@
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ConfigCheck.h"
 #include "host/framework/DatasetInit.h"
+#include "host/platform/Help.h"
 #include "host/platform/Printer.h"
 #include "host/platform/TextFile.h"
 #include "pages/LoginToQuillonDialog.h"
@@ -237,6 +238,26 @@ int FetchResult(const Options& o) {
         throw Failure(e.what());
     }
     Console::Out() << "result table of job " << o.job << " written to " << o.dbf << "\n";
+    return kExitOk;
+}
+
+int Help(const Options& o) {
+    auto& out = Console::Out();
+    auto topics = platform::HelpTopics();
+    if (topics.empty()) throw Failure("the help pages are not installed (PLEXA_HELP_DIR names their folder)");
+    auto list = [&] {
+        std::string names;
+        for (auto& t : topics) names += (names.empty() ? "" : ", ") + t.id;
+        return names;
+    };
+    if (o.topic.empty()) {
+        out << "Help topics (plexa help TOPIC):\n";
+        for (auto& t : topics) out << "  " << t.id << std::string(t.id.size() < 28 ? 28 - t.id.size() : 1, ' ') << t.title << "\n";
+        return kExitOk;
+    }
+    auto topic = platform::FindHelpTopic(o.topic);
+    if (!topic) throw UsageError("there is no help topic " + o.topic + "; the topics are " + list());
+    out << platform::HelpTopicText(*topic);
     return kExitOk;
 }
 

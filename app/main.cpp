@@ -144,6 +144,9 @@ int main(int argc, char** argv) {
     auto* gui = app.add_subcommand("gui", "open the desktop program");
     AddConfig(gui, o);
 
+    auto* help = app.add_subcommand("help", "print a help topic (without one: the list of topics)");
+    help->add_option("topic", o.topic, "the topic, e.g. ABOUT_CUSTOMER_PROFILE");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -170,6 +173,7 @@ int main(int argc, char** argv) {
         if (*fetch) return FetchResult(o);
         if (*profile) return Profile(o);
         if (*wizard) return Wizard(o);
+        if (*help) return Help(o);
         if (*gui) {
             OpenSession(o);  // a broken configuration is refused before a window opens
 #ifdef PLEXA_WITH_GUI

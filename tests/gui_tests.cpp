@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -24,6 +25,7 @@
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/Register.h"
 #include "app/gui/MainWindow.h"
+#include "host/forms/qt/HelpWindow.h"
 #include "host/gis/Map.h"
 
 using namespace host;
@@ -355,6 +357,47 @@ TEST_F(DesktopTest, MessageBoxesAnswerWithThePlatformCodes) {
     forms::SetDriver(std::shared_ptr<forms::FormsDriver>(&driver, [](forms::FormsDriver*) {}));
     EXPECT_EQ(forms::MsgBox("Replace existing file?", forms::vbQuestion | forms::vbYesNo, "Table"), forms::vbNo);
     EXPECT_EQ(forms::MessageLog().back().answer, forms::vbNo);
+}
+
+// Every Help button of the pages opens the help window at its topic, and
+// the window stays in front of the modal page that asked.
+TEST_F(DesktopTest, EveryHelpButtonOpensItsTopic) {
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    setenv("PLEXA_REGISTRY", (dir / "registry.ini").c_str(), 1);
+    std::map<std::string, std::string> topics;
+    bool household = false;
+    auto help = [&](forms::Form& form, QDialog& d) {
+        Click(d, "HelpButton");
+        auto* w = forms::CurrentHelpWindow();
+        ASSERT_TRUE(w && w->isVisible()) << "no help from " << form.Name();
+        topics[form.Name()] = w->TopicId();
+        EXPECT_FALSE(w->toPlainText().isEmpty());
+        if (form.Name() == "CustomerProfileDialog") w->grab().save(QString::fromStdString(ShotDir() + "/help.png"));
+        w->close();
+    };
+    window->Driver().answerMessage = [](const std::string&, int) { return forms::vbOK; };
+    window->Driver().onShown = [&](forms::Form& form, QDialog& d) {
+        help(form, d);
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            if (household) ClickOption(Find<QRadioButton>(d, "HouseholdDataOption"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectDemographicDataDialog") {
+            Click(d, "ProfileButton");
+            if (d.isVisible()) Click(d, "CancelButton");
+        } else {
+            d.reject();
+        }
+    };
+    window->RunCustomerProspecting();
+    household = true;
+    window->RunCustomerProspecting();
+    EXPECT_EQ(topics["SelectGeographyLevelDialog"], "ABOUT_CUSTOMER_PROSPECTING");
+    EXPECT_EQ(topics["SelectDemographicDataDialog"], "ABOUT_CUSTOMER_PROSPECTING");
+    EXPECT_EQ(topics["CustomerProfileDialog"], "ABOUT_CUSTOMER_PROFILE");
+    EXPECT_EQ(topics["LoginToQuillonDialog"], "ABOUT_CUSTOMER_PROSPECTING");
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("PLEXA_REGISTRY");
 }
 
 }  // namespace

@@ -165,6 +165,12 @@ run 2 'is a folder' "$plexa" demographic --config "$good" --level Counties --dmq
 run 0 '' "$plexa" -q levels --config "$good"
 [ -s "$work/out" ] && fail "--quiet still printed"
 
+# ---- help topics in the terminal
+run 0 'ABOUT_CUSTOMER_PROFILE +Customer profile' "$plexa" help
+run 0 '^Customer profile$' "$plexa" help about_customer_profile
+grep -q '<' "$work/out" && fail "a help topic printed markup"
+run 2 'no help topic NOPE; the topics are ABOUT_CUSTOMER_PROSPECTING' "$plexa" help NOPE
+
 # ---- household: the remembered login, the password never in argv, and a
 # fetched table that replaces a good one only when it is whole
 hhd="$(dirname "$plexa")/plexa-hhd"

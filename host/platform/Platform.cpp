@@ -1,5 +1,7 @@
 #include "host/platform/Platform.h"
 
+#include "host/platform/Help.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -36,7 +38,8 @@ std::vector<HelpRequest>& HelpLog() {
 
 void ShowHelpTopic(long, const std::string& file, long command, const std::string& topic) {
     HelpLog().push_back({file, command, topic});
-    std::cerr << "help: " << file << " topic " << topic << "\n";
+    if (auto t = FindHelpTopic(topic)) ShowTopic(*t);
+    else std::cerr << "help: the topic " << topic << " is not installed (help folder: " << HelpFolder() << ")\n";
 }
 
 long FindExecutable(const std::string& file, std::string& executable) {

@@ -22,8 +22,9 @@ struct HelpRequest {
     long command = 0;
     std::string topic;
 };
-// Opens a help topic (the desktop's viewer when there is one); every
-// request is kept for the host's log.
+// Opens a help topic of the program's help (see Help.h; the file names
+// the help of the platform and is only logged); every request is kept for
+// the host's log.
 void ShowHelpTopic(long hwnd, const std::string& file, long command, const std::string& topic);
 std::vector<HelpRequest>& HelpLog();
 

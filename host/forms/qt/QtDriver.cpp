@@ -1,5 +1,7 @@
 #include "host/forms/qt/QtDriver.h"
 
+#include "host/forms/qt/HelpWindow.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -74,7 +76,7 @@ struct QtDriver::Page {
     bool syncing = false;
 };
 
-QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) {}
+QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) { InstallHelpWindow(); }
 QtDriver::~QtDriver() = default;
 
 void QtDriver::Act(Page& page, const std::function<void()>& action) {
