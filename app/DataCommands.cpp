@@ -11,6 +11,7 @@
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ConfigCheck.h"
 #include "host/framework/DatasetInit.h"
+#include "host/gis/MapDrawing.h"
 #include "host/platform/Printer.h"
 #include "host/platform/TextFile.h"
 #include "service/HouseholdDataClient.h"
@@ -42,7 +43,7 @@ int Levels(const Options& o) {
 int Map(const Options& o) {
     auto s = OpenSession(o);
     s.AddBasemap();
-    gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height);
+    gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height, {s.config.currentDataset, ""});
     Console::Out() << "map written to " << o.png << "\n";
     return kExitOk;
 }

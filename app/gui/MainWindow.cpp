@@ -22,6 +22,7 @@
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
 #include "host/gis/Map.h"
+#include "host/gis/MapDrawing.h"
 
 namespace plexa {
 
