@@ -78,13 +78,15 @@ bool WriteProfileTable(const Collection& rows, const std::string& path) {
 void PrintRecord(platform::Printer& printer, const ProfileGridRow& row) {
     if (!row.category.empty()) printer.NewLine();
     printer.PrintAt(5, row.category);
-    int p = static_cast<int>(row.category.size()) + 5, q;
+    // Lengths in print columns, not bytes: "Bevölkerung" takes eleven.
+    using platform::Printer;
+    int p = Printer::Width(row.category) + 5, q;
     if (p < 36) {
         printer.PrintAt(35, row.characteristic);
-        q = static_cast<int>(row.characteristic.size()) + 35;
+        q = Printer::Width(row.characteristic) + 35;
     } else {
         printer.PrintAt(p + 2, row.characteristic);
-        q = p + 2 + static_cast<int>(row.characteristic.size());
+        q = p + 2 + Printer::Width(row.characteristic);
     }
     printer.PrintAt(q < 76 ? 75 : q + 2, row.average);
     printer.NewLine();

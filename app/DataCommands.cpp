@@ -12,6 +12,7 @@
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ConfigCheck.h"
 #include "host/framework/DatasetInit.h"
+#include "host/gis/MapDrawing.h"
 #include "host/platform/Help.h"
 #include "host/platform/Printer.h"
 #include "host/platform/TextFile.h"
@@ -45,7 +46,7 @@ int Levels(const Options& o) {
 int Map(const Options& o) {
     auto s = OpenSession(o);
     s.AddBasemap();
-    gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height);
+    gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height, {s.config.currentDataset, ""});
     Console::Out() << "map written to " << o.png << "\n";
     return kExitOk;
 }

@@ -21,6 +21,7 @@
 #include "app/Commands.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
+#include "host/gis/MapDrawing.h"
 #include "host/platform/Locale.h"
 
 namespace fs = std::filesystem;
@@ -268,7 +269,7 @@ int Report(HostSession& s, const Options& o, const Run& run, const Refusals& ref
             out << "job id: " << run.jobId << " (fetch it with: plexa fetch-result --job " << run.jobId
                 << " --dbf FILE)\n";
         if (!o.png.empty()) {
-            gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height);
+            gis::RenderMapToPng(*s.application->FocusMap(), o.png, o.width, o.height, {run.result->name, ""});
             out << "map written to " << o.png << "\n";
         }
         return kExitOk;

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "host/gis/Gis.h"
 #include "host/gis/Map.h"
+#include "host/gis/MapDrawing.h"
 #include "host/gis/PointIndex.h"
 
 #include <ogr_geometry.h>
@@ -271,8 +272,8 @@ TEST(Map, MoveAndDeleteLayersAndDrawAPicture) {
     b->renderer = r;
     std::string png = dir / "map.png";
     RenderMapToPng(map, png, 300, 100);
-    // The three squares fill the picture; the layer moved to the top
-    // paints them green.
+    // Too small for a legend, the picture is all map: the three squares
+    // fill it, and the layer moved to the top paints them green.
     GDALDatasetUniquePtr picture(GDALDataset::Open(png.c_str(), GDAL_OF_RASTER));
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->GetRasterXSize(), 300);

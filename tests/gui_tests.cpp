@@ -27,6 +27,7 @@
 #include "app/gui/MainWindow.h"
 #include "host/forms/qt/HelpWindow.h"
 #include "host/gis/Map.h"
+#include "host/gis/MapDrawing.h"
 
 using namespace host;
 namespace fs = std::filesystem;
@@ -287,21 +288,52 @@ TEST_F(DesktopTest, TheMapZoomsAndPansUnderTheHand) {
     auto& canvas = window->Canvas();
     gis::Envelope before = canvas.ViewExtent();
     double px = canvas.UnitsPerPixel();
-    QPoint corner(canvas.width() / 4, canvas.height() / 4);
-    double mx = before.xmin + corner.x() * px, my = before.ymax - corner.y() * px;
+    gis::PictureLayout layout = canvas.Layout();
+    ASSERT_FALSE(layout.legend.Empty());  // the window shows the whole composition
+    QPoint corner(int(layout.map.x + layout.map.w / 4), int(layout.map.y + layout.map.h / 4));
+    double mx, my;
+    layout.ToMap(corner.x(), corner.y(), mx, my);
     canvas.ZoomAt(corner, 0.5);
     gis::Envelope after = canvas.ViewExtent();
     EXPECT_NEAR(after.Width(), before.Width() / 2, before.Width() * 1e-6);
     // The point under the hand stays where it was.
-    EXPECT_NEAR(after.xmin + corner.x() * canvas.UnitsPerPixel(), mx, px);
-    EXPECT_NEAR(after.ymax - corner.y() * canvas.UnitsPerPixel(), my, px);
+    double ax, ay;
+    canvas.Layout().ToMap(corner.x(), corner.y(), ax, ay);
+    EXPECT_NEAR(ax, mx, px);
+    EXPECT_NEAR(ay, my, px);
     // Dragging right moves the view left, by as many map units as pixels.
-    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(100, 100));
-    QTest::mouseMove(&canvas, QPoint(150, 100));
-    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(150, 100));
+    QPoint from(int(layout.map.x + layout.map.w / 2), int(layout.map.y + layout.map.h / 2));
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&canvas, from + QPoint(50, 0));
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, from + QPoint(50, 0));
     gis::Envelope panned = canvas.ViewExtent();
     EXPECT_NEAR(panned.xmin, after.xmin - 50 * canvas.UnitsPerPixel(), canvas.UnitsPerPixel());
     EXPECT_NEAR(panned.ymin, after.ymin, canvas.UnitsPerPixel());
+}
+
+TEST_F(DesktopTest, ExportMapWritesTheCanvasAsPictureOrPage) {
+    auto& canvas = window->Canvas();
+    canvas.Redraw();
+    std::string png = dir / "export.png", pdf = dir / "export.pdf";
+    ASSERT_TRUE(window->ExportMap(QString::fromStdString(png)));
+    ASSERT_TRUE(window->ExportMap(QString::fromStdString(dir / "EXPORT.PDF")));
+    fs::rename(dir / "EXPORT.PDF", pdf);
+    // The picture is the canvas, pixel for pixel.
+    QImage written(QString::fromStdString(png));
+    QImage shown = canvas.Picture();
+    ASSERT_EQ(written.size(), shown.size());
+    EXPECT_TRUE(written.convertToFormat(QImage::Format_ARGB32) == shown.convertToFormat(QImage::Format_ARGB32));
+    // Any other name becomes a PNG picture.
+    ASSERT_TRUE(window->ExportMap(QString::fromStdString(dir / "plain")));
+    EXPECT_TRUE(fs::exists(dir / "plain.png"));
+    if (!fs::exists("/usr/bin/pdftotext")) GTEST_SKIP() << "pdftotext not installed";
+    std::string text = dir / "export.txt";
+    ASSERT_EQ(std::system(("pdftotext '" + pdf + "' '" + text + "'").c_str()), 0);
+    std::stringstream read;
+    read << std::ifstream(text).rdbuf();
+    EXPECT_NE(read.str().find("North Carolina"), std::string::npos) << read.str();  // the title
+    EXPECT_NE(read.str().find("NC Counties"), std::string::npos) << read.str();     // the legend
+    EXPECT_NE(read.str().find("Data: nc.shp"), std::string::npos) << read.str();    // the credit
 }
 
 // A function that would run for ever unless cancelled.

@@ -1,6 +1,7 @@
 // The profile table and the printed profile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -115,6 +116,124 @@ TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {
     }
     EXPECT_NE(text.find("AVERAGE CUSTOMER PROFILE"), std::string::npos);
     EXPECT_NE(text.find("35% chance"), std::string::npos);
+}
+
+// The platform printer on its own: columns, Unicode, wrapping and pages.
+
+using host::platform::Printer;
+
+bool HavePdfToText() { return std::filesystem::exists("/usr/bin/pdftotext"); }
+
+std::string PdfText(const std::string& pdf) {
+    std::string text;
+    std::string cmd = "pdftotext -layout '" + pdf + "' - 2>&1";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        std::array<char, 4096> buf;
+        while (size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
+        pclose(p);
+    }
+    return text;
+}
+
+// A record's columns count characters: a category of 31 characters with
+// umlauts pushes the characteristic to column 38, as one without would.
+TEST(ProfilePrintout, ColumnsCountCharactersNotBytes) {
+    pxtest::ScratchDir dir;
+    Printer printer(dir / "record.pdf");
+    pxcp::PrintRecord(printer, {"Bevölkerung über 65, Großstädte", "Ñandú", "35% chance"});
+    printer.EndDoc();
+    ASSERT_EQ(printer.Document().size(), 2u);  // the blank line before a category, then the record
+    const std::string& line = printer.Document()[1];
+    EXPECT_EQ(Printer::Width(line.substr(0, line.find("Ñandú"))) + 1, 38);
+    EXPECT_EQ(Printer::Width(line.substr(0, line.find("35%"))) + 1, 75);
+}
+
+TEST(Printout, UnicodeTextKeepsItsColumnsAndReadsBack) {
+    pxtest::ScratchDir dir;
+    Printer printer(dir / "unicode.pdf");
+    printer.PrintAt(5, "Bevölkerung über 65");
+    printer.PrintAt(35, "Ñandú");
+    printer.PrintAt(45, "東京");
+    printer.PrintAt(50, "x");
+    printer.NewLine();
+    printer.EndDoc();
+    // Columns count characters: ö is one, 東 two.
+    ASSERT_EQ(printer.Document().size(), 1u);
+    const std::string& line = printer.Document()[0];
+    EXPECT_EQ(Printer::Width(line.substr(0, line.find("Ñandú"))), 34);
+    EXPECT_EQ(Printer::Width(line), 50);
+    EXPECT_EQ(Printer::Width("e\u0301"), 1);  // a combining accent takes no column
+    if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed";
+    std::string text = PdfText(dir / "unicode.pdf");
+    EXPECT_NE(text.find("Bevölkerung über 65"), std::string::npos) << text;
+    EXPECT_NE(text.find("Ñandú"), std::string::npos) << text;
+    EXPECT_EQ(text.find('?'), std::string::npos) << text;
+}
+
+TEST(Printout, LongLinesWrapIndentedAndPagesBreak) {
+    pxtest::ScratchDir dir;
+    Printer printer(dir / "long.pdf");
+    std::string reason = "not profiled: no value of NWBIR74 in Ashe (37009) nor in any of the areas around it";
+    printer.PrintAt(5, "Ethnicity");
+    printer.PrintAt(35, "Non-white births");
+    printer.PrintAt(75, reason);
+    printer.NewLine();
+    printer.PrintAt(5, std::string(150, 'W') + "TAILEND");
+    printer.NewLine();
+    for (int i = 0; i < 100; ++i) {
+        printer.PrintAt(5, "line " + std::to_string(i));
+        printer.NewLine();
+    }
+    printer.EndDoc();
+    int columns = printer.Columns();
+    ASSERT_GT(columns, 80);
+    const auto& lines = printer.PrintedLines();
+    for (auto& l : lines) EXPECT_LE(Printer::Width(l), columns) << l;
+    // The reason goes on, word by word, under the line's text; the long
+    // word is cut at the edge.
+    ASSERT_GE(lines.size(), 104u);
+    const std::string& whole = printer.Document()[0];
+    ASSERT_EQ(whole.compare(0, lines[0].size(), lines[0]), 0);
+    EXPECT_EQ(whole[lines[0].size()], ' ');  // cut after a whole word
+    EXPECT_EQ(lines[1].find_first_not_of(' '), 8u);
+    auto squeeze = [](std::string s) {
+        s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
+        return s;
+    };
+    std::string joined;
+    for (size_t i = 0; i < 4; ++i) joined += lines[i];
+    EXPECT_NE(squeeze(joined).find(squeeze(reason)), std::string::npos);
+    EXPECT_EQ(printer.Document().size(), 102u);  // the lines as printed by column stay whole
+    // 57 lines to a page, continuations included.
+    EXPECT_EQ(printer.LinesPerPage(), 57);
+    EXPECT_EQ(printer.Pages(), int((lines.size() + 56) / 57));
+    if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed";
+    std::string text = PdfText(dir / "long.pdf");
+    EXPECT_NE(text.find("TAILEND"), std::string::npos);
+    EXPECT_NE(text.find("around it"), std::string::npos);
+    EXPECT_NE(text.find("line 99"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\f'), printer.Pages());
+}
+
+TEST(Printout, WrapCutsAtBlanksAndNeverInsideAWideCharacter) {
+    // Texts after two blanks are fields: the continuation goes under the field, two in.
+    auto w = Printer::Wrap("    head" + std::string(30, ' ') + "alpha beta gamma delta epsilon zeta eta theta", 70);
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0], "    head" + std::string(30, ' ') + "alpha beta gamma delta epsilon");
+    EXPECT_EQ(w[1], std::string(40, ' ') + "zeta eta theta");
+    // A field too far right for a useful continuation goes on four in from the line's start.
+    auto far = Printer::Wrap("  a" + std::string(50, ' ') + "one two three four five six seven", 60);
+    ASSERT_GE(far.size(), 2u);
+    EXPECT_EQ(far[1].find_first_not_of(' '), 6u);
+    // Fifty wide characters are a hundred columns: two lines, none split.
+    std::string wide;
+    for (int i = 0; i < 50; ++i) wide += "漢";
+    auto cut = Printer::Wrap(wide, 61);
+    ASSERT_EQ(cut.size(), 2u);
+    EXPECT_EQ(Printer::Width(cut[0]), 60);
+    EXPECT_EQ(cut[1].find_first_not_of(' '), 2u);
+    EXPECT_EQ(Printer::Width(cut[0]) / 2 + (Printer::Width(cut[1]) - 2) / 2, 50);
+    EXPECT_EQ(Printer::Wrap("short", 60), std::vector<std::string>{"short"});
 }
 
 }  // namespace

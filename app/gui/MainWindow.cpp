@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include <QAction>
 #include <QApplication>
@@ -15,7 +16,6 @@
 #include <QResizeEvent>
 #include <QWheelEvent>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QToolBar>
 
 #include "PXCP/Register.h"
@@ -36,53 +36,55 @@ MapCanvas::MapCanvas(gis::MapPtr map, QWidget* parent) : QLabel(parent), map_(st
 }
 
 void MapCanvas::Redraw() {
-    // The map is drawn by the GIS layer's renderer into a picture, the same
-    // picture the batch commands write.
-    QTemporaryDir dir;
-    QString file = dir.filePath("map.png");
-    int w = std::max(320, width()), h = std::max(200, height());
+    // The GIS layer draws the picture straight into the canvas's pixels:
+    // the same drawing as the pictures and pages it writes.
+    int w = std::max(1, width()), h = std::max(1, height());
+    QImage picture(w, h, QImage::Format_ARGB32_Premultiplied);
     try {
-        gis::RenderMapToPng(*map_, file.toStdString(), w, h);
-        picture_.load(file);
+        if (picture.isNull()) throw std::runtime_error("no memory for a picture of this size");
+        gis::RenderMapToBuffer(*map_, picture.bits(), w, h, static_cast<int>(picture.bytesPerLine()), composition);
     } catch (const std::exception& e) {
         picture_ = QImage();
         setText(QString("The map could not be drawn: ") + e.what());
         return;
     }
+    picture_ = picture;
     setPixmap(QPixmap::fromImage(picture_));
 }
 
-gis::Envelope MapCanvas::ViewExtent() const {
-    gis::Envelope e = map_->extent.empty ? map_->FullExtent() : map_->extent;
-    if (e.empty) return e;
-    // What is drawn: the extent fitted into the canvas, centred.
-    double px = UnitsPerPixel();
-    double cx = (e.xmin + e.xmax) / 2, cy = (e.ymin + e.ymax) / 2;
-    return {cx - px * width() / 2, cy - px * height() / 2, cx + px * width() / 2, cy + px * height() / 2, false};
+gis::PictureLayout MapCanvas::Layout() const {
+    return gis::LayoutMapPicture(*map_, composition, std::max(1, width()), std::max(1, height()));
 }
 
-double MapCanvas::UnitsPerPixel() const {
-    gis::Envelope e = map_->extent.empty ? map_->FullExtent() : map_->extent;
-    if (e.empty || width() <= 0 || height() <= 0) return 1;
-    return std::max(e.Width() / width(), e.Height() / height());
+gis::Envelope MapCanvas::ViewExtent() const {
+    if (map_->extent.empty && map_->FullExtent().empty) return {};
+    return Layout().view;
 }
+
+double MapCanvas::UnitsPerPixel() const { return Layout().unitsPerPicture; }
+
+namespace {
+// The extent the view is made from: the map's, or all of it.
+gis::Envelope ExtentOf(const gis::Map& map) { return map.extent.empty ? map.FullExtent() : map.extent; }
+}  // namespace
 
 void MapCanvas::ZoomAt(const QPoint& pos, double factor) {
-    gis::Envelope v = ViewExtent();
-    if (v.empty) return;
-    double px = UnitsPerPixel();
-    double mx = v.xmin + pos.x() * px, my = v.ymax - pos.y() * px;
-    map_->extent = {mx - (mx - v.xmin) * factor, my - (my - v.ymin) * factor, mx + (v.xmax - mx) * factor,
-                    my + (v.ymax - my) * factor, false};
+    gis::Envelope e = ExtentOf(*map_);
+    if (e.empty) return;
+    // Scaling the extent about the point keeps the point where it is drawn.
+    double mx, my;
+    Layout().ToMap(pos.x(), pos.y(), mx, my);
+    map_->extent = {mx - (mx - e.xmin) * factor, my - (my - e.ymin) * factor, mx + (e.xmax - mx) * factor,
+                    my + (e.ymax - my) * factor, false};
     Redraw();
 }
 
 void MapCanvas::PanBy(const QPoint& pixels) {
-    gis::Envelope v = ViewExtent();
-    if (v.empty) return;
+    gis::Envelope e = ExtentOf(*map_);
+    if (e.empty) return;
     double px = UnitsPerPixel();
     double dx = -pixels.x() * px, dy = pixels.y() * px;
-    map_->extent = {v.xmin + dx, v.ymin + dy, v.xmax + dx, v.ymax + dy, false};
+    map_->extent = {e.xmin + dx, e.ymin + dy, e.xmax + dx, e.ymax + dy, false};
     Redraw();
 }
 
@@ -100,12 +102,15 @@ void MapCanvas::mousePressEvent(QMouseEvent* e) {
 
 void MapCanvas::mouseMoveEvent(QMouseEvent* e) {
     if (!dragging_) return;
-    // The picture follows the hand; the map is drawn again on release.
+    // The map follows the hand inside its frame; it is drawn again on release.
     QPoint d = e->pos() - dragFrom_;
-    QPixmap moved(size());
-    moved.fill(Qt::white);
+    gis::PictureLayout layout = Layout();
+    QPixmap moved = QPixmap::fromImage(picture_);
     QPainter painter(&moved);
-    painter.drawImage((width() - picture_.width()) / 2 + d.x(), (height() - picture_.height()) / 2 + d.y(), picture_);
+    painter.setClipRect(QRectF(layout.map.x, layout.map.y, layout.map.w, layout.map.h));
+    painter.fillRect(moved.rect(), Qt::white);
+    painter.drawImage(d, picture_);
+    painter.end();
     setPixmap(moved);
 }
 
@@ -128,6 +133,7 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     resize(1100, 700);
     driver_ = std::make_shared<forms::QtDriver>(this);
     canvas_ = new MapCanvas(session_.application->FocusMap(), this);
+    canvas_->composition.title = session_.config.currentDataset;
     setCentralWidget(canvas_);
 
     layers_ = new QTreeWidget(this);
@@ -158,11 +164,13 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     prospect->setObjectName("CustomerProspectingAction");
     prospect->setShortcut(QKeySequence("Ctrl+P"));
     connect(prospect, &QAction::triggered, this, [this] { RunCustomerProspecting(); });
-    auto* save = new QAction("&Save Map Picture...", this);
+    auto* save = new QAction("&Export Map...", this);
+    save->setObjectName("ExportMapAction");
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, [this] {
-        QString path = QFileDialog::getSaveFileName(this, "Save Map Picture", "map.png", "PNG pictures (*.png)");
-        if (!path.isEmpty()) SaveMapPicture(path);
+        QString path = QFileDialog::getSaveFileName(this, "Export Map", "map.png",
+                                                    "PNG picture (*.png);;PDF document (*.pdf)");
+        if (!path.isEmpty()) ExportMap(path);
     });
     auto* full = new QAction("&Full Extent", this);
     full->setShortcut(QKeySequence("Ctrl+0"));
@@ -239,10 +247,22 @@ long MainWindow::RunCustomerProspecting() {
     return result;
 }
 
-void MainWindow::SaveMapPicture(const QString& path) {
-    canvas_->Redraw();
-    canvas_->Picture().save(path);
-    statusBar()->showMessage("Map saved to " + path);
+bool MainWindow::ExportMap(const QString& chosen) {
+    QString path = chosen;
+    bool pdf = path.endsWith(".pdf", Qt::CaseInsensitive);
+    if (!pdf && !path.endsWith(".png", Qt::CaseInsensitive)) path += ".png";
+    const auto& map = *session_.application->FocusMap();
+    int w = std::max(1, canvas_->width()), h = std::max(1, canvas_->height());
+    try {
+        // A page as large as the canvas at 96 pixels to the inch.
+        if (pdf) gis::RenderMapToPdf(map, path.toStdString(), w * 0.75, h * 0.75, canvas_->composition);
+        else gis::RenderMapToPng(map, path.toStdString(), w, h, canvas_->composition);
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, "Export Map", QString("The map could not be exported: ") + e.what());
+        return false;
+    }
+    statusBar()->showMessage("Map exported to " + path);
+    return true;
 }
 
 int RunDesktop(const std::string& config, const std::string& analyses, int argc, char** argv) {

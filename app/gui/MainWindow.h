@@ -11,17 +11,23 @@
 
 #include "host/forms/qt/QtDriver.h"
 #include "host/framework/HostSession.h"
+#include "host/gis/MapDrawing.h"
 
 namespace plexa {
 
-// Draws a map into its area, again whenever the map or the size changes.
+// Shows the map picture of the GIS layer (map, legend, scale bar) in its
+// area, drawn again whenever the map or the size changes.
 class MapCanvas : public QLabel {
 public:
     explicit MapCanvas(host::gis::MapPtr map, QWidget* parent = nullptr);
     void Redraw();
     QImage Picture() const { return picture_; }
+    // What the picture shows besides the map; exports show the same.
+    host::gis::MapComposition composition;
+    // Where the parts of the picture are at the canvas's size.
+    host::gis::PictureLayout Layout() const;
 
-    // The map's view: the extent drawn, and the map units per pixel.
+    // The map's view: the extent drawn in the map's box, and the map units per pixel.
     host::gis::Envelope ViewExtent() const;
     double UnitsPerPixel() const;
     // Zooms by a factor (< 1 closer) keeping the map point under pos in place.
@@ -50,7 +56,10 @@ public:
     // Runs the Customer Prospecting wizard and the analysis it sets up;
     // returns the wizard's result (1 when an analysis ran).
     long RunCustomerProspecting();
-    void SaveMapPicture(const QString& path);
+    // Writes the map picture as the canvas shows it: a PDF page when the
+    // name ends in ".pdf", else a PNG picture. False, with a message, when
+    // it could not be written.
+    bool ExportMap(const QString& path);
     host::forms::QtDriver& Driver() { return *driver_; }
     MapCanvas& Canvas() { return *canvas_; }
     void RefreshLayers();

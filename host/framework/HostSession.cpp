@@ -25,6 +25,9 @@ HostSession HostSession::Open(const std::string& configPath, const std::string& 
     s.extension = std::make_shared<Extension>(s.dataManager, s.config);
     s.application->AddExtension("PXKernel.PXExtension", s.extension);
     s.pageSettings = std::make_shared<PropertySet>();
+    // The credit map pictures give the data, when the configuration words it.
+    if (auto a = s.config.settings.find("Map Attribution"); a != s.config.settings.end())
+        s.application->FocusMap()->attribution = a->second;
     return s;
 }
 
@@ -52,7 +55,11 @@ void HostSession::AddBasemap() {
     fl->featureClass = extension->GetDataWorkspace()->OpenFeatureClass(layer->datasetName);
     fl->name = layer->caption;
     auto r = std::make_shared<gis::SimpleRenderer>();
-    r->fill = {245, 240, 225};
+    // A quiet blue-grey, of another hue than the greens of the results and
+    // darker than their palest class, so that every result area stands out
+    // from the areas around it.
+    r->fill = {210, 212, 224};
+    r->outlineColor = {150, 152, 166};
     fl->renderer = r;
     application->FocusMap()->AddLayer(fl);
 }

@@ -117,12 +117,10 @@ public:
     std::vector<LayerPtr> layers;  // index 0 is drawn on top
     Envelope extent;               // the view's extent; empty: full extent
     SpatialReferencePtr spatialReference;
+    std::string attribution;       // credit for the data, shown under the map; empty: the sources' names
     long refreshCount = 0;
 };
 using MapPtr = std::shared_ptr<Map>;
-
-// Draws the visible layers of a map into a PNG picture.
-void RenderMapToPng(const Map& map, const std::string& path, int width, int height, const std::string& title = "");
 
 // The host GIS application: document with maps, the focus map, extensions.
 class Application : public Object {
