@@ -21,7 +21,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "GuiSupport.h"
 #include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/Register.h"
 #include "app/gui/MainWindow.h"
@@ -32,75 +32,9 @@
 using namespace host;
 namespace fs = std::filesystem;
 
+using namespace pxtest;
+
 namespace {
-
-std::string ShotDir() {
-    std::string d = std::string(PXCP_BINARY_DIR) + "/screenshots";
-    fs::create_directories(d);
-    return d;
-}
-
-template <class W>
-W* Find(QDialog& d, const char* name) {
-    W* w = d.findChild<W*>(name);
-    EXPECT_TRUE(w) << "no " << name << " on " << d.windowTitle().toStdString();
-    return w;
-}
-
-void Click(QDialog& d, const char* name) {
-    if (auto* b = d.findChild<QAbstractButton*>(name)) {
-        ASSERT_TRUE(b->isEnabled()) << name << " is disabled";
-        QTest::mouseClick(b, Qt::LeftButton);
-    } else {
-        ADD_FAILURE() << "no button " << name;
-    }
-}
-
-void Type(QDialog& d, const char* name, const QString& text) {
-    if (auto* e = Find<QLineEdit>(d, name)) {
-        e->setFocus();
-        e->selectAll();
-        QTest::keyClicks(e, text);
-    }
-}
-
-// Option buttons take clicks on their circle and caption, not on the blank beyond.
-void ClickOption(QRadioButton* o) {
-    if (o) QTest::mouseClick(o, Qt::LeftButton, {}, QPoint(8, o->height() / 2));
-}
-
-void ClickItem(QDialog& d, const char* list, const QString& text) {
-    auto* l = Find<QListWidget>(d, list);
-    if (!l) return;
-    auto found = l->findItems(text, Qt::MatchExactly);
-    ASSERT_FALSE(found.isEmpty()) << "no entry " << text.toStdString() << " in " << list;
-    QRect r = l->visualItemRect(found.front());
-    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, r.center());
-}
-
-class DesktopTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!pxtest::HaveSample()) GTEST_SKIP() << "sample data not fetched";
-        std::ifstream in(pxtest::SourceDir() + "/data/nc.xml");
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string xml = ReplaceAll(text.str(), "data=\"sample\"", "data=\"" + pxtest::SampleDir() + "\"");
-        xml = ReplaceAll(xml, "<PlexaConfiguration ", "<PlexaConfiguration analyses=\"" + (dir / "analyses") + "\" ");
-        std::ofstream(dir / "nc.xml") << xml;
-        session = std::make_unique<HostSession>(HostSession::Open(dir / "nc.xml"));
-        pxcp::RegisterPXCPClasses();
-        session->AddBasemap();
-        window = std::make_unique<plexa::MainWindow>(*session);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        forms::MessageLog().clear();
-    }
-    void TearDown() override { window.reset(); }
-    pxtest::ScratchDir dir;
-    std::unique_ptr<HostSession> session;
-    std::unique_ptr<plexa::MainWindow> window;
-};
 
 TEST_F(DesktopTest, DemographicWayClickedThroughDrawsTheResult) {
     std::vector<std::string> shown;
@@ -433,11 +367,3 @@ TEST_F(DesktopTest, EveryHelpButtonOpensItsTopic) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    // Tests run without a screen unless one is asked for.
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
