@@ -13,3 +13,5 @@ echo "== customer profile"
 "$root/build/bench/bench_profile" "$data" 3
 echo "== household join"
 "$root/build/bench/bench_household" "$data" 3
+echo "== waiting on the household-data service"
+"$root/bench/waiting.sh" "$root/build" 10

@@ -82,15 +82,17 @@ struct Exchange {
     bool cancelled = false;
 };
 
+// holdMs: how long the service may hold the reply on purpose (a status
+// call that waits for a change); the read timeout is that much longer.
 Exchange Send(const std::string& service, const std::string& method, const std::string& path,
-              const std::string& form, const std::string& user, const std::string& password) {
+              const std::string& form, const std::string& user, const std::string& password, long holdMs = 0) {
     std::string base = service;
     bool secure = base.rfind("https://", 0) == 0;
     if (!secure && base.rfind("http://", 0) != 0) base = "http://" + base;
     httplib::Client http(base);
     long ms = HouseholdDataClient::TimeoutMs();
     http.set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
-    http.set_read_timeout(ms / 1000, (ms % 1000) * 1000);
+    http.set_read_timeout((ms + holdMs) / 1000, ((ms + holdMs) % 1000) * 1000);
     http.set_write_timeout(ms / 1000, (ms % 1000) * 1000);
     http.set_basic_auth(user, password);
     if (secure) {
@@ -330,7 +332,11 @@ long HouseholdDataClient::GetStatus() {
     // A job that is not waited for is done for us once it is accepted: its
     // table is fetched later.
     if (!wait_) return 1;
-    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_, "", user_, password_);
+    // The service holds the reply until the job changes, at most about a
+    // second: a caller that polls once a step waits without spinning.
+    constexpr long kHoldMs = 1000;
+    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_ + "&wait=" + std::to_string(kHoldMs), "", user_,
+                    password_, kHoldMs);
     if (!res.ok) Raise(res, "The household-data service at " + host_ + " stopped answering: " + res.problem + ".");
     std::string status = ReplyValue(res.body, "status");
     if (status.empty()) throw std::runtime_error("The household-data service sent a job status that could not be read.");

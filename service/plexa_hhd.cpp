@@ -24,6 +24,7 @@
 // baddbf and html (a result that is no table), huge (a result without
 // end), drip (a status reply of one byte a second), die (the service
 // exits in the middle of a status reply).
+#include <algorithm>
 #include <gdal_priv.h>
 #include <httplib.h>
 #include <ogrsf_frmts.h>
@@ -431,15 +432,22 @@ int main(int argc, char** argv) {
             });
             return;
         }
-        std::lock_guard<std::mutex> lock(mu);
-        Job* job = findJob(req.get_param_value("job"), user);
-        if (!job) return text(res, "status=0\nmessage=no such job\n", 404);
-        // A job is done after its polls or its time, whichever comes first.
-        if (job->pollsLeft > 0 && std::chrono::steady_clock::now() < job->doneAt) {
+        // A caller may ask to be answered only when the job is done or the
+        // wait (at most two seconds) is over, instead of at once.
+        long waitMs = std::clamp(std::atol(req.get_param_value("wait").c_str()), 0L, 2000L);
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+        std::chrono::steady_clock::time_point doneAt;
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            Job* job = findJob(req.get_param_value("job"), user);
+            if (!job) return text(res, "status=0\nmessage=no such job\n", 404);
+            // A job is done after its polls or its time, whichever comes first.
+            if (job->pollsLeft <= 0 || std::chrono::steady_clock::now() >= job->doneAt) return text(res, "status=1\n");
             --job->pollsLeft;
-            return text(res, "status=2\n");
+            doneAt = job->doneAt;
         }
-        text(res, "status=1\n");
+        if (until > std::chrono::steady_clock::now()) std::this_thread::sleep_until(std::min(until, doneAt));
+        text(res, std::chrono::steady_clock::now() >= doneAt ? "status=1\n" : "status=2\n");
     });
     server->Get(std::string(kGateway) + "/result", [&](const httplib::Request& req, httplib::Response& res) {
         pause();

@@ -111,6 +111,20 @@ TEST_F(ServiceTest, EveryPageButRegistrationNeedsALogin) {
     EXPECT_EQ(registration->status, 200);
 }
 
+// A status call may ask the service to hold its reply until the job is
+// done: asked at once it is still running, asked to wait it is finished.
+TEST_F(ServiceTest, AStatusCallThatWaitsIsAnsweredWhenTheJobIsDone) {
+    pxtest::ServiceProcess service({"--job-seconds", "1", "--job-polls", "1000"});
+    auto client = Submitted(service.Host(), "demo", "demo", false);
+    std::string job = kGateway + "/status?job=" + client->GetJobID();
+    auto now = Get(service, job, "demo", "demo");
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->body, "status=2\n");
+    auto held = Get(service, job + "&wait=2000", "demo", "demo");
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->body, "status=1\n");
+}
+
 TEST_F(ServiceTest, JobsArePrivateToTheirAccountAndTheirIdsUnguessable) {
     pxtest::ServiceProcess service({"--job-seconds", "0", "--user", "alice:wonder", "--user", "bob:builder"});
     auto first = Submitted(service.Host(), "alice", "wonder", false);
