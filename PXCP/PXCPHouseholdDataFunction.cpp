@@ -1,5 +1,6 @@
 #include "PXCP/PXCPHouseholdDataFunction.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -40,17 +41,6 @@ long WholeNumber(const Variant& v) {
     } catch (...) {
         return 0;
     }
-}
-
-// A text as a literal of the where-clause: in single quotes, a quote inside
-// doubled, so that a key never changes the clause around it.
-std::string SqlText(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) {
-        out += c;
-        if (c == '\'') out += '\'';
-    }
-    return out + "'";
 }
 
 struct DbfColumn {
@@ -461,12 +451,12 @@ bool PXCPHouseholdDataFunction::PrepareQueryFilter() {
     }
     std::string keyColumn = states ? "STATE_ID" : "GEOG";
     if (datasetId_ == "USA_ZORB") {
-        prefix_ = "ID = ";
+        joinKeyField_ = "ID";
     } else {
-        std::string field = KeyField();
-        if (field.empty()) return Fail(8, "The geography layer names no key field to join the counts with.");
-        prefix_ = field + " = ";
+        joinKeyField_ = KeyField();
+        if (joinKeyField_.empty()) return Fail(8, "The geography layer names no key field to join the counts with.");
     }
+    prefix_ = joinKeyField_ + " = ";
     if (resultTable_) {
         keyColumn_ = resultTable_->FindField(keyColumn);
         if (keyColumn_ < 0) return Fail(states ? 9 : 8, "The result table has no " + keyColumn + " column.");
@@ -478,9 +468,6 @@ bool PXCPHouseholdDataFunction::PrepareQueryFilter() {
 }
 
 bool PXCPHouseholdDataFunction::OpenJoinCursors() {
-    insert_ = output_->Insert(true);
-    buffer_ = insert_->CreateBuffer();
-    rowCursor_ = resultTable_->Search(nullptr, false);
     // The service reports households read in TQ and matches in TOTAL; a
     // linked table has them the other way round.
     const char* readName = linkDbf_ ? "TOTAL" : "TQ";
@@ -489,32 +476,95 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
     matchColumn_ = resultTable_->FindField(matchName);
     if (readColumn_ < 0 || matchColumn_ < 0)
         return Fail(8, "The result table " + resultDbfPath_ + " lacks the " + (readColumn_ < 0 ? readName : matchName) + " column.");
+    // Before the table's own cursor opens: reading ahead goes through it once.
+    if (!IndexAreas()) return false;
+    insert_ = output_->Insert(true);
+    buffer_ = insert_->CreateBuffer();
+    rowCursor_ = resultTable_->Search(nullptr, false);
     currentRow_ = rowCursor_->NextRow();
     if (!currentRow_) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
     return true;
 }
 
+bool PXCPHouseholdDataFunction::IndexAreas() {
+    areaIndex_.clear();
+    long field = mainFeatureClass_->FindField(joinKeyField_);
+    if (field < 0) return Fail(8, "The geography layer has no key field " + joinKeyField_ + ".");
+    auto type = mainFeatureClass_->GetFields()->GetField(field)->type;
+    numericKey_ = type == gis::kFieldInteger || type == gis::kFieldSmallInteger || type == gis::kFieldDouble ||
+                  type == gis::kFieldSingle || type == gis::kFieldOID;
+    // Only the key column is read.
+    gis::QueryFilter f;
+    f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
+    auto cursor = mainFeatureClass_->Search(&f, false);
+    while (auto row = cursor->NextRow()) areaIndex_.emplace(AreaKey(row->Value(field).ToString()), row->OID());
+    cursor.reset();
+    ReadAreasAhead();
+    return true;
+}
+
+PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(const gis::Row& row) const {
+    Counts c;
+    c.read = WholeNumber(row.Value(readColumn_));
+    c.total = WholeNumber(row.Value(matchColumn_));
+    c.percent = c.read == 0 ? 0 : static_cast<double>(static_cast<long long>(c.total) * 100) / c.read;
+    c.kept = isNumberTarget_ ? c.total > minimumTarget_ : c.percent > minimumTarget_;
+    return c;
+}
+
+// Reading an area by its id costs a seek into each of the layer's files;
+// when the output takes more than a few areas, one pass in the layer's
+// own order is much cheaper. The rows are still joined one by one, in the
+// order of the table, when their turn comes.
+void PXCPHouseholdDataFunction::ReadAreasAhead() {
+    areasAhead_.clear();
+    std::vector<long> wanted;
+    auto rows = resultTable_->Search(nullptr, false);
+    while (auto row = rows->NextRow()) {
+        auto found = areaIndex_.find(AreaKey(row->Value(keyColumn_).ToString()));
+        if (found != areaIndex_.end() && CountsOf(*row).kept) wanted.push_back(found->second);
+    }
+    readAhead_ = wanted.size() * 50 > areaIndex_.size();
+    if (!readAhead_) return;
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    gis::QueryFilter f;
+    f.subFields = mainFeatureClass_->OIDFieldName() + "," + mainFeatureClass_->ShapeFieldName();
+    auto areas = mainFeatureClass_->Search(&f, false);
+    while (auto area = areas->NextRow())
+        if (std::binary_search(wanted.begin(), wanted.end(), area->OID())) areasAhead_.emplace(area->OID(), area);
+}
+
+std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
+    if (numericKey_) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", std::strtod(key.c_str(), nullptr));
+        return text;
+    }
+    return LCase(key);
+}
+
 bool PXCPHouseholdDataFunction::JoinNextRow() {
     if (!currentRow_) return false;
     std::string key = currentRow_->Value(keyColumn_).ToString();
-    joinFilter_->whereClause = prefix_ + SqlText(key);
-    auto areas = mainFeatureClass_->Search(joinFilter_.get(), false);
-    auto area = areas ? areas->NextRow() : nullptr;
-    joinFilter_->whereClause = prefix_;
+    auto found = areaIndex_.find(AreaKey(key));
+    Counts counts = CountsOf(*currentRow_);
+    gis::RowPtr area;
+    if (found != areaIndex_.end() && counts.kept) {
+        if (!readAhead_) {
+            area = mainFeatureClass_->GetRow(found->second);
+        } else if (auto ahead = areasAhead_.find(found->second); ahead != areasAhead_.end()) {
+            area = ahead->second;
+        }
+    }
     if (area && area->ShapeRef()) {
         buffer_->SetShapeCopyFrom(*area);
-        long read = WholeNumber(currentRow_->Value(readColumn_));
-        long total = WholeNumber(currentRow_->Value(matchColumn_));
         buffer_->SetValue(keyPos_, key);
-        buffer_->SetValue(totReadPos_, static_cast<double>(read));
-        buffer_->SetValue(totalPos_, static_cast<double>(total));
-        double percent = read == 0 ? 0 : static_cast<double>(static_cast<long long>(total) * 100) / read;
-        buffer_->SetValue(percentPos_, percent);
-        bool keep = isNumberTarget_ ? total > minimumTarget_ : percent > minimumTarget_;
-        if (keep) {
-            insert_->Insert(*buffer_);
-            ++written_;
-        }
+        buffer_->SetValue(totReadPos_, static_cast<double>(counts.read));
+        buffer_->SetValue(totalPos_, static_cast<double>(counts.total));
+        buffer_->SetValue(percentPos_, counts.percent);
+        insert_->Insert(*buffer_);
+        ++written_;
     }
     currentRow_ = rowCursor_->NextRow();
     return currentRow_ != nullptr;
@@ -554,6 +604,8 @@ void PXCPHouseholdDataFunction::FinishOutput() {
     rowCursor_.reset();
     currentRow_.reset();
     resultTable_.reset();
+    areaIndex_.clear();
+    areasAhead_.clear();
     if (written_ == 0) {
         Fail(35, isNumberTarget_ || !wait_ ? "No area has more matching households than the minimum."
                                            : "No area has a larger share of matching households than the minimum.");

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/Framework.h"
@@ -46,6 +47,15 @@ private:
     std::string KeyField() const;
     bool CreateResultFeatureClass(bool pending);
     bool OpenJoinCursors();
+    bool IndexAreas();
+    void ReadAreasAhead();
+    std::string AreaKey(const std::string& key) const;
+    struct Counts {
+        long read = 0, total = 0;
+        double percent = 0;
+        bool kept = false;
+    };
+    Counts CountsOf(const host::gis::Row& row) const;
     bool JoinNextRow();
     bool OpenPendingCursors();
     bool WritePendingRow();
@@ -79,7 +89,18 @@ private:
     long keyPos_ = -1, totReadPos_ = -1, totalPos_ = -1, percentPos_ = -1;
     long keyColumn_ = -1, readColumn_ = -1, matchColumn_ = -1, pendingKey_ = -1;
     std::unique_ptr<host::gis::QueryFilter> joinFilter_;
-    std::string prefix_;
+    std::string prefix_, joinKeyField_;
+    // The areas by key, read once per run: each row of the counts then
+    // finds its area without a search of its own. Keys compare as the
+    // where-clause "KEY = 'value'" would: numbers by value, texts without
+    // regard to case; the first area of a key wins.
+    std::unordered_map<std::string, long> areaIndex_;
+    bool numericKey_ = false;
+    // Shapes of the areas the output takes, read in one pass over the
+    // polygons when the output takes many of them; else each is read by
+    // its id when its row comes.
+    std::unordered_map<long, host::gis::RowPtr> areasAhead_;
+    bool readAhead_ = false;
     host::ErrorHandlerPtr errorHandler_;
 };
 

@@ -366,6 +366,48 @@ TEST_F(HouseholdFunctionTest, KeysWithQuotesJoinOnlyTheirOwnArea) {
     EXPECT_EQ(alone->LastError(), 35);
 }
 
+// Keys match as the where-clause on the key would: a text key whatever its
+// case, a number by its value; of two areas with one key the first is
+// taken, and a key without an area is passed over.
+TEST_F(HouseholdFunctionTest, KeysMatchAsTheWhereClauseWould) {
+    auto twice = MakeAreas("twice", "GEOID", {"A01", "B02", "A01"});
+    auto f = RunLinked(LinkedTable({{"a01", 5, 50}, {"b02", 4, 40}, {"Z99", 3, 30}}, "cased"), twice);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    auto rows = OutputRows();
+    EXPECT_EQ(rows.size(), 2u);
+    auto out = Output();
+    auto c = out->Search(nullptr, false);
+    while (auto r = c->NextRow()) {
+        if (r->Value(out->FindField("KEY")).ToString() == "a01") {
+            EXPECT_LT(r->Shape()->GetEnvelope().xmin, 0.5);
+        }
+    }
+
+    Fields fields;
+    auto shape = NewField("shape", kFieldGeometry);
+    shape->geometryDef.type = kGeomPolygon;
+    shape->geometryDef.spatialReference = wgs;
+    fields.AddField(shape);
+    fields.AddField(NewField("CODE", kFieldDouble, "", 10, 10, 0));
+    auto numbered = data->CreateFeatureClass("numbered", fields, "shape");
+    auto ins = numbered->Insert(true);
+    auto buf = ins->CreateBuffer();
+    buf->SetShape(*Geometry::MakeEnvelopePolygon({0, 0, 1, 1, false}, wgs));
+    buf->SetValue(2, 37009.0);
+    ins->Insert(*buf);
+    ins->Flush();
+    auto g = Function(true, true, 0, data->OpenFeatureClass("numbered"));
+    Variant code("CODE"), yes(true), file(LinkedTable({{"037009", 2, 20}, {"37009.0", 3, 30}}, "numbers"));
+    g->SetParam("KeyField", code);
+    g->SetParam("LinkDBF", yes);
+    g->SetParam("DBFFilePath", file);
+    auto ws = Workspace::OpenFolder(dir / "analysis");
+    if (ws->DatasetExists("Result")) ws->DeleteDataset("Result");
+    Run(*g);
+    ASSERT_EQ(g->LastError(), 0) << g->ErrorText();
+    EXPECT_EQ(OutputRows().size(), 2u);
+}
+
 TEST_F(HouseholdFunctionTest, BrokenTablesAreRefusedBeforeAnyAreaIsWritten) {
     std::vector<std::tuple<std::string, std::string, std::string>> rows;
     for (int i = 1; i <= 70; ++i) rows.push_back({"A" + std::string(i < 10 ? "0" : "") + std::to_string(i), "5", "100"});
