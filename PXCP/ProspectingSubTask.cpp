@@ -9,7 +9,7 @@ namespace pxcp {
 using namespace host;
 
 ProspectingSubTask::ProspectingSubTask(const char* module, const char* functionProgId)
-    : module_(module), functionProgId_(functionProgId) {
+    : Loc(module), functionProgId_(functionProgId) {
     PX_TRY
     errorHandler_ = NewErrorHandler();
     PX_CATCH(errorHandler_, Loc("Class_Initialize"))

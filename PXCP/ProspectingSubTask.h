@@ -25,7 +25,6 @@ public:
 protected:
     // module: the path reported with run-time errors; functionProgId: the worker.
     ProspectingSubTask(const char* module, const char* functionProgId);
-    std::string Loc(const char* proc) const { return std::string(proc) + " " + module_; }
     // The analysis name page; on a free name (or the re-opened analysis's
     // own) the report page follows. Returns the page result.
     long ShowSelectAnalysisNameDialog();
@@ -54,9 +53,10 @@ protected:
     std::string analysisName_, analysisDescription_;
     long status_ = 1;
     long lastError_ = 0;
+    // Where this sub-task's run-time errors are reported.
+    const host::ErrorLocation Loc;
 
 private:
-    const char* module_;
     const char* functionProgId_;
 };
 
