@@ -163,12 +163,7 @@ bool PXCPDemographicData::StartFunction() {
     PX_TRY
     if (!function_) return true;
     if (RunWorker()) {
-        gis::FeatureClassPtr fc;
-        try {
-            fc = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
-        }
+        gis::FeatureClassPtr fc = OpenOutput();
         if (!fc) {
             dataManager_->RemoveAnalysis(analysisName_);
             lastError_ = 47;

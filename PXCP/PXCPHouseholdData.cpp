@@ -294,11 +294,7 @@ bool PXCPHouseholdData::StartFunction() {
                           forms::vbInformation, FindString(268));
         }
         dataManager_->Refresh();
-        try {
-            resultFeatureClass_ = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
-        }
+        resultFeatureClass_ = OpenOutput();
         if (resultFeatureClass_) {
             AddResultLayer();
             RegisterOutput("KEY");

@@ -163,6 +163,15 @@ bool ProspectingSubTask::RunWorker() {
     return false;
 }
 
+gis::FeatureClassPtr ProspectingSubTask::OpenOutput() {
+    try {
+        return analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+    } catch (...) {
+        ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
+        return nullptr;
+    }
+}
+
 void ProspectingSubTask::RegisterOutput(const char* areaKey) {
     if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, areaKey)) lastError_ = 47;
     if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultLayer->featureClass->DataPath());

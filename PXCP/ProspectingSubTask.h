@@ -57,6 +57,8 @@ protected:
     // without an error; otherwise the analyst is told why, the analysis is
     // removed and false returned.
     bool RunWorker();
+    // The output the worker wrote; null, reported, when it cannot be opened.
+    host::gis::FeatureClassPtr OpenOutput();
     // The analyst's words for an outcome code of the worker.
     virtual std::string WorkerErrorText(long code) = 0;
     // Reports on the output (resultLayer, already on the map) and registers
