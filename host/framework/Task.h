@@ -3,8 +3,8 @@
 // (DoParamSelector), then builds and starts its function. A function
 // (IPXFunction) does the work itself: Start, then DoStep while it returns
 // true, as the function runner drives it. Both report failures through
-// LastError and Status rather than by raising; SetParam takes a parameter
-// by name and returns false for a name it does not know.
+// LastError and Status rather than by raising. SetParam takes a parameter
+// by name; a false return refuses it.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 // Reading and writing the rows of a table. A Cursor walks the rows a
-// QueryFilter selects, through a connection of its own so that cursors do
-// not disturb one another; NextRow gives null at the end. An InsertCursor
+// QueryFilter selects, through a connection apart from the one rows are
+// written through, so that reading does not disturb writing; NextRow gives
+// null at the end. An InsertCursor
 // adds rows; a buffered one on a database writes them in one transaction,
 // committed by Flush or when the cursor goes.
 #pragma once

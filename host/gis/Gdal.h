@@ -1,5 +1,6 @@
-// GDAL as the GIS layer uses it. Every entry point of the layer calls
-// EnsureGdal first, so callers need it only when they use GDAL directly.
+// GDAL as the GIS layer uses it. Opening workspaces and layer sources and
+// reading coordinate systems and geometries from text call EnsureGdal
+// first; callers need it only when they use GDAL directly.
 // GDAL's own error messages are kept quiet and held for LastGdalError,
 // which the layer adds to the errors it raises.
 #pragma once

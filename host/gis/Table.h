@@ -1,7 +1,7 @@
 // A table of a workspace, or a feature class: a table with a shape field.
 // A Table names its fields in host order, answers searches and counts
-// through cursors and connections of its own (so that reading never
-// disturbs the rows being written), and adds rows through insert cursors.
+// through cursors and connections of their own (so that reading does not
+// disturb the rows being written), and adds rows through insert cursors.
 // A layer whose file lacks a coordinate system may be given one; its
 // shapes then carry it. Failures raise with the dataset's name.
 #pragma once

@@ -23,7 +23,7 @@ enum class WorkspaceKind { Folder, GeoPackage, File };
 class Workspace : public Object {
 public:
     std::string TypeName() const override { return "Workspace"; }
-    // A folder of shapefiles and dBASE tables (created when missing).
+    // A folder of shapefiles and dBASE tables; raises when there is no such folder.
     static std::shared_ptr<Workspace> OpenFolder(const std::string& folder);
     // A single-file database; CreateGeoPackage makes the file when missing.
     static std::shared_ptr<Workspace> CreateGeoPackage(const std::string& folder, const std::string& name);
