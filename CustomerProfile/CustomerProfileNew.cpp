@@ -22,15 +22,7 @@ void CustomerProfileNew::CreateControls() {
     Add("chkUseSelected", ControlKind::CheckBox);
     Label("lLabelNumAttr", 0).multiLine = true;
     Label("Label2", 145);
-    Button("ProfileButton", 144, [this] {
-        result = 0;
-        Hide();
-    });
-    Button("CancelButton", 107, [this] {
-        result = -1;
-        Hide();
-    });
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProfile, Hwnd()); });
+    ProfileButtons(result, "ProfileButton", 144);
 }
 
 void CustomerProfileNew::UpdateSelectionInfo() {

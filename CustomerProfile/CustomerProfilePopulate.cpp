@@ -30,16 +30,8 @@ void CustomerProfilePopulate::CreateControls() {
     Label("LabelNumAttr", 0).multiLine = true;
     Label("Label1", 154);
     Label("Label2", 153);
-    Button("PopulateButton", 152, [this] {
-        variance = platform::ParseLocaleNumber(Ctl("txtVariance").Text()).value_or(0);
-        result = 0;
-        Hide();
-    });
-    Button("CancelButton", 107, [this] {
-        result = -1;
-        Hide();
-    });
-    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProfile, Hwnd()); });
+    ProfileButtons(result, "PopulateButton", 152,
+                   [this] { variance = platform::ParseLocaleNumber(Ctl("txtVariance").Text()).value_or(0); });
 }
 
 void CustomerProfilePopulate::InitializeDialog() {

@@ -7,14 +7,14 @@
 #include <cmath>
 
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/framework/ParamTable.h"
 
 namespace pxcp {
 
 using namespace host;
 
 namespace {
-const char* kModule = "CustomerProfile\\PXCPProfileFunction.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("CustomerProfile\\PXCPProfileFunction.cls");
 }  // namespace
 
 PXCPProfileFunction::PXCPProfileFunction() {
@@ -37,16 +37,16 @@ void PXCPProfileFunction::Cleanup() {
 
 bool PXCPProfileFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    std::string key = LCase(name);
-    if (key == "application") value.AssignTo(m_pApp);
-    else if (key == "customerlayer") value.AssignTo(customerLayer_);
-    else if (key == "selectedonly") selectedOnly_ = value.ToBool();
-    else if (key == "customerprospectingtask") value.AssignTo(mainTask_);
-    else if (key == "paramscollection") value.AssignTo(paramsCollection_);
-    else if (key == "yearindex") yearIndex_ = static_cast<int16_t>(value.ToLong());
-    else if (key == "dataqueryobject") value.AssignTo(dataQuery_);
-    else if (key == "characteristicsgrid") characteristicsGrid_ = value.IsObject() ? value.ToObject() : nullptr;
-    else if (key == "demogrlayerid") demogrLayerID_ = value.ToString();
+    SetBoundParam({{"Application", m_pApp},
+                   {"CustomerLayer", customerLayer_},
+                   {"SelectedOnly", selectedOnly_},
+                   {"CustomerProspectingTask", mainTask_},
+                   {"ParamsCollection", paramsCollection_},
+                   {"YearIndex", yearIndex_},
+                   {"DataQueryObject", dataQuery_},
+                   {"CharacteristicsGrid", characteristicsGrid_},
+                   {"DemogrLayerID", demogrLayerID_}},
+                  name, value, ParamNames::kAnyCase);
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
     return true;
 }

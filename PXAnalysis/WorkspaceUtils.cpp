@@ -12,8 +12,7 @@ namespace pxcp {
 using namespace host;
 
 namespace {
-const char* kModule = "PXAnalysis\\WorkspaceUtils.bas";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("PXAnalysis\\WorkspaceUtils.bas");
 }  // namespace
 
 gis::WorkspacePtr OpenAnalysisWorkspace(const FileInfoPtr& info, const gis::ApplicationPtr& application) {

@@ -20,8 +20,7 @@ using namespace host;
 using forms::MsgBox;
 
 namespace {
-const char* kModule = "PXCP\\PXAnalysisUtils.bas";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("PXCP\\PXAnalysisUtils.bas");
 }  // namespace
 
 int ResMsgBox(int textId, int style, int titleId) {

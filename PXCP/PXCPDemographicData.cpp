@@ -35,26 +35,12 @@ PXCPDemographicData::PXCPDemographicData()
 
 bool PXCPDemographicData::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    if (name == "SourceAnalysis") value.AssignTo(sourceAnalysis_);
-    else if (name == "PropertySet") value.AssignTo(pageSettings_);
-    else if (name == "CustomerProspectingTask") value.AssignTo(mainTask_);
-    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
-    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
-    else if (name == "AdditionalFieldsCol") value.AssignTo(additionalFieldsCol_);
-    else if (name == "DemogrLevelName") demogrLevelName_ = value.ToString();
+    if (!SetSharedParam(name, value) && name == "AdditionalFieldsCol") value.AssignTo(additionalFieldsCol_);
     PX_CATCH(errorHandler_, Loc("IPXTask_SetParam"))
     return true;
 }
 
-long PXCPDemographicData::DoParamSelector() {
-    long r = 0;
-    PX_TRY
-    r = ShowSelectDemographicDataDialog();
-    status_ = 1;
-    lastError_ = 0;
-    PX_CATCH(errorHandler_, Loc("IPXTask_DoParamSelector"))
-    return r;
-}
+std::string PXCPDemographicData::WorkerErrorText(long code) { return WorkerMessage(code); }
 
 long PXCPDemographicData::ShowSelectDemographicDataDialog() {
     dataDialog_ = std::make_shared<SelectDemographicDataDialog>();
@@ -127,15 +113,10 @@ bool PXCPDemographicData::InitFunction() {
         return true;
     }
     ok = function_->Init();
-    if (!sourceAnalysis_ && dataManager_->AnalysisExists(analysisName_)) {
-        ResMsgBox(254, forms::vbExclamation, 255);
-        return false;
-    }
-    if (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_) {
+    if (NameIsTaken(255)) return false;
+    if (ReplacesSourceAnalysis()) {
         DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
-        sourceAnalysis_.reset();
-        if (!dataManager_->RemoveAnalysis(analysisName_))
-            forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
+        RemoveSourceAnalysis();
     }
     analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);
     analysisInfo_->SetProperty("DMQFileFullPath", analysisInfo_->Folder() + "AnalysisParams.dmq");
@@ -147,12 +128,7 @@ bool PXCPDemographicData::InitFunction() {
         std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
         pageSettings_->SetProperty("ProfilingFileFullPath", to);
     }
-    outputPath_ = analysisInfo_->OutputPath();
-    auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
-    info->SetPath(outputPath_);
-    analysisDir_ = info->Folder();
-    analysisFeatureclassName_ = info->FileName();
-    analysisWorkspace_ = OpenAnalysisWorkspace(info, application_);
+    OpenAnalysisOutput();
     auto pass = [&](const char* key, Variant v) { ok = function_->SetParam(key, v) && ok; };
     if (analysisWorkspace_) pass("AnalysisWorkspace", analysisWorkspace_);
     pass("IApplication", application_);
@@ -166,12 +142,7 @@ bool PXCPDemographicData::InitFunction() {
     pass("DefaultSR", GetDefaultSpatialReference(application_));
     if (pageSettings_) {
         pageSettings_->RemoveProperty("DMQFileFullPath");
-        pageSettings_->SetProperty("AreaID", "ID");
-        pageSettings_->SetProperty("StoreID", "ID");
-        pageSettings_->SetProperty("AreaDesc", "ID");
-        pageSettings_->SetProperty("AnalysisDir", analysisDir_);
-        analysisInfo_->SetProperties(pageSettings_);
-        if (auto ext = GetPXExtension(application_)) ext->RunningAnalysisProperties()->SetProperty("AnalysisProperties", pageSettings_);
+        KeepAnalysisSettings("ID", GetPXExtension(application_));
     }
     status_ = 1;
     lastError_ = 0;
@@ -190,22 +161,9 @@ gis::RendererPtr PXCPDemographicData::CreateSimpleRenderer() {
 bool PXCPDemographicData::StartFunction() {
     bool r = false;
     PX_TRY
-    auto progress = CreateObjectAs<FunctionRunner>("PXKernel.PXFunctionRunner");
     if (!function_) return true;
-    long code = progress->Run(*function_, "Clock AVI", "Analysis", "Executing analysis...");
-    if (code == FunctionRunner::kCompleted) {
-        long err = function_->LastError();
-        if (err != 0) {
-            errorHandler_->Report(Loc("IPXTask_StartFunction"), err, "PXCPDemographicDataFunction", WorkerMessage(err));
-            RemoveAnalysis(analysisName_, application_);
-            return true;
-        }
-        gis::FeatureClassPtr fc;
-        try {
-            fc = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
-        }
+    if (RunWorker()) {
+        gis::FeatureClassPtr fc = OpenOutput();
         if (!fc) {
             dataManager_->RemoveAnalysis(analysisName_);
             lastError_ = 47;
@@ -217,14 +175,9 @@ bool PXCPDemographicData::StartFunction() {
         layer->name = analysisName_;
         AddAnalysisLayer(application_, layer);
         resultLayer = layer;
-        if (!RunReportTask(*reportTask_, dataManager_, analysisName_, layer, "ID")) lastError_ = 47;
-        if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(fc->DataPath());
-        dataManager_->Refresh();
+        RegisterOutput("ID");
         return true;
     }
-    if (code == FunctionRunner::kCancelled) ResMsgBox(257, forms::vbExclamation, 250);
-    else if (code == FunctionRunner::kFailed) ResMsgBox(258, forms::vbInformation, 250);
-    RemoveAnalysis(analysisName_, application_);
     r = true;
     PX_CATCH(errorHandler_, Loc("IPXTask_StartFunction"))
     return r;

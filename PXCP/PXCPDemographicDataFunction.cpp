@@ -1,14 +1,14 @@
 #include "PXCP/PXCPDemographicDataFunction.h"
 
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/framework/ParamTable.h"
 
 namespace pxcp {
 
 using namespace host;
 
 namespace {
-const char* kModule = "PXCP\\PXCPDemographicDataFunction.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("PXCP\\PXCPDemographicDataFunction.cls");
 }  // namespace
 
 PXCPDemographicDataFunction::PXCPDemographicDataFunction() {
@@ -37,16 +37,17 @@ bool PXCPDemographicDataFunction::Init() {
 
 bool PXCPDemographicDataFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    if (name == "IApplication") value.AssignTo(application_);
-    else if (name == "IPXDataManager") value.AssignTo(dataManager_);
-    else if (name == "AnalysisWorkspace") value.AssignTo(analysisWorkspace_);
-    else if (name == "AnalysisFeatureclassName") analysisFeatureclassName_ = value.ToString();
-    else if (name == "QueryString") queryString_ = value.ToString();
-    else if (name == "AllFields") allFields_ = value.ToString();
-    else if (name == "AllFieldsCol") value.AssignTo(allFieldsCol_);
-    else if (name == "AdditionalFields") value.AssignTo(additionalFieldNames_);
-    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
-    else if (name == "DefaultSR") value.AssignTo(defaultSpatialReference_);
+    SetBoundParam({{"IApplication", application_},
+                   {"IPXDataManager", dataManager_},
+                   {"AnalysisWorkspace", analysisWorkspace_},
+                   {"AnalysisFeatureclassName", analysisFeatureclassName_},
+                   {"QueryString", queryString_},
+                   {"AllFields", allFields_},
+                   {"AllFieldsCol", allFieldsCol_},
+                   {"AdditionalFields", additionalFieldNames_},
+                   {"MainDSLayer", mainDSLayer_},
+                   {"DefaultSR", defaultSpatialReference_}},
+                  name, value);
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
     return true;
 }

@@ -48,28 +48,17 @@ PXCPHouseholdData::PXCPHouseholdData()
 
 bool PXCPHouseholdData::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    if (name == "SourceAnalysis") value.AssignTo(sourceAnalysis_);
-    else if (name == "PropertySet") value.AssignTo(pageSettings_);
-    else if (name == "CustomerProspectingTask") value.AssignTo(mainTask_);
-    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
-    else if (name == "MainDSLayer") value.AssignTo(mainDSLayer_);
-    else if (name == "DemogrLevelName") demogrLevelName_ = value.ToString();
-    else if (name == "AdditionalFieldsCol") {
-        // The main task hands every sub-task its additional fields; the
-        // household output has fixed fields.
-    } else return false;
+    // The main task hands every sub-task its additional fields; the
+    // household output has fixed fields.
+    if (!SetSharedParam(name, value) && name != "AdditionalFieldsCol") return false;
     PX_CATCH(errorHandler_, Loc("IPXTask_SetParam"))
     return true;
 }
 
-long PXCPHouseholdData::DoParamSelector() {
-    long r = 0;
-    PX_TRY
-    r = sourceAnalysis_ ? ShowSelectOpenHHWay() : ShowLoginToQuillonDialog();
-    status_ = 1;
-    lastError_ = 0;
-    PX_CATCH(errorHandler_, Loc("IPXTask_DoParamSelector"))
-    return r;
+std::string PXCPHouseholdData::WorkerErrorText(long code) {
+    auto* worker = dynamic_cast<PXCPHouseholdDataFunction*>(function_.get());
+    errorText = worker && !worker->ErrorText().empty() ? worker->ErrorText() : WorkerMessage(code);
+    return errorText;
 }
 
 long PXCPHouseholdData::ShowSelectOpenHHWay() {
@@ -171,12 +160,9 @@ bool PXCPHouseholdData::InitFunction() {
     }
     ok = function_->Init();
     auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
-    if (!sourceAnalysis_ && dataManager_->AnalysisExists(analysisName_)) {
-        ResMsgBox(254, forms::vbExclamation, 261);
-        return false;
-    }
+    if (NameIsTaken(261)) return false;
     std::string oldFolder, savedDbf;
-    if (sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_) {
+    if (ReplacesSourceAnalysis()) {
         oldFolder = sourceAnalysis_->Folder();
         DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
         if (!dbfFilePath_.empty()) {
@@ -187,9 +173,7 @@ bool PXCPHouseholdData::InitFunction() {
                 fs::copy_file(dbfFilePath_, savedDbf, fs::copy_options::overwrite_existing);
             }
         }
-        if (!dataManager_->RemoveAnalysis(analysisName_))
-            forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
-        sourceAnalysis_.reset();
+        RemoveSourceAnalysis();
     }
     analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);
     std::string folder = analysisInfo_->Folder();
@@ -207,11 +191,7 @@ bool PXCPHouseholdData::InitFunction() {
     } else {
         pass("LinkDBF", false);
     }
-    outputPath_ = analysisInfo_->OutputPath();
-    info->SetPath(outputPath_);
-    analysisDir_ = info->Folder();
-    analysisFeatureclassName_ = info->FileName();
-    analysisWorkspace_ = OpenAnalysisWorkspace(info, application_);
+    OpenAnalysisOutput();
     if (analysisWorkspace_) pass("AnalysisWorkspace", analysisWorkspace_);
     auto ext = GetPXExtension(application_);
     std::string datasetName = ext ? ext->CurrentDatasetName() : "";
@@ -243,12 +223,7 @@ bool PXCPHouseholdData::InitFunction() {
     if (pageSettings_) {
         if (!wait_ || changeQuery_) pageSettings_->SetProperty("DBFFilePath", std::string());
         pageSettings_->RemoveProperty("HHQFileFullPath");
-        pageSettings_->SetProperty("AreaID", "KEY");
-        pageSettings_->SetProperty("StoreID", "KEY");
-        pageSettings_->SetProperty("AreaDesc", "KEY");
-        pageSettings_->SetProperty("AnalysisDir", analysisDir_);
-        analysisInfo_->SetProperties(pageSettings_);
-        if (ext) ext->RunningAnalysisProperties()->SetProperty("AnalysisProperties", pageSettings_);
+        KeepAnalysisSettings("KEY", ext);
     }
     status_ = 1;
     lastError_ = 0;
@@ -308,18 +283,8 @@ void PXCPHouseholdData::AddResultLayer() {
 
 bool PXCPHouseholdData::StartFunction() {
     PX_TRY
-    auto progress = CreateObjectAs<FunctionRunner>("PXKernel.PXFunctionRunner");
     if (!function_) return false;
-    long code = progress->Run(*function_, "Clock AVI", "Analysis", "Executing analysis...");
-    if (code == FunctionRunner::kCompleted) {
-        long err = function_->LastError();
-        if (err != 0) {
-            auto* worker = dynamic_cast<PXCPHouseholdDataFunction*>(function_.get());
-            errorText = worker && !worker->ErrorText().empty() ? worker->ErrorText() : WorkerMessage(err);
-            errorHandler_->Report(Loc("IPXTask_StartFunction"), err, "PXCPHouseholdDataFunction", errorText);
-            RemoveAnalysis(analysisName_, application_);
-            return true;
-        }
+    if (RunWorker()) {
         if (!wait_) {
             Variant id;
             function_->SetResultParam("JobID", id);
@@ -329,22 +294,12 @@ bool PXCPHouseholdData::StartFunction() {
                           forms::vbInformation, FindString(268));
         }
         dataManager_->Refresh();
-        try {
-            resultFeatureClass_ = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
-        } catch (...) {
-            ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
-        }
+        resultFeatureClass_ = OpenOutput();
         if (resultFeatureClass_) {
             AddResultLayer();
-            if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, "KEY")) lastError_ = 47;
-            if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultFeatureClass_->DataPath());
-            dataManager_->Refresh();
+            RegisterOutput("KEY");
         }
-        return true;
     }
-    if (code == FunctionRunner::kCancelled) ResMsgBox(257, forms::vbExclamation, 250);
-    else if (code == FunctionRunner::kFailed) ResMsgBox(258, forms::vbInformation, 250);
-    RemoveAnalysis(analysisName_, application_);
     PX_CATCH(errorHandler_, Loc("IPXTask_StartFunction"))
     return true;
 }

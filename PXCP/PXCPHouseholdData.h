@@ -16,7 +16,6 @@ public:
     std::string TypeName() const override { return "PXCPHouseholdData"; }
 
     bool StartFunction() override;
-    long DoParamSelector() override;
     bool InitFunction() override;
     bool SetParam(const std::string& name, host::Variant& value) override;
 
@@ -26,9 +25,13 @@ public:
     static host::gis::RendererPtr CreateRenderer(const host::gis::FeatureClassPtr& featureClass, long fieldPosition);
 
     // What the last run left, for the host's inspection.
-    host::gis::FeatureLayerPtr resultLayer;
     std::string jobId;
     std::string errorText;
+
+protected:
+    long ShowPages() override { return sourceAnalysis_ ? ShowSelectOpenHHWay() : ShowLoginToQuillonDialog(); }
+    // Also kept as errorText: the worker's own words when it has them.
+    std::string WorkerErrorText(long code) override;
 
 private:
     long ShowSelectOpenHHWay();
@@ -37,18 +40,11 @@ private:
     void MakeDataDialog();
     void AddResultLayer();
 
-    host::TaskEntryPtr mainTask_;
-    std::string mainLayerName_;
-    host::DatasetLayerPtr mainDSLayer_;
-    std::string demogrLevelName_;
     std::string geogField_, qFields_, qList_, userName_, password_;
     bool isNumberTarget_ = true, wait_ = true, changeQuery_ = true;
     double minimumTarget_ = 0;
     std::string dbfFilePath_;
     std::shared_ptr<SelectHouseholdDataDialog> dataDialog_;
-    host::AnalysisPtr analysisInfo_;
-    std::string outputPath_, analysisFeatureclassName_, analysisDir_;
-    host::gis::WorkspacePtr analysisWorkspace_;
     host::gis::FeatureClassPtr resultFeatureClass_;
 };
 

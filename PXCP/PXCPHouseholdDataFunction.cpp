@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/framework/ParamTable.h"
 #include "i18n/modi18N.h"
 #include "service/HouseholdDataClient.h"
 
@@ -18,8 +19,7 @@ using namespace host;
 
 namespace {
 
-const char* kModule = "PXCP\\PXCPHouseholdDataFunction.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("PXCP\\PXCPHouseholdDataFunction.cls");
 const char* kGatewayPath = "velmar/QuISAPISOAPGateWay.dll";
 const char* kStatesLayer = "US.Demography.States";
 
@@ -121,27 +121,28 @@ void PXCPHouseholdDataFunction::Cleanup() {
 // passes it under this key.
 bool PXCPHouseholdDataFunction::SetParam(const std::string& name, Variant& value) {
     PX_TRY
-    if (name == "DatasetName") datasetName_ = value.ToString();
-    else if (name == "AnalysisFeatureclassName") analysisFeatureclassName_ = value.ToString();
-    else if (name == "AnalysisWorkspace") value.AssignTo(analysisWorkspace_);
-    else if (name == "AnalysisDir") analysisDir_ = value.ToString();
-    else if (name == "GeogField") geogField_ = value.ToString();
-    else if (name == "DatasetID") datasetId_ = value.ToString();
-    else if (name == "QFields") qFields_ = value.ToString();
-    else if (name == "QList") qList_ = value.ToString();
-    else if (name == "UserName") userName_ = value.ToString();
-    else if (name == "Password") password_ = value.ToString();
-    else if (name == "IsNumberTarget") isNumberTarget_ = value.ToBool();
-    else if (name == "MinimumTarget") minimumTarget_ = value.ToDouble();
-    else if (name == "Wait") wait_ = value.ToBool();
-    else if (name == "MainFeatureClass") value.AssignTo(mainFeatureClass_);
-    else if (name == "MainLayerName") mainLayerName_ = value.ToString();
-    else if (name == "AnalysisName") analysisName_ = value.ToString();
-    else if (name == "LinkDBF") linkDbf_ = value.ToBool();
-    else if (name == "DBFFilePath") dbfFilePath_ = value.ToString();
-    else if (name == "BoundingGeometry") value.AssignTo(boundingGeometry_);
-    else if (name == "DefaultSR") value.AssignTo(defaultSR_);
-    else if (name == "KeyField") keyFieldParam_ = value.ToString();  // datasets of one's own, see above
+    SetBoundParam({{"DatasetName", datasetName_},
+                   {"AnalysisFeatureclassName", analysisFeatureclassName_},
+                   {"AnalysisWorkspace", analysisWorkspace_},
+                   {"AnalysisDir", analysisDir_},
+                   {"GeogField", geogField_},
+                   {"DatasetID", datasetId_},
+                   {"QFields", qFields_},
+                   {"QList", qList_},
+                   {"UserName", userName_},
+                   {"Password", password_},
+                   {"IsNumberTarget", isNumberTarget_},
+                   {"MinimumTarget", minimumTarget_},
+                   {"Wait", wait_},
+                   {"MainFeatureClass", mainFeatureClass_},
+                   {"MainLayerName", mainLayerName_},
+                   {"AnalysisName", analysisName_},
+                   {"LinkDBF", linkDbf_},
+                   {"DBFFilePath", dbfFilePath_},
+                   {"BoundingGeometry", boundingGeometry_},
+                   {"DefaultSR", defaultSR_},
+                   {"KeyField", keyFieldParam_}},  // datasets of one's own, see above
+                  name, value);
     PX_CATCH(errorHandler_, Loc("IPXFunction_SetParam"))
     return true;
 }

@@ -8,8 +8,7 @@ namespace pxcp {
 using namespace host;
 
 namespace {
-const char* kModule = "PXCP\\PXCPMain.cls";
-std::string Loc(const char* proc) { return std::string(proc) + " " + kModule; }
+const host::ErrorLocation Loc("PXCP\\PXCPMain.cls");
 }  // namespace
 
 PXCPMain::PXCPMain() {

@@ -1,6 +1,9 @@
 #include "PXCP/ProspectingSubTask.h"
 
+#include "PXAnalysis/WorkspaceUtils.h"
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/forms/Forms.h"
+#include "host/framework/ParamTable.h"
 #include "i18n/modi18N.h"
 #include "pages/SmallPages.h"
 
@@ -9,7 +12,7 @@ namespace pxcp {
 using namespace host;
 
 ProspectingSubTask::ProspectingSubTask(const char* module, const char* functionProgId)
-    : module_(module), functionProgId_(functionProgId) {
+    : Loc(module), functionProgId_(functionProgId) {
     PX_TRY
     errorHandler_ = NewErrorHandler();
     PX_CATCH(errorHandler_, Loc("Class_Initialize"))
@@ -88,6 +91,91 @@ long ProspectingSubTask::ShowReportPage() {
         return 0;
     }
     return reportTask_->DoParamSelector();
+}
+
+long ProspectingSubTask::DoParamSelector() {
+    long r = 0;
+    PX_TRY
+    r = ShowPages();
+    status_ = 1;
+    lastError_ = 0;
+    PX_CATCH(errorHandler_, Loc("IPXTask_DoParamSelector"))
+    return r;
+}
+
+bool ProspectingSubTask::SetSharedParam(const std::string& name, const Variant& value) {
+    return SetBoundParam({{"SourceAnalysis", sourceAnalysis_},
+                          {"PropertySet", pageSettings_},
+                          {"CustomerProspectingTask", mainTask_},
+                          {"MainLayerName", mainLayerName_},
+                          {"MainDSLayer", mainDSLayer_},
+                          {"DemogrLevelName", demogrLevelName_}},
+                         name, value);
+}
+
+bool ProspectingSubTask::NameIsTaken(int captionId) {
+    if (sourceAnalysis_ || !dataManager_->AnalysisExists(analysisName_)) return false;
+    ResMsgBox(254, forms::vbExclamation, captionId);
+    return true;
+}
+
+void ProspectingSubTask::RemoveSourceAnalysis() {
+    sourceAnalysis_.reset();
+    if (!dataManager_->RemoveAnalysis(analysisName_))
+        forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
+}
+
+void ProspectingSubTask::OpenAnalysisOutput() {
+    outputPath_ = analysisInfo_->OutputPath();
+    auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
+    info->SetPath(outputPath_);
+    analysisDir_ = info->Folder();
+    analysisFeatureclassName_ = info->FileName();
+    analysisWorkspace_ = OpenAnalysisWorkspace(info, application_);
+}
+
+void ProspectingSubTask::KeepAnalysisSettings(const char* areaKey, const ExtensionPtr& extension) {
+    if (!pageSettings_) return;
+    pageSettings_->SetProperty("AreaID", areaKey);
+    pageSettings_->SetProperty("StoreID", areaKey);
+    pageSettings_->SetProperty("AreaDesc", areaKey);
+    pageSettings_->SetProperty("AnalysisDir", analysisDir_);
+    analysisInfo_->SetProperties(pageSettings_);
+    if (extension) extension->RunningAnalysisProperties()->SetProperty("AnalysisProperties", pageSettings_);
+}
+
+bool ProspectingSubTask::RunWorker() {
+    auto progress = CreateObjectAs<FunctionRunner>("PXKernel.PXFunctionRunner");
+    long code = progress->Run(*function_, "Clock AVI", "Analysis", "Executing analysis...");
+    if (code == FunctionRunner::kCompleted) {
+        long err = function_->LastError();
+        if (err == 0) return true;
+        // The worker's class is its ProgID without the library's prefix.
+        std::string worker = functionProgId_;
+        worker = worker.substr(worker.find('.') + 1);
+        errorHandler_->Report(Loc("IPXTask_StartFunction"), err, worker, WorkerErrorText(err));
+    } else if (code == FunctionRunner::kCancelled) {
+        ResMsgBox(257, forms::vbExclamation, 250);
+    } else if (code == FunctionRunner::kFailed) {
+        ResMsgBox(258, forms::vbInformation, 250);
+    }
+    RemoveAnalysis(analysisName_, application_);
+    return false;
+}
+
+gis::FeatureClassPtr ProspectingSubTask::OpenOutput() {
+    try {
+        return analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+    } catch (...) {
+        ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
+        return nullptr;
+    }
+}
+
+void ProspectingSubTask::RegisterOutput(const char* areaKey) {
+    if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, areaKey)) lastError_ = 47;
+    if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultLayer->featureClass->DataPath());
+    dataManager_->Refresh();
 }
 
 }  // namespace pxcp

@@ -1,6 +1,8 @@
 // What the two ways of prospecting share as sub-tasks of the main task:
-// the host objects, the worker and the report task, the task state, and
-// the analysis name and report pages that end both wizards.
+// the host objects, the worker and the report task, the task state, the
+// parameters the main task passes, the analysis name and report pages that
+// end both wizards, making the analysis and its output, and running the
+// worker.
 #pragma once
 
 #include "PXCP/PXAnalysisUtils.h"
@@ -21,11 +23,47 @@ public:
     void Break() override { status_ = 1; lastError_ = 0; }
     bool InitParamSelector() override { lastError_ = 0; return true; }
     bool Init(host::DataManagerPtr dataManager, host::gis::ApplicationPtr application) override;
+    // Shows the way's pages (ShowPages); returns the page result.
+    long DoParamSelector() override;
+
+    // What the last run left, for the host's inspection.
+    host::gis::FeatureLayerPtr resultLayer;
 
 protected:
     // module: the path reported with run-time errors; functionProgId: the worker.
     ProspectingSubTask(const char* module, const char* functionProgId);
-    std::string Loc(const char* proc) const { return std::string(proc) + " " + module_; }
+    // The pages of the way, from its first to the report page.
+    virtual long ShowPages() = 0;
+    // The parameters both ways take from the main task: the analysis
+    // re-opened, the page settings, the task entry, the level's layer and
+    // its name. False for any other name.
+    bool SetSharedParam(const std::string& name, const host::Variant& value);
+
+    // Making the analysis. NameIsTaken tells the analyst (under the
+    // caption) when a new analysis would take a name in use.
+    bool NameIsTaken(int captionId);
+    bool ReplacesSourceAnalysis() const { return sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_; }
+    // Removes the analysis being replaced (its output is the caller's).
+    void RemoveSourceAnalysis();
+    // Where the worker writes: the output path of the new analysis, its
+    // folder, feature class name and workspace.
+    void OpenAnalysisOutput();
+    // The page settings become the analysis's properties and, through the
+    // extension, the running analysis's; areaKey names the output's key
+    // field for the report.
+    void KeepAnalysisSettings(const char* areaKey, const host::ExtensionPtr& extension);
+
+    // Runs the worker through the function runner. True when it completed
+    // without an error; otherwise the analyst is told why, the analysis is
+    // removed and false returned.
+    bool RunWorker();
+    // The output the worker wrote; null, reported, when it cannot be opened.
+    host::gis::FeatureClassPtr OpenOutput();
+    // The analyst's words for an outcome code of the worker.
+    virtual std::string WorkerErrorText(long code) = 0;
+    // Reports on the output (resultLayer, already on the map) and registers
+    // it with the analysis.
+    void RegisterOutput(const char* areaKey);
     // The analysis name page; on a free name (or the re-opened analysis's
     // own) the report page follows. Returns the page result.
     long ShowSelectAnalysisNameDialog();
@@ -52,11 +90,19 @@ protected:
     host::AnalysisPtr sourceAnalysis_;
     host::PropertySetPtr pageSettings_;
     std::string analysisName_, analysisDescription_;
+    host::TaskEntryPtr mainTask_;
+    std::string mainLayerName_;
+    host::DatasetLayerPtr mainDSLayer_;
+    std::string demogrLevelName_;
+    host::AnalysisPtr analysisInfo_;
+    std::string outputPath_, analysisFeatureclassName_, analysisDir_;
+    host::gis::WorkspacePtr analysisWorkspace_;
     long status_ = 1;
     long lastError_ = 0;
+    // Where this sub-task's run-time errors are reported.
+    const host::ErrorLocation Loc;
 
 private:
-    const char* module_;
     const char* functionProgId_;
 };
 

@@ -1,53 +1,33 @@
 // Writes a synthetic set of block-group polygons with demographic fields:
 // a grid of irregular twelve-sided cells over the eastern United States.
 //   gen_blockgroups OUTDIR [COUNT]
-#include <gdal_priv.h>
-#include <ogrsf_frmts.h>
-
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <random>
 #include <string>
 
+#include "GenSupport.h"
+
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: gen_blockgroups OUTDIR [COUNT]\n");
-        return 2;
-    }
-    std::string dir = argv[1];
-    long count = argc > 2 ? std::atol(argv[2]) : 220000;
-    std::filesystem::create_directories(dir);
-    GDALAllRegister();
-    auto* drv = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
-    std::string path = dir + "/blockgroups.shp";
-    if (std::filesystem::exists(path)) drv->Delete(path.c_str());
-    GDALDataset* ds = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
-    if (!ds) {
-        std::fprintf(stderr, "cannot create %s\n", path.c_str());
-        return 1;
-    }
-    OGRSpatialReference sr;
-    sr.importFromEPSG(4269);
-    sr.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    OGRLayer* layer = ds->CreateLayer("blockgroups", &sr, wkbPolygon, nullptr);
+    auto out = bench::CreateOutput(argc, argv, "gen_blockgroups", 220000, "blockgroups", wkbPolygon);
+    if (out.failure) return out.failure;
     OGRFieldDefn id("GEOID", OFTString);
     id.SetWidth(12);
-    layer->CreateField(&id);
+    out.layer->CreateField(&id);
     const char* numeric[] = {"TOTPOP", "TOTHH", "AGE2534", "AGE65UP", "INC50K", "INC100K", "OWNERS", "RENTERS"};
     for (const char* n : numeric) {
         OGRFieldDefn f(n, OFTReal);
         f.SetWidth(12);
         f.SetPrecision(0);
-        layer->CreateField(&f);
+        out.layer->CreateField(&f);
     }
     std::mt19937 rng(42);
     std::uniform_real_distribution<double> u(0, 1);
-    long side = static_cast<long>(std::ceil(std::sqrt(static_cast<double>(count) * 2)));
+    long side = static_cast<long>(std::ceil(std::sqrt(static_cast<double>(out.count) * 2)));
     double x0 = -95, y0 = 30, cell = 20.0 / side;
-    OGRFeature feature(layer->GetLayerDefn());
-    ds->StartTransaction();
-    for (long i = 0; i < count; ++i) {
+    OGRFeature feature(out.layer->GetLayerDefn());
+    out.ds->StartTransaction();
+    for (long i = 0; i < out.count; ++i) {
         long col = i % (side * 2), row = i / (side * 2);
         double cx = x0 + (col + 0.5) * cell, cy = y0 + (row + 0.5) * cell;
         auto* ring = new OGRLinearRing();
@@ -76,13 +56,13 @@ int main(int argc, char** argv) {
         feature.SetField("OWNERS", std::round(hh * (0.3 + 0.6 * u(rng))));
         feature.SetField("RENTERS", std::round(hh * (0.1 + 0.5 * u(rng))));
         feature.SetFID(OGRNullFID);
-        if (layer->CreateFeature(&feature) != OGRERR_NONE) {
+        if (out.layer->CreateFeature(&feature) != OGRERR_NONE) {
             std::fprintf(stderr, "cannot write block group %ld\n", i);
             return 1;
         }
     }
-    ds->CommitTransaction();
-    GDALClose(ds);
-    std::printf("%ld block groups written to %s\n", count, path.c_str());
+    out.ds->CommitTransaction();
+    GDALClose(out.ds);
+    std::printf("%ld block groups written to %s\n", out.count, out.path.c_str());
     return 0;
 }

@@ -25,9 +25,7 @@ LoginToQuillonDialog::LoginToQuillonDialog()
                   "HelpButton", "Frame1", "Image1", "Label1", "Label2", "Label3", "Label4"}) {}
 
 void LoginToQuillonDialog::CreateControls() {
-    caption = "269";
-    Add("Frame1", ControlKind::Frame);
-    Add("Image1", ControlKind::Image).picture = "wizard";
+    WizardFrame();
     Label("Label1", 281);
     Label("Label2", 282);
     Label("Label3", 283);

@@ -14,9 +14,7 @@ SelectGeographyLevelDialog::SelectGeographyLevelDialog()
                   "BackButton", "NextButton", "CancelButton", "Label1", "Image1", "Label2"}) {}
 
 void SelectGeographyLevelDialog::CreateControls() {
-    caption = "269";
-    Add("Frame1", ControlKind::Frame);
-    Add("Image1", ControlKind::Image).picture = "wizard";
+    WizardFrame();
     Label("Label1", 211);
     auto& list = Add("GeographyLevelsList", ControlKind::ListBox);
     list.container = "Frame1";

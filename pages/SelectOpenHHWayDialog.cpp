@@ -17,9 +17,7 @@ SelectOpenHHWayDialog::SelectOpenHHWayDialog()
                   "NextButton", "BackButton", "CancelButton", "HelpButton", "Frame1", "Image1", "Label1"}) {}
 
 void SelectOpenHHWayDialog::CreateControls() {
-    caption = "269";
-    Add("Frame1", ControlKind::Frame);
-    Add("Image1", ControlKind::Image).picture = "wizard";
+    WizardFrame();
     Label("Label1", 286);
     auto& change = Add("ChangeQueryRBT", ControlKind::OptionButton, "287");
     change.group = "way";

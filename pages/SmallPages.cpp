@@ -88,9 +88,7 @@ SelectAnalysisNameDialog::SelectAnalysisNameDialog()
                   "BackButton", "NextButton", "CancelButton"}) {}
 
 void SelectAnalysisNameDialog::CreateControls() {
-    caption = "269";
-    Add("Frame1", ControlKind::Frame);
-    Add("Image1", ControlKind::Image).picture = "wizard";
+    WizardFrame();
     Label("Label1", 168);
     Add("AnalysisNameText", ControlKind::TextBox).onChange = [this] { UpdateNext(); };
     Label("Label2", 167);

@@ -73,6 +73,12 @@ Control& WizardPage::Label(const std::string& name, int captionId, int index) {
     return Add(name, ControlKind::Label, captionId ? std::to_string(captionId) : "", index);
 }
 
+void WizardPage::WizardFrame() {
+    caption = "269";
+    Add("Frame1", ControlKind::Frame);
+    Add("Image1", ControlKind::Image).picture = "wizard";
+}
+
 void WizardPage::NavigationButtons(int& result, std::function<void()> onNext) {
     Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProspecting, Hwnd()); });
     Button("BackButton", 160, [this, &result] {
@@ -84,6 +90,19 @@ void WizardPage::NavigationButtons(int& result, std::function<void()> onNext) {
         result = -1;
         Hide();
     });
+}
+
+void WizardPage::ProfileButtons(int& result, const std::string& actionName, int captionId, std::function<void()> onAction) {
+    Button(actionName, captionId, [this, &result, onAction = std::move(onAction)] {
+        if (onAction) onAction();
+        result = 0;
+        Hide();
+    });
+    Button("CancelButton", 107, [this, &result] {
+        result = -1;
+        Hide();
+    });
+    Button("HelpButton", 106, [this] { ShowHelp(kHelpFile, kHelpProfile, Hwnd()); });
 }
 
 }  // namespace pxcp

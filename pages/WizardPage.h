@@ -23,10 +23,16 @@ protected:
     // Design-time helpers: captions and tooltips hold resource ids.
     host::forms::Control& Button(const std::string& name, int captionId, std::function<void()> onClick);
     host::forms::Control& Label(const std::string& name, int captionId, int index = -1);
+    // The title, frame and picture every page of the wizard opens with.
+    void WizardFrame();
     // The row every wizard page ends with: Help (the prospecting topic),
     // Back (result 2), Next (onNext) and Cancel (result -1); Back and Cancel
     // hide the page.
     void NavigationButtons(int& result, std::function<void()> onNext);
+    // The row of the profile's small dialogs: the action (onAction, then
+    // result 0) and Cancel (result -1), both hiding the dialog, and Help
+    // (the profile topic).
+    void ProfileButtons(int& result, const std::string& actionName, int captionId, std::function<void()> onAction = {});
 
 private:
     int layoutFirstId_;

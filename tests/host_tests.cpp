@@ -5,6 +5,7 @@
 #include "host/Object.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/Framework.h"
+#include "host/framework/ParamTable.h"
 #include "host/platform/Locale.h"
 #include <fstream>
 #include "host/framework/Resources.h"
@@ -77,6 +78,43 @@ TEST(PropertySet, NamesAreExactAndXmlRoundTrips) {
     EXPECT_TRUE(back.GetProperty("Flag").ToBool());
     back.RemoveProperty("Name");
     EXPECT_EQ(back.Count(), 2);
+}
+
+TEST(ParamTable, SetsTheBoundMemberTheWayItsTypeTakesIt) {
+    std::string text;
+    bool flag = false;
+    double number = 0;
+    int16_t small = 0;
+    PropertySetPtr object = std::make_shared<PropertySet>();
+    auto set = [&](const std::string& name, Variant value, ParamNames match = ParamNames::kExact) {
+        return SetBoundParam({{"Text", text}, {"Flag", flag}, {"Number", number}, {"Small", small}, {"Object", object}},
+                             name, value, match);
+    };
+    EXPECT_TRUE(set("Text", "Shops"));
+    EXPECT_EQ(text, "Shops");
+    EXPECT_TRUE(set("Flag", "True"));
+    EXPECT_TRUE(flag);
+    EXPECT_TRUE(set("Number", "7"));
+    EXPECT_EQ(number, 7.0);
+    EXPECT_TRUE(set("Small", 3.0));
+    EXPECT_EQ(small, 3);
+
+    // Unknown names, and names in another case unless asked, change nothing.
+    EXPECT_FALSE(set("Missing", "x"));
+    EXPECT_FALSE(set("text", "x"));
+    EXPECT_EQ(text, "Shops");
+    EXPECT_TRUE(set("text", "x", ParamNames::kAnyCase));
+    EXPECT_EQ(text, "x");
+
+    // An object member takes an object of its class, and null for anything else.
+    auto other = std::make_shared<PropertySet>();
+    EXPECT_TRUE(set("Object", Variant(other)));
+    EXPECT_EQ(object, other);
+    EXPECT_TRUE(set("Object", Variant(std::make_shared<Collection>())));
+    EXPECT_EQ(object, nullptr);
+    object = other;
+    EXPECT_TRUE(set("Object", "not an object"));
+    EXPECT_EQ(object, nullptr);
 }
 
 TEST(Locale, ReadsAndWritesNumbersInTheUsersLocale) {

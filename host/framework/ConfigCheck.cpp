@@ -12,8 +12,15 @@
 #include <set>
 #include <sstream>
 
-#include "host/framework/Framework.h"
-#include "host/gis/Gis.h"
+#include "host/framework/DatasetConfig.h"
+#include "host/framework/Extension.h"
+#include "host/gis/Cursor.h"
+#include "host/gis/Field.h"
+#include "host/gis/Gdal.h"
+#include "host/gis/LayerSource.h"
+#include "host/gis/SpatialReference.h"
+#include "host/gis/Table.h"
+#include "host/gis/Workspace.h"
 
 namespace fs = std::filesystem;
 

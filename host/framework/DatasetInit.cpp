@@ -15,7 +15,11 @@
 #include <pugixml.hpp>
 
 #include "host/Object.h"
-#include "host/gis/Gis.h"
+#include "host/gis/Field.h"
+#include "host/gis/Gdal.h"
+#include "host/gis/LayerSource.h"
+#include "host/gis/SpatialReference.h"
+#include "host/gis/Table.h"
 
 namespace fs = std::filesystem;
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/Object.h"
@@ -49,6 +50,20 @@ ErrorHandlerPtr NewErrorHandler();
 // Reports the current exception through the handler; the caller then
 // returns the value it held.
 void ReportException(const ErrorHandlerPtr& eh, const std::string& location);
+
+// The locations one module's reports carry: the procedure, then the
+// module. Each module keeps one:
+//   const host::ErrorLocation Loc("PXCP\\PXCPMain.cls");
+//   PX_CATCH(errorHandler_, Loc("IPXTask_Init"))  // "IPXTask_Init PXCP\PXCPMain.cls"
+class ErrorLocation {
+public:
+    explicit ErrorLocation(std::string module) : module_(std::move(module)) {}
+    std::string operator()(const std::string& procedure) const { return procedure + " " + module_; }
+    const std::string& Module() const { return module_; }
+
+private:
+    std::string module_;
+};
 
 }  // namespace host
 

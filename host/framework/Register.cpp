@@ -1,6 +1,10 @@
 // ProgIDs of the host's own classes.
+#include "host/framework/Register.h"
+
+#include "host/framework/DataManager.h"
 #include "host/framework/ErrorHandler.h"
-#include "host/framework/Framework.h"
+#include "host/framework/FunctionRunner.h"
+#include "host/framework/PropertySet.h"
 #include "host/framework/ReportTask.h"
 #include "host/framework/Resources.h"
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/gis/Gis.h"
+#include "host/gis/Table.h"
 
 class OGRGeometry;
 class OGRLinearRing;

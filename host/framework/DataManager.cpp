@@ -1,0 +1,233 @@
+#include "host/framework/DataManager.h"
+
+#include <pugixml.hpp>
+
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <signal.h>
+#include <unistd.h>
+
+#include "host/platform/TextFile.h"
+
+namespace fs = std::filesystem;
+
+namespace host {
+
+void Analysis::SetProperties(PropertySetPtr p) {
+    properties_ = p ? p : std::make_shared<PropertySet>();
+    Save();
+}
+
+void Analysis::SetProperty(const std::string& name, Variant v) {
+    properties_->SetProperty(name, std::move(v));
+    Save();
+}
+
+Variant Analysis::GetProperty(const std::string& name) const { return properties_->GetProperty(name); }
+
+void Analysis::AddLayer(const std::string& path) {
+    for (auto& l : layers_)
+        if (l == path) return;
+    layers_.push_back(path);
+    Save();
+    // With its output registered the analysis is complete.
+    std::error_code ec;
+    fs::remove(fs::path(folder_) / ".incomplete", ec);
+}
+
+void Analysis::Save() const {
+    pugi::xml_document doc;
+    auto root = doc.append_child("Analysis");
+    root.append_attribute("name") = name_.c_str();
+    pugi::xml_document props;
+    props.load_string(properties_->ToXml().c_str());
+    // The service password lives in the credential store only; the page
+    // settings that become an analysis's properties may still carry it.
+    for (auto p = props.document_element().first_child(); p;) {
+        auto next = p.next_sibling();
+        if (std::string(p.attribute("name").as_string()) == "Password") props.document_element().remove_child(p);
+        p = next;
+    }
+    root.append_copy(props.document_element());
+    for (auto& l : layers_) root.append_child("Layer").append_attribute("path") = l.c_str();
+    std::ostringstream text;
+    doc.save(text);
+    if (!platform::WriteFileAtomically(folder_ + "analysis.xml", text.str()))
+        Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_);
+}
+
+DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot)
+    : datasets_(std::move(datasets)), root_(std::move(analysesRoot)) {
+    fs::create_directories(root_);
+    root_ = fs::absolute(root_).lexically_normal().string();
+    if (root_.back() != '/') root_ += '/';
+    Scan();
+}
+
+namespace {
+
+// An analysis folder holds this file from its creation until its output is
+// registered; it names the process that makes it.
+const char* kIncomplete = ".incomplete";
+
+bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+long MarkerPid(const fs::path& marker) {
+    std::ifstream in(marker);
+    long pid = 0;
+    in >> pid;
+    return pid;
+}
+
+}  // namespace
+
+void DataManager::Scan() {
+    analyses_.clear();
+    std::error_code ec;
+    // Copies kept while an analysis was replaced: a run that never ended
+    // (killed, or the machine went down) gets its old analysis back.
+    fs::path aside = fs::path(root_) / ".replaced";
+    if (fs::is_directory(aside, ec))
+        for (auto& e : fs::directory_iterator(aside, ec)) {
+            auto dot = e.path().filename().string().rfind('.');
+            long pid = dot == std::string::npos ? 0 : std::atol(e.path().filename().string().c_str() + dot + 1);
+            if (ProcessAlive(pid)) continue;
+            fs::path original = fs::path(root_) / e.path().filename().string().substr(0, dot);
+            bool complete = fs::exists(original / "analysis.xml") && !fs::exists(original / kIncomplete);
+            if (complete) {
+                fs::remove_all(e.path(), ec);
+            } else {
+                fs::remove_all(original, ec);
+                fs::rename(e.path(), original, ec);
+            }
+        }
+    for (auto& e : fs::directory_iterator(root_)) {
+        if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
+        // Left by a run that was stopped before it finished.
+        if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
+            fs::remove_all(e.path(), ec);
+            continue;
+        }
+        for (auto& f : fs::directory_iterator(e.path(), ec))
+            if (f.path().filename().string().rfind(".analysis.xml.", 0) == 0) fs::remove(f.path(), ec);
+        pugi::xml_document doc;
+        if (!doc.load_file((e.path() / "analysis.xml").c_str())) continue;
+        auto root = doc.child("Analysis");
+        auto a = std::make_shared<Analysis>();
+        a->name_ = root.attribute("name").as_string();
+        a->folder_ = e.path().string() + "/";
+        std::ostringstream props;
+        root.child("PropertySet").print(props);
+        if (root.child("PropertySet")) a->properties_->FromXml(props.str());
+        for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
+        if (!a->name_.empty()) analyses_[UCase(a->name_)] = a;
+    }
+}
+
+std::string DataManager::SetAside(const std::string& name) {
+    auto a = GetAnalysis(name);
+    if (!a) return "";
+    fs::path folder = fs::path(a->Folder()).parent_path();
+    fs::path aside = fs::path(root_) / ".replaced" / (folder.filename().string() + "." + std::to_string(getpid()));
+    std::error_code ec;
+    fs::remove_all(aside, ec);
+    fs::create_directories(aside.parent_path(), ec);
+    fs::copy(folder, aside, fs::copy_options::recursive, ec);
+    if (ec) {
+        fs::remove_all(aside, ec);
+        Raise(kErrPathNotFound, "The analysis " + name + " could not be kept aside while it is replaced");
+    }
+    return aside.string();
+}
+
+void DataManager::EndReplacement(const std::string& aside, bool keepNew) {
+    if (aside.empty()) return;
+    std::error_code ec;
+    fs::path copy(aside);
+    if (!keepNew) {
+        auto dot = copy.filename().string().rfind('.');
+        fs::path original = fs::path(root_) / copy.filename().string().substr(0, dot);
+        // Whatever the failed run left under the name goes; the old one returns.
+        fs::remove_all(original, ec);
+        fs::rename(copy, original, ec);
+    }
+    fs::remove_all(copy, ec);
+    Scan();
+}
+
+DatasetPtr DataManager::GetDataset(long i) const {
+    if (i < 0 || i >= DatasetCount()) Raise(kErrSubscript, "Subscript out of range");
+    return datasets_[i];
+}
+
+std::string DataManager::WorkingPath() const {
+    fs::path w = fs::path(root_) / ".working";
+    fs::create_directories(w);
+    return (w / "wizard").string();
+}
+
+bool DataManager::AnalysisExists(const std::string& name) const { return analyses_.count(UCase(name)) > 0; }
+
+AnalysisPtr DataManager::GetAnalysis(const std::string& name) const {
+    auto it = analyses_.find(UCase(name));
+    return it == analyses_.end() ? nullptr : it->second;
+}
+
+AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
+    if (Trim(name).empty()) Raise(kErrInvalidCall, "An analysis needs a name");
+    if (AnalysisExists(name)) Raise(kErrInvalidCall, "An analysis named " + name + " exists already");
+    std::string safe;
+    for (char c : name) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    fs::path folder = fs::path(root_) / safe;
+    for (int n = 2; fs::exists(folder); ++n) folder = fs::path(root_) / (safe + "_" + std::to_string(n));
+    fs::create_directories(folder);
+    std::ofstream(folder / kIncomplete) << getpid() << "\n";
+    auto a = std::make_shared<Analysis>();
+    a->name_ = name;
+    a->folder_ = folder.string() + "/";
+    a->Save();
+    analyses_[UCase(name)] = a;
+    return a;
+}
+
+bool DataManager::RemoveAnalysis(const std::string& name) {
+    auto it = analyses_.find(UCase(name));
+    if (it == analyses_.end()) return false;
+    std::error_code ec;
+    fs::remove_all(it->second->Folder(), ec);
+    if (ec) return false;
+    analyses_.erase(it);
+    return true;
+}
+
+std::vector<std::string> DataManager::AnalysisNames() const {
+    std::vector<std::string> names;
+    for (auto& [k, a] : analyses_) names.push_back(a->Name());
+    return names;
+}
+
+void FileInfo::SetPath(const std::string& path) {
+    path_ = path;
+    auto pos = path.find_last_of("/\\");
+    if (pos == std::string::npos) {
+        folder_.clear();
+        name_ = path;
+    } else {
+        folder_ = path.substr(0, pos + 1);
+        name_ = path.substr(pos + 1);
+    }
+}
+
+long AnalysisNameChecker::CheckName(std::string& name) const {
+    if (Trim(name).empty()) return 1;
+    if (name.find_first_of("/\\:*?\"<>|") != std::string::npos) return 2;
+    if (name.size() > 64) return 3;
+    return 0;
+}
+
+}  // namespace host

@@ -1,0 +1,104 @@
+// Analyses and the data manager that keeps them. An analysis is a folder
+// under the analyses root holding its properties and the result layers it
+// registered; the data manager lists, creates and removes them by name
+// (without regard to case). An analysis is complete once its output is
+// registered: one a killed run left unfinished is removed, and one it was
+// replacing put back, the next time the analyses are read. FileInfo and
+// AnalysisNameChecker are the small helpers the pages use with it.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Object.h"
+#include "host/framework/DatasetConfig.h"
+#include "host/framework/PropertySet.h"
+#include "host/framework/Task.h"
+
+namespace host {
+
+class Analysis : public Object {
+public:
+    std::string TypeName() const override { return "Analysis"; }
+    std::string Name() const { return name_; }
+    // The analysis folder, with a trailing separator.
+    std::string Folder() const { return folder_; }
+    // Where the analysis writes its output feature class (folder + name).
+    std::string OutputPath() const { return folder_ + "Result"; }
+    PropertySetPtr Properties() const { return properties_; }
+    void SetProperties(PropertySetPtr p);
+    void SetProperty(const std::string& name, Variant v);
+    Variant GetProperty(const std::string& name) const;
+    // Result layers registered with the analysis (paths of feature classes).
+    const std::vector<std::string>& Layers() const { return layers_; }
+    void AddLayer(const std::string& path);
+    void Save() const;
+
+private:
+    friend class DataManager;
+    std::string name_;
+    std::string folder_;
+    PropertySetPtr properties_ = std::make_shared<PropertySet>();
+    std::vector<std::string> layers_;
+};
+using AnalysisPtr = std::shared_ptr<Analysis>;
+
+class DataManager : public Object {
+public:
+    // root: folder that holds one sub-folder per analysis.
+    DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot);
+    std::string TypeName() const override { return "PXDataManager"; }
+
+    long DatasetCount() const { return static_cast<long>(datasets_.size()); }
+    DatasetPtr GetDataset(long index0) const;
+    // A path stem for scratch files of the running wizard.
+    std::string WorkingPath() const;
+    const std::string& AnalysesRoot() const { return root_; }
+
+    bool AnalysisExists(const std::string& name) const;
+    AnalysisPtr GetAnalysis(const std::string& name) const;  // null when missing
+    AnalysisPtr CreateAnalysis(const std::string& name);
+    bool RemoveAnalysis(const std::string& name);
+    // Replacing an analysis safely: SetAside keeps a copy of it (returns
+    // where; empty when there is no such analysis) before the run that
+    // replaces it; EndReplacement drops the copy when the new analysis is
+    // complete (keepNew), or puts the old one back in place of whatever the
+    // run left. A copy left by a run that was killed is put back the next
+    // time the analyses are read, as are analyses it never finished removed.
+    std::string SetAside(const std::string& name);
+    void EndReplacement(const std::string& aside, bool keepNew);
+    std::vector<std::string> AnalysisNames() const;
+    void Refresh() { ++refreshCount; }
+    long refreshCount = 0;
+
+private:
+    void Scan();
+    std::vector<DatasetPtr> datasets_;
+    std::string root_;
+    std::map<std::string, AnalysisPtr> analyses_;  // by upper-case name
+};
+
+// "PXDM.PXFileInfo": splits a path into folder (with separator) and name.
+class FileInfo : public Object {
+public:
+    std::string TypeName() const override { return "PXFileInfo"; }
+    void SetPath(const std::string& path);
+    const std::string& Path() const { return path_; }
+    const std::string& Folder() const { return folder_; }
+    const std::string& FileName() const { return name_; }
+
+private:
+    std::string path_, folder_, name_;
+};
+using FileInfoPtr = std::shared_ptr<FileInfo>;
+
+// "PXDM.PXAnalysisNameChecker": 0 when the name may be used.
+class AnalysisNameChecker : public Object {
+public:
+    std::string TypeName() const override { return "PXAnalysisNameChecker"; }
+    long CheckName(std::string& name) const;
+};
+
+}  // namespace host

@@ -1,0 +1,34 @@
+// What the GIS layer's own files share over GDAL: owned datasets, errors
+// raised with GDAL's reason, and the mapping of host shape and field types
+// onto OGR's. Not for use outside host/gis.
+#pragma once
+
+#include <ogr_core.h>
+
+#include <memory>
+#include <string>
+
+#include "host/gis/Field.h"
+#include "host/gis/Gdal.h"
+#include "host/gis/Geometry.h"
+
+class GDALDataset;
+class OGRLayer;
+
+namespace host::gis {
+
+// Owns a dataset opened or created through GDAL; closes it with the last
+// reference. A null dataset gives a null pointer.
+std::shared_ptr<GDALDataset> WrapDataset(GDALDataset* ds);
+// Raises "what: GDAL's last error", or just "what" when GDAL said nothing.
+[[noreturn]] void RaiseGdal(const std::string& what);
+
+// multi: the multi-part kind, for formats that keep one shape type per layer.
+OGRwkbGeometryType ToOgrGeomType(GeometryType t, bool multi);
+GeometryType FromOgrGeomType(OGRwkbGeometryType t);
+
+// Creates the attribute fields of a host field list on a layer (the object
+// id and shape fields are the layer's own); raises when one is refused.
+void AddOgrFields(OGRLayer* layer, const Fields& fields);
+
+}  // namespace host::gis
