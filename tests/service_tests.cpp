@@ -76,6 +76,21 @@ long MaxRssKb() {
     return usage.ru_maxrss;
 }
 
+// Under AddressSanitizer freed blocks wait in its quarantine instead of
+// being reused, so the peak size of the process says nothing of what the
+// client held.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakShowsWhatIsHeld = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPeakShowsWhatIsHeld = false;
+#else
+constexpr bool kPeakShowsWhatIsHeld = true;
+#endif
+#else
+constexpr bool kPeakShowsWhatIsHeld = true;
+#endif
+
 std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
@@ -202,7 +217,9 @@ TEST_F(ServiceTest, AnEndlessReplyIsRefusedWithoutBeingHeld) {
     auto [message, seconds] = StatusFailure(*client);
     EXPECT_NE(message.find("larger than 64 MB"), std::string::npos) << message;
     // At most the capped reply and one copy of it were ever held.
-    EXPECT_LT(MaxRssKb() - before, 160L * 1024);
+    if (kPeakShowsWhatIsHeld) {
+        EXPECT_LT(MaxRssKb() - before, 160L * 1024);
+    }
     EXPECT_LT(seconds, 30);
     EXPECT_FALSE(fs::exists(dir / "result.dbf"));
 
