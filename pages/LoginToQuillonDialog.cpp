@@ -45,7 +45,10 @@ void LoginToQuillonDialog::CreateControls() {
 namespace {
 
 // The lines of the credential file, records of three: name, user, cipher. A
-// missing file is made empty, readable by the user alone.
+// missing file is made empty, readable by the user alone. Lines after the
+// last whole record (a cut-off save, a stray blank line) belong to no
+// record and are left out: kept, they would shift every record added after
+// them off the three-line grid, where no reader finds it.
 std::vector<std::string> ReadRecords(const std::string& file) {
     std::error_code ec;
     if (!fs::exists(file, ec)) {
@@ -54,7 +57,9 @@ std::vector<std::string> ReadRecords(const std::string& file) {
             Raise(kErrPathNotFound, "The credential store could not be created: " + file);
         return {};
     }
-    return platform::ReadUnicodeLines(file);
+    auto lines = platform::ReadUnicodeLines(file);
+    lines.resize(lines.size() - lines.size() % 3);
+    return lines;
 }
 
 std::vector<std::string> WithoutRecord(const std::vector<std::string>& lines, const std::string& recordName) {

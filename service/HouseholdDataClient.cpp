@@ -27,6 +27,33 @@ std::string ReplyValue(const std::string& body, const std::string& key) {
     return "";
 }
 
+SubmitReply ReadSubmitReply(const std::string& body) {
+    SubmitReply reply;
+    reply.status = ReplyValue(body, "status");
+    if (reply.status.empty()) {
+        reply.status = "0";
+        reply.message = "The household-data service sent a reply that could not be read.";
+        return reply;
+    }
+    reply.read = true;
+    reply.job = ReplyValue(body, "job");
+    if (reply.status != "1" && reply.status != "1.0") {
+        std::string why = ReplyValue(body, "message");
+        reply.message = "The household-data service refused the query" + (why.empty() ? std::string(".") : ": " + why);
+    } else if (reply.job.empty()) {
+        reply.status = "0";
+        reply.message = "The household-data service accepted the query but named no job.";
+    }
+    return reply;
+}
+
+JobState ReadJobState(const std::string& body) {
+    std::string status = ReplyValue(body, "status");
+    if (status.empty()) return JobState::Unreadable;
+    if (status == "0") return JobState::Lost;
+    return status == "1" ? JobState::Finished : JobState::Running;
+}
+
 HouseholdDataClient::HouseholdDataClient() = default;
 HouseholdDataClient::~HouseholdDataClient() = default;
 
@@ -274,16 +301,11 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
         return Fail("The household query was cancelled.");
     }
     if (!res.ok) return Fail("The household-data service at " + host_ + " could not be reached: " + res.problem + ".");
-    std::string status = ReplyValue(res.body, "status");
-    if (status.empty()) return Fail("The household-data service sent a reply that could not be read.");
-    jobId_ = ReplyValue(res.body, "job");
-    if (status != "1" && status != "1.0") {
-        std::string why = ReplyValue(res.body, "message");
-        message_ = "The household-data service refused the query" + (why.empty() ? std::string(".") : ": " + why);
-    } else if (jobId_.empty()) {
-        return Fail("The household-data service accepted the query but named no job.");
-    }
-    return status;
+    SubmitReply reply = ReadSubmitReply(res.body);
+    if (!reply.read) return Fail(reply.message);
+    jobId_ = reply.job;
+    if (!reply.message.empty()) message_ = reply.message;
+    return reply.status;
 }
 
 void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
@@ -293,9 +315,10 @@ void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std:
     auto status = Send(serviceHost, "GET", gateway + "/status?job=" + jobId, "", userName, password);
     if (!status.ok) Raise(status, "The household-data service at " + serviceHost + " could not be reached: " + status.problem + ".");
     if (status.status == 401) throw std::runtime_error("The household-data service did not accept the login of " + userName + ".");
-    std::string s = ReplyValue(status.body, "status");
-    if (s == "0" || s.empty()) throw std::runtime_error("The household-data service knows no job " + jobId + ".");
-    if (s != "1") throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
+    JobState state = ReadJobState(status.body);
+    if (state == JobState::Lost || state == JobState::Unreadable)
+        throw std::runtime_error("The household-data service knows no job " + jobId + ".");
+    if (state != JobState::Finished) throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
     auto table = Send(serviceHost, "GET", gateway + "/result?job=" + jobId, "", userName, password);
     if (!table.ok) Raise(table, "The result table of job " + jobId + " could not be fetched: " + table.problem + ".");
     if (table.status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
@@ -338,10 +361,14 @@ long HouseholdDataClient::GetStatus() {
     auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_ + "&wait=" + std::to_string(kHoldMs), "", user_,
                     password_, kHoldMs);
     if (!res.ok) Raise(res, "The household-data service at " + host_ + " stopped answering: " + res.problem + ".");
-    std::string status = ReplyValue(res.body, "status");
-    if (status.empty()) throw std::runtime_error("The household-data service sent a job status that could not be read.");
-    if (status == "0") throw std::runtime_error("The household-data service lost job " + jobId_ + ": " + ReplyValue(res.body, "message"));
-    if (status != "1") return 2;  // still running
+    switch (ReadJobState(res.body)) {
+        case JobState::Unreadable:
+            throw std::runtime_error("The household-data service sent a job status that could not be read.");
+        case JobState::Lost:
+            throw std::runtime_error("The household-data service lost job " + jobId_ + ": " + ReplyValue(res.body, "message"));
+        case JobState::Running: return 2;
+        case JobState::Finished: break;
+    }
     auto table = Send(host_, "GET", gateway_ + "/result?job=" + jobId_, "", user_, password_);
     if (!table.ok)
         Raise(table, "The result table of job " + jobId_ + " could not be fetched from the household-data service: " +

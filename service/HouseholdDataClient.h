@@ -88,4 +88,19 @@ private:
 // Reads "key=value" lines; missing keys are empty.
 std::string ReplyValue(const std::string& body, const std::string& key);
 
+// What a reply to a submission says. status is what Submit returns ("1"
+// accepted, "0" or the service's own code when not); job is the job it
+// names; message says why a submission was not accepted. A reply without a
+// status is not read at all (read false): it names no job.
+struct SubmitReply {
+    bool read = false;
+    std::string status, job, message;
+};
+SubmitReply ReadSubmitReply(const std::string& body);
+
+// What a status reply says of a job: no status at all, "0" (the service
+// knows the job no more), "1" (finished) or anything else (still running).
+enum class JobState { Unreadable, Lost, Finished, Running };
+JobState ReadJobState(const std::string& body);
+
 }  // namespace pxcp

@@ -165,6 +165,9 @@ TEST_F(ConfigCheckTest, EachMistakeIsReportedOnceOnItsLine) {
         {"srs GDAL does not know, on the attribute's own line", "dataset=\"nc\"",
          "dataset=\"nc\"\n           srs=\"EPSG:999999\"", "srs=",
          "The srs \"EPSG:999999\" of the layer Counties is not a coordinate system GDAL knows"},
+        // A definition is read as written: never a file or an address.
+        {"srs naming a local file", "dataset=\"nc\"", "dataset=\"nc\" srs=\"/etc/passwd\"", "srs=",
+         "The srs \"/etc/passwd\" of the layer Counties is not a coordinate system GDAL knows"},
         {"idField not on the layer", "idField=\"FIPS\"", "idField=\"FIPPS\"", "idField=",
          "The idField FIPPS is not a field of the layer Counties; did you mean FIPS?"},
         {"MainLayer naming no layer", "<Param key=\"MainLayer\" value=\"Counties\"/>",

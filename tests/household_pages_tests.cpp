@@ -357,6 +357,25 @@ TEST_F(LoginTest, SavingKeepsOneRecordAndOtherRecordsSurvive) {
     EXPECT_EQ(again.Ctl("PasswordText").Text(), "12345678");
 }
 
+// A store whose last record is cut short (or that ends in a stray line)
+// must not shift the records saved after it off the three-line grid.
+TEST_F(LoginTest, ALineAfterTheLastRecordDoesNotHideLaterSaves) {
+    fs::create_directories(LoginToQuillonDialog::StoreFolder());
+    platform::WriteUnicodeLines(CredentialFile(), {"Other", "someone", "ABCD", ""});
+    SignIn("bob", "12345678");
+    LoginToQuillonDialog again;
+    again.InitializeDialog();
+    EXPECT_EQ(again.Ctl("UserNameText").Text(), "bob");
+    EXPECT_EQ(again.Ctl("PasswordText").Text(), "12345678");
+
+    // The same through the record routines of the page.
+    again.AddEntryToFile("Third", "x", "0123");
+    EXPECT_EQ(again.FindEntryInFile("Third"), "0123");
+    auto lines = platform::ReadUnicodeLines(CredentialFile());
+    EXPECT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[0], "Other");
+}
+
 TEST_F(LoginTest, NextNeedsAUserNameAndAnEmptyPasswordStoresNothing) {
     LoginToQuillonDialog page;
     page.InitializeDialog();

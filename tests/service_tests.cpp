@@ -76,6 +76,21 @@ long MaxRssKb() {
     return usage.ru_maxrss;
 }
 
+// Under AddressSanitizer freed blocks wait in its quarantine instead of
+// being reused, so the peak size of the process says nothing of what the
+// client held.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakShowsWhatIsHeld = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPeakShowsWhatIsHeld = false;
+#else
+constexpr bool kPeakShowsWhatIsHeld = true;
+#endif
+#else
+constexpr bool kPeakShowsWhatIsHeld = true;
+#endif
+
 std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
@@ -216,7 +231,9 @@ TEST_F(ServiceTest, AnEndlessReplyIsRefusedWithoutBeingHeld) {
     auto [message, seconds] = StatusFailure(*client);
     EXPECT_NE(message.find("larger than 64 MB"), std::string::npos) << message;
     // At most the capped reply and one copy of it were ever held.
-    EXPECT_LT(MaxRssKb() - before, 160L * 1024);
+    if (kPeakShowsWhatIsHeld) {
+        EXPECT_LT(MaxRssKb() - before, 160L * 1024);
+    }
     EXPECT_LT(seconds, 30);
     EXPECT_FALSE(fs::exists(dir / "result.dbf"));
 
@@ -326,4 +343,36 @@ TEST_F(ServiceTest, HttpsWithACertificateCheckedAgainstTheGivenCa) {
     // Plain HTTP to it gets nowhere.
     auto plain = Get(service, "/", "demo", "demo");
     EXPECT_TRUE(!plain || plain->status != 200);
+}
+
+// The replies as the client reads them, without a service: the texts the
+// service sends and the ways a reply can fall short.
+TEST(ServiceReplies, ASubmissionIsAcceptedOnlyWithAJob) {
+    auto accepted = pxcp::ReadSubmitReply("job=HH17\r\nstatus=1.0\r\n");
+    EXPECT_TRUE(accepted.read);
+    EXPECT_EQ(accepted.status, "1.0");
+    EXPECT_EQ(accepted.job, "HH17");
+    EXPECT_EQ(accepted.message, "");
+
+    auto noJob = pxcp::ReadSubmitReply("status=1\njob=\n");
+    EXPECT_EQ(noJob.status, "0");
+    EXPECT_NE(noJob.message.find("named no job"), std::string::npos);
+
+    auto refused = pxcp::ReadSubmitReply("status=0\nmessage=the user name or password is not valid\n");
+    EXPECT_EQ(refused.status, "0");
+    EXPECT_EQ(refused.message, "The household-data service refused the query: the user name or password is not valid");
+
+    // A page of some other server is no answer at all: it names no job.
+    auto other = pxcp::ReadSubmitReply("<html>job=HH1</html>\njob=HH2\n");
+    EXPECT_FALSE(other.read);
+    EXPECT_EQ(other.status, "0");
+    EXPECT_EQ(other.job, "");
+}
+
+TEST(ServiceReplies, AJobIsFinishedOnlyOnStatusOne) {
+    EXPECT_EQ(pxcp::ReadJobState("status=1\r\n"), pxcp::JobState::Finished);
+    EXPECT_EQ(pxcp::ReadJobState("status=2\n"), pxcp::JobState::Running);
+    EXPECT_EQ(pxcp::ReadJobState("status=0\nmessage=no such job\n"), pxcp::JobState::Lost);
+    EXPECT_EQ(pxcp::ReadJobState("Status=1\n"), pxcp::JobState::Unreadable);
+    EXPECT_EQ(pxcp::ReadJobState(""), pxcp::JobState::Unreadable);
 }

@@ -53,10 +53,11 @@ std::string PropertySet::ToXml() const {
         p.append_attribute("name") = k.c_str();
         const char* type = v.IsBool() ? "Boolean" : v.IsNumber() ? "Double" : "String";
         p.append_attribute("type") = type;
-        std::string text = v.IsNumber() ? [&] {
+        const Variant& value = v;  // not every compiler lets a lambda capture a structured binding
+        std::string text = value.IsNumber() ? [&] {
             std::ostringstream o;
             o.precision(17);
-            o << v.ToDouble();
+            o << value.ToDouble();
             return o.str();
         }() : v.ToString();
         p.append_attribute("value") = text.c_str();

@@ -36,7 +36,10 @@ SpatialReferencePtr SpatialReference::FromWkt(const std::string& wkt) {
 SpatialReferencePtr SpatialReference::FromUserInput(const std::string& text) {
     EnsureGdal();
     auto sr = std::make_shared<SpatialReference>();
-    if (Trim(text).empty() || sr->sr_->SetFromUserInput(text.c_str()) != OGRERR_NONE)
+    // Only definitions written out or named (EPSG:N, WKT, PROJ strings):
+    // never a file to read or an address to fetch.
+    if (Trim(text).empty() ||
+        sr->sr_->SetFromUserInput(text.c_str(), OGRSpatialReference::SET_FROM_USER_INPUT_LIMITATIONS) != OGRERR_NONE)
         Raise(kErrInvalidCall, "Unknown coordinate system " + text, "PXGIS");
     sr->sr_->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     return sr;

@@ -12,8 +12,13 @@
 
 namespace host::platform {
 
+// A byte sequence that is not UTF-8 becomes U+FFFD, one for each byte that
+// starts no valid sequence; a lead byte never swallows what follows it
+// unless that is a continuation byte, so a line break always stays a line
+// break.
 std::u16string Utf8ToUtf16(const std::string& s) {
     std::u16string out;
+    auto continuation = [&](size_t i) { return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xc0) == 0x80; };
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         char32_t cp;
@@ -24,7 +29,9 @@ std::u16string Utf8ToUtf16(const std::string& s) {
         else if ((c >> 3) == 30) cp = c & 0x07, extra = 3;
         else cp = 0xfffd, extra = 0;
         ++i;
-        for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3f);
+        int k = 0;
+        for (; k < extra && continuation(i); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3f);
+        if (k < extra || cp > 0x10ffff || (cp >= 0xd800 && cp < 0xe000)) cp = 0xfffd;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xd800 + (cp >> 10));
@@ -36,11 +43,16 @@ std::u16string Utf8ToUtf16(const std::string& s) {
     return out;
 }
 
+// A surrogate without its partner becomes U+FFFD; the unit after a lone
+// high surrogate is read for itself.
 std::string Utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         char32_t cp = s[i];
-        if (cp >= 0xd800 && cp < 0xdc00 && i + 1 < s.size()) cp = 0x10000 + ((cp - 0xd800) << 10) + (s[++i] - 0xdc00);
+        if (cp >= 0xd800 && cp < 0xdc00 && i + 1 < s.size() && s[i + 1] >= 0xdc00 && s[i + 1] < 0xe000)
+            cp = 0x10000 + ((cp - 0xd800) << 10) + (s[++i] - 0xdc00);
+        else if (cp >= 0xd800 && cp < 0xe000)
+            cp = 0xfffd;
         if (cp < 0x80) {
             out += static_cast<char>(cp);
         } else if (cp < 0x800) {
