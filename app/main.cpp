@@ -175,10 +175,12 @@ int main(int argc, char** argv) {
         if (*wizard) return Wizard(o);
         if (*help) return Help(o);
         if (*gui) {
-            OpenSession(o);  // a broken configuration is refused before a window opens
 #ifdef PLEXA_WITH_GUI
+            if (o.config.empty()) throw UsageError("--config FILE is required");
+            // A broken configuration is told in a dialog (and here) before a window opens.
             return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
+            OpenSession(o);
             std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";
             return kExitFailed;
 #endif
