@@ -491,6 +491,10 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
         return Fail(8, "The result table " + resultDbfPath_ + " lacks the " + (readColumn_ < 0 ? readName : matchName) + " column.");
     currentRow_ = rowCursor_->NextRow();
     if (!currentRow_) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
+    // One row is joined per step: the runner can tell how far the join is.
+    joinRows_ = resultTable_->RowCount(nullptr);
+    joined_ = 0;
+    FunctionRunner::ReportProgress(0, "Joining the household counts to the areas...");
     return true;
 }
 
@@ -517,6 +521,7 @@ bool PXCPHouseholdDataFunction::JoinNextRow() {
         }
     }
     currentRow_ = rowCursor_->NextRow();
+    if (joinRows_ > 0) FunctionRunner::ReportProgress(static_cast<double>(++joined_) / joinRows_);
     return currentRow_ != nullptr;
 }
 
@@ -544,6 +549,7 @@ bool PXCPHouseholdDataFunction::WritePendingRow() {
         ++written_;
     }
     currentRow_ = rowCursor_->NextRow();
+    if (joinRows_ > 0) FunctionRunner::ReportProgress(static_cast<double>(++joined_) / joinRows_);
     return currentRow_ != nullptr;
 }
 
