@@ -10,6 +10,7 @@
 #include "host/platform/Locale.h"
 #include "service/HouseholdDataClient.h"
 #ifdef PLEXA_WITH_GUI
+#include "app/gui/DesktopErrors.h"
 #include "app/gui/MainWindow.h"
 #endif
 
@@ -176,8 +177,13 @@ int main(int argc, char** argv) {
         if (*help) return Help(o);
         if (*gui) {
 #ifdef PLEXA_WITH_GUI
-            if (o.config.empty()) throw UsageError("--config FILE is required");
-            // A broken configuration is told in a dialog (and here) before a window opens.
+            // A broken configuration is told here and, when a window can
+            // open, in a dialog before the main window.
+            try {
+                OpenSession(o);
+            } catch (const Failure&) {
+                if (!plexa::DisplayAvailable()) throw;
+            }
             return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
             OpenSession(o);

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QStatusBar>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/gui/MainWindow.h"
 #include "host/framework/ConfigCheck.h"
@@ -20,6 +21,14 @@ void StderrReport(const ErrorReport& r) {
 }
 
 }  // namespace
+
+bool DisplayAvailable() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v && *v;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+}
 
 std::unique_ptr<HostSession> OpenDesktopSession(const std::string& config, const std::string& analyses, QWidget* parent) {
     std::string problem;

@@ -15,6 +15,9 @@ namespace plexa {
 
 class MainWindow;
 
+// There is a display for windows (or the offscreen platform was asked for).
+bool DisplayAvailable();
+
 // Checks and opens the configuration. On a problem: shows it in a critical
 // message box over parent (and on stderr) and returns null.
 std::unique_ptr<host::HostSession> OpenDesktopSession(const std::string& config, const std::string& analyses,

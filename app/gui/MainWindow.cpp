@@ -236,7 +236,7 @@ long MainWindow::RunCustomerProspecting(const AnalysisPtr& source) {
         lastRun_ = RunProspecting(session_, source);
     } catch (const std::exception& e) {
         lastRun_.errorText = e.what();
-        lastRun_.pageResult = 1;
+        driver_->MessageBox("Customer Prospecting stopped: " + lastRun_.errorText, forms::vbCritical, "Customer Prospecting");
     }
     running_ = false;
     statusBar()->showMessage(QString::fromStdString(OutcomeMessage(lastRun_)));
@@ -286,11 +286,7 @@ bool MainWindow::ExportMap(const QString& chosen) {
 }
 
 int RunDesktop(const std::string& config, const std::string& analyses, int argc, char** argv) {
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v && *v;
-    };
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+    if (!DisplayAvailable()) {
         std::fprintf(stderr,
                      "plexa: there is no display to show the desktop program on (set DISPLAY, or QT_QPA_PLATFORM=offscreen "
                      "to run it without one)\n");

@@ -35,19 +35,27 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source) {
         std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
         auto before = s.dataManager->AnalysisNames();
         size_t made = ErrorHandler::Log().size();
-        bool ok = task->InitFunction();
-        // A run-time error while the analysis was being made leaves nothing
-        // worth running.
-        if (ok && ErrorHandler::Log().size() != made) ok = false;
-        ok = ok && task->StartFunction();
-        long err = task->LastError();
+        bool ok = false;
+        long err = 0;
+        try {
+            ok = task->InitFunction();
+            // A run-time error while the analysis was being made leaves
+            // nothing worth running.
+            if (ok && ErrorHandler::Log().size() != made) ok = false;
+            ok = ok && task->StartFunction();
+            err = task->LastError();
+        } catch (const std::exception& e) {
+            // Whatever stopped the run, the old analysis must come back.
+            ok = false;
+            out.errorText = e.what();
+        }
         auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
         auto demo = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
         auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
         gis::FeatureLayerPtr result = demo ? demo->resultLayer : hh ? hh->resultLayer : nullptr;
         out.ok = ok && err == 0 && result;
         if (hh) {
-            out.errorText = hh->errorText;
+            if (!hh->errorText.empty()) out.errorText = hh->errorText;
             out.jobId = hh->jobId;
         }
         if (out.ok) {
@@ -77,7 +85,8 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source) {
 }
 
 std::string OutcomeMessage(const ProspectingOutcome& o) {
-    if (o.pageResult != 1) return "Customer Prospecting was cancelled.";
+    if (o.pageResult != 1)
+        return o.errorText.empty() ? "Customer Prospecting was cancelled." : "Customer Prospecting stopped: " + o.errorText;
     if (!o.ok) return o.errorText.empty() ? "The analysis failed; nothing was kept." : "The analysis failed: " + o.errorText;
     std::string m = o.analysisName + ": " + std::to_string(o.areas) + (o.areas == 1 ? " area found" : " areas found");
     if (!o.jobId.empty()) m += "; household job " + o.jobId + " submitted";
