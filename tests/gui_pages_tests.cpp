@@ -349,6 +349,37 @@ TEST_F(PagesTest, AHouseholdAnalysisIsReopenedWithItsTable) {
     EXPECT_TRUE(fs::exists(again->Folder() + "tmp.dbf"));
     // Still a household analysis in the list, to be opened again.
     EXPECT_EQ(Summarize(*again).kind, "Household");
+
+    // A table that is no table: the run fails, the analyst is told in a
+    // dialog, and the analysis is back as it was.
+    std::ofstream(dir / "bad.dbf") << "not a dBASE table";
+    window->Driver().onShown = [&](forms::Form& form, QDialog& d) {
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectOpenHHWayDialog") {
+            ClickOption(Find<QRadioButton>(d, "LinkDBFRBT"));
+            Type(d, "DBFFileText", QString::fromStdString(dir / "bad.dbf"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectReportDialog") {
+            Click(d, "NextButton");
+        } else {
+            d.reject();
+        }
+    };
+    size_t messages = forms::MessageLog().size();
+    WhenUp("AnalysesDialog", [&](QDialog& d) { Click(d, "OpenButton"); });
+    OpenAnalysisByKeyboard(*window);
+    EXPECT_FALSE(window->LastRun().ok);
+    bool critical = false;
+    for (size_t i = messages; i < forms::MessageLog().size(); ++i)
+        critical = critical || (forms::MessageLog()[i].style & 0x70) == forms::vbCritical;
+    EXPECT_TRUE(critical);
+    EXPECT_EQ(Text(window->statusBar()->currentMessage()).rfind("The analysis failed", 0), 0u)
+        << Text(window->statusBar()->currentMessage());
+    auto kept = session->dataManager->GetAnalysis("Income");
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(fs::exists(kept->Folder() + "tmp.dbf"));
+    EXPECT_TRUE(fs::exists(kept->Folder() + "analysis.xml"));
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("PLEXA_REGISTRY");
 }
