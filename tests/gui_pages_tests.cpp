@@ -343,7 +343,8 @@ TEST_F(PagesTest, AHouseholdAnalysisIsReopenedWithItsTable) {
     EXPECT_EQ(shown, (std::vector<std::string>{"SelectGeographyLevelDialog", "SelectOpenHHWayDialog", "SelectReportDialog"}));
     ASSERT_TRUE(window->LastRun().ok) << window->LastRun().errorText;
     // A linked table has no minimum: every area it counts is kept.
-    EXPECT_GE(window->LastRun().areas, areas);
+    long linkedAreas = window->LastRun().areas;
+    EXPECT_GE(linkedAreas, areas);
     auto again = session->dataManager->GetAnalysis("Income");
     ASSERT_TRUE(again);
     EXPECT_TRUE(fs::exists(again->Folder() + "tmp.dbf"));
@@ -380,6 +381,13 @@ TEST_F(PagesTest, AHouseholdAnalysisIsReopenedWithItsTable) {
     ASSERT_TRUE(kept);
     EXPECT_TRUE(fs::exists(kept->Folder() + "tmp.dbf"));
     EXPECT_TRUE(fs::exists(kept->Folder() + "analysis.xml"));
+    // Its layer is back in the map, drawn from its own files.
+    auto back = LayersOfAnalysis(*session->application->FocusMap(), *kept);
+    ASSERT_EQ(back.size(), 1u);
+    auto layer = std::dynamic_pointer_cast<gis::FeatureLayer>(back.front());
+    ASSERT_TRUE(layer);
+    EXPECT_EQ(layer->featureClass->RowCount(nullptr), linkedAreas);
+    Shot(*window, "reopen-failed-map");
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("PLEXA_REGISTRY");
 }

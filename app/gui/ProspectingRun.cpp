@@ -31,8 +31,10 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source) {
     task->InitParamSelector();
     out.pageResult = task->DoParamSelector();
     if (out.pageResult == 1) {
-        // The analysis being replaced is kept until its successor is whole.
+        // The analysis being replaced is kept until its successor is whole,
+        // and so is the place of its layer in the map.
         std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
+        auto places = source ? PlacesOfAnalysisLayers(*s.application->FocusMap(), *source) : std::vector<LayerPlace>{};
         auto before = s.dataManager->AnalysisNames();
         size_t made = ErrorHandler::Log().size();
         bool ok = false;
@@ -68,6 +70,7 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source) {
             out.errorText = "The analysis failed (error " + std::to_string(err) + ").";
         }
         s.dataManager->EndReplacement(aside, out.ok);
+        if (!out.ok) PutBack(*s.application->FocusMap(), places);
         // A new analysis that failed on the way leaves no folder behind.
         if (!out.ok && aside.empty())
             for (auto& name : s.dataManager->AnalysisNames())

@@ -84,6 +84,31 @@ std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis&
     return out;
 }
 
+std::vector<LayerPlace> PlacesOfAnalysisLayers(const gis::Map& map, const Analysis& analysis) {
+    std::vector<LayerPlace> out;
+    auto mine = LayersOfAnalysis(map, analysis);
+    auto look = [&](const std::vector<gis::LayerPtr>& list, const std::shared_ptr<gis::GroupLayer>& group, auto& self) -> void {
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (std::find(mine.begin(), mine.end(), list[i]) != mine.end()) out.push_back({list[i], group, i});
+            if (auto g = std::dynamic_pointer_cast<gis::GroupLayer>(list[i])) self(g->layers, g, self);
+        }
+    };
+    look(map.layers, nullptr, look);
+    return out;
+}
+
+void PutBack(gis::Map& map, const std::vector<LayerPlace>& places) {
+    auto all = map.AllLayers();
+    for (const auto& p : places) {
+        if (std::find(all.begin(), all.end(), p.layer) != all.end()) continue;
+        auto& list = p.group ? p.group->layers : map.layers;
+        // A group that left the map in the meantime gives the layer back to the top.
+        bool groupInMap = !p.group || std::find(all.begin(), all.end(), p.group) != all.end();
+        auto& into = groupInMap ? list : map.layers;
+        into.insert(into.begin() + static_cast<long>(std::min(p.index, into.size())), p.layer);
+    }
+}
+
 bool RemoveAnalysisAndLayers(DataManager& dataManager, gis::Map& map, const std::string& name) {
     auto analysis = dataManager.GetAnalysis(name);
     if (!analysis) return false;

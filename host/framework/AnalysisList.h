@@ -27,6 +27,17 @@ std::vector<AnalysisSummary> ListAnalyses(const DataManager& dataManager);
 
 // The layers of the map (in groups too) that draw an analysis's output.
 std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis& analysis);
+// Where a layer of an analysis stands in the map: in a group (or at the top
+// when group is null), at an index of its list.
+struct LayerPlace {
+    gis::LayerPtr layer;
+    std::shared_ptr<gis::GroupLayer> group;
+    size_t index = 0;
+};
+std::vector<LayerPlace> PlacesOfAnalysisLayers(const gis::Map& map, const Analysis& analysis);
+// Puts layers back where they stood, unless they are in the map already.
+void PutBack(gis::Map& map, const std::vector<LayerPlace>& places);
+
 // Removes the analysis and its layers from the map; false when there is no
 // such analysis or its folder could not be removed.
 bool RemoveAnalysisAndLayers(DataManager& dataManager, gis::Map& map, const std::string& name);
