@@ -42,10 +42,12 @@ namespace {
 void Shot(QWidget& w, const std::string& name) { w.grab().save(QString::fromStdString(ShotDir() + "/" + name + ".png")); }
 
 // Calls act once a visible top-level dialog of that object name is up; the
-// caller is then inside the dialog's own event loop.
+// caller is then inside the dialog's own event loop. A dialog that does not
+// come within ten seconds is a failure, and no later dialog is acted on.
 void WhenUp(const QString& name, std::function<void(QDialog&)> act) {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, name, act] {
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, name, act, tries] {
         for (auto* w : QApplication::topLevelWidgets())
             if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible() && d->objectName() == name) {
                 timer->stop();
@@ -53,6 +55,11 @@ void WhenUp(const QString& name, std::function<void(QDialog&)> act) {
                 act(*d);
                 return;
             }
+        if (++*tries > 200) {
+            ADD_FAILURE() << "no " << name.toStdString() << " came up";
+            timer->stop();
+            timer->deleteLater();
+        }
     });
     timer->start(50);
 }
