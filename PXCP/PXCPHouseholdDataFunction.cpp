@@ -484,6 +484,10 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
     rowCursor_ = resultTable_->Search(nullptr, false);
     currentRow_ = rowCursor_->NextRow();
     if (!currentRow_) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
+    // One row is joined per step: the runner can tell how far the join is.
+    joinRows_ = resultTable_->RowCount(nullptr);
+    joined_ = 0;
+    FunctionRunner::ReportProgress(0, "Joining the household counts to the areas...");
     return true;
 }
 
@@ -568,6 +572,7 @@ bool PXCPHouseholdDataFunction::JoinNextRow() {
         ++written_;
     }
     currentRow_ = rowCursor_->NextRow();
+    if (joinRows_ > 0) FunctionRunner::ReportProgress(static_cast<double>(++joined_) / joinRows_);
     return currentRow_ != nullptr;
 }
 
@@ -595,6 +600,7 @@ bool PXCPHouseholdDataFunction::WritePendingRow() {
         ++written_;
     }
     currentRow_ = rowCursor_->NextRow();
+    if (joinRows_ > 0) FunctionRunner::ReportProgress(static_cast<double>(++joined_) / joinRows_);
     return currentRow_ != nullptr;
 }
 

@@ -83,6 +83,7 @@ private:
     host::gis::TablePtr resultTable_;
     host::gis::CursorPtr rowCursor_;
     host::gis::RowPtr currentRow_;
+    long joinRows_ = 0, joined_ = 0;  // rows of the result table, and how many were joined
     host::gis::FeatureClassPtr output_;
     host::gis::InsertCursorPtr insert_;
     host::gis::RowPtr buffer_;

@@ -10,6 +10,7 @@
 #include "host/platform/Locale.h"
 #include "service/HouseholdDataClient.h"
 #ifdef PLEXA_WITH_GUI
+#include "app/gui/DesktopErrors.h"
 #include "app/gui/MainWindow.h"
 #endif
 
@@ -175,10 +176,17 @@ int main(int argc, char** argv) {
         if (*wizard) return Wizard(o);
         if (*help) return Help(o);
         if (*gui) {
-            OpenSession(o);  // a broken configuration is refused before a window opens
 #ifdef PLEXA_WITH_GUI
+            // A broken configuration is told here and, when a window can
+            // open, in a dialog before the main window.
+            try {
+                OpenSession(o);
+            } catch (const Failure&) {
+                if (!plexa::DisplayAvailable()) throw;
+            }
             return plexa::RunDesktop(o.config, o.analyses, argc, argv);
 #else
+            OpenSession(o);
             std::cerr << "plexa: this build has no desktop program (configure with -DPXCP_BUILD_GUI=ON)\n";
             return kExitFailed;
 #endif

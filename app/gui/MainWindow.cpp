@@ -19,6 +19,8 @@
 #include <QToolBar>
 
 #include "PXCP/Register.h"
+#include "app/gui/AnalysesDialog.h"
+#include "app/gui/DesktopErrors.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
 #include "host/gis/Map.h"
@@ -164,6 +166,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     prospect->setObjectName("CustomerProspectingAction");
     prospect->setShortcut(QKeySequence("Ctrl+P"));
     connect(prospect, &QAction::triggered, this, [this] { RunCustomerProspecting(); });
+    auto* reopen = new QAction("&Open Analysis...", this);
+    reopen->setObjectName("OpenAnalysisAction");
+    connect(reopen, &QAction::triggered, this, [this] { OpenAnalysis(); });
     auto* save = new QAction("&Export Map...", this);
     save->setObjectName("ExportMapAction");
     save->setShortcut(QKeySequence::Save);
@@ -186,7 +191,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     file->addSeparator();
     file->addAction(quit);
     menuBar()->addMenu("&View")->addAction(full);
-    menuBar()->addMenu("&Analysis")->addAction(prospect);
+    auto* analysis = menuBar()->addMenu("&Analysis");
+    analysis->addAction(prospect);
+    analysis->addAction(reopen);
     auto* tools = addToolBar("Analysis");
     tools->setObjectName("AnalysisToolBar");
     tools->addAction(prospect);
@@ -218,33 +225,46 @@ void MainWindow::RefreshLayers() {
     filling_ = false;
 }
 
-long MainWindow::RunCustomerProspecting() {
+long MainWindow::RunCustomerProspecting(const AnalysisPtr& source) {
     // The pages and the progress of the run are this window's.
     forms::SetDriver(driver_);
     FunctionRunner::SetSink(forms::MakeQtProgress(this));
-    long result = 0;
+    running_ = true;
+    lastRun_ = {};
+    size_t messages = forms::MessageLog().size();
     try {
-        auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
-        task->Init(session_.dataManager, session_.application);
-        Variant none(nullptr), ps(session_.pageSettings);
-        task->SetParam("SourceAnalysis", none);
-        task->SetParam("PropertySet", ps);
-        task->InitParamSelector();
-        result = task->DoParamSelector();
-        if (result == 1) {
-            bool ok = task->InitFunction() && task->StartFunction();
-            long err = task->LastError();
-            statusBar()->showMessage(ok && err == 0 ? "The analysis finished." : QString("The analysis failed (error %1).").arg(err));
-        } else {
-            statusBar()->showMessage("Customer Prospecting was cancelled.");
-        }
-        task->Cleanup();
+        lastRun_ = RunProspecting(session_, source);
     } catch (const std::exception& e) {
-        QMessageBox::critical(this, "Customer Prospecting", e.what());
+        lastRun_.errorText = e.what();
+        driver_->MessageBox("Customer Prospecting stopped: " + lastRun_.errorText, forms::vbCritical, "Customer Prospecting");
+    }
+    running_ = false;
+    statusBar()->showMessage(QString::fromStdString(OutcomeMessage(lastRun_)));
+    // A run that failed tells why, unless its pages already did.
+    bool told = false;
+    for (size_t i = messages; i < forms::MessageLog().size(); ++i) {
+        int icon = forms::MessageLog()[i].style & 0x70;
+        told = told || icon == forms::vbCritical || icon == forms::vbExclamation;
+    }
+    if (lastRun_.pageResult == 1 && !lastRun_.ok && !told && !lastRun_.errorText.empty()) {
+        std::string text = "The analysis failed: " + lastRun_.errorText;
+        for (auto& r : lastRun_.errorReports)
+            if (r != lastRun_.errorText) text += "\n" + r;
+        driver_->MessageBox(text, forms::vbCritical, "Customer Prospecting");
     }
     RefreshLayers();
     canvas_->Redraw();
-    return result;
+    return lastRun_.pageResult;
+}
+
+void MainWindow::OpenAnalysis() {
+    AnalysesDialog dialog(session_, *driver_, this);
+    dialog.onRemoved = [this] {
+        RefreshLayers();
+        canvas_->Redraw();
+        statusBar()->showMessage("The analysis was removed.");
+    };
+    if (dialog.exec() == QDialog::Accepted && dialog.Chosen()) RunCustomerProspecting(dialog.Chosen());
 }
 
 bool MainWindow::ExportMap(const QString& chosen) {
@@ -266,11 +286,7 @@ bool MainWindow::ExportMap(const QString& chosen) {
 }
 
 int RunDesktop(const std::string& config, const std::string& analyses, int argc, char** argv) {
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v && *v;
-    };
-    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+    if (!DisplayAvailable()) {
         std::fprintf(stderr,
                      "plexa: there is no display to show the desktop program on (set DISPLAY, or QT_QPA_PLATFORM=offscreen "
                      "to run it without one)\n");
@@ -278,18 +294,20 @@ int RunDesktop(const std::string& config, const std::string& analyses, int argc,
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Plexa");
-    auto session = HostSession::Open(config, analyses);
+    // A configuration that cannot be used is told in a dialog.
+    auto session = OpenDesktopSession(config, analyses);
+    if (!session) return 1;
     pxcp::RegisterPXCPClasses();
-    session.AddBasemap();
-    // Reports of run-time errors reach the analyst as messages.
-    ErrorHandler::SetSink([](const ErrorReport& r) {
-        QMessageBox::warning(nullptr, "Plexa", QString::fromStdString(r.location + ": " + r.description));
-    });
-    MainWindow window(session);
+    try {
+        session->AddBasemap();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, "Plexa", QString("The basemap could not be opened: ") + e.what());
+    }
+    MainWindow window(*session);
+    // Reports of run-time errors reach the analyst, not only the terminal.
+    ShowErrorReportsIn(window);
     window.show();
-    int rc = app.exec();
-    ErrorHandler::SetSink(nullptr);
-    return rc;
+    return app.exec();
 }
 
 }  // namespace plexa

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "app/gui/ProspectingRun.h"
 #include "host/forms/qt/QtDriver.h"
 #include "host/framework/HostSession.h"
 #include "host/gis/MapDrawing.h"
@@ -53,9 +54,14 @@ public:
     explicit MainWindow(host::HostSession& session, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Runs the Customer Prospecting wizard and the analysis it sets up;
-    // returns the wizard's result (1 when an analysis ran).
-    long RunCustomerProspecting();
+    // Runs the Customer Prospecting wizard and the analysis it sets up, or
+    // re-opens source; returns the wizard's result (1 when an analysis ran).
+    long RunCustomerProspecting(const host::AnalysisPtr& source = nullptr);
+    // Analysis > Open Analysis...: the analyses to re-open, read or remove.
+    void OpenAnalysis();
+    const ProspectingOutcome& LastRun() const { return lastRun_; }
+    // An analysis is being set up or run.
+    bool Running() const { return running_; }
     // Writes the map picture as the canvas shows it: a PDF page when the
     // name ends in ".pdf", else a PNG picture. False, with a message, when
     // it could not be written.
@@ -70,6 +76,8 @@ private:
     MapCanvas* canvas_;
     QTreeWidget* layers_;
     bool filling_ = false;
+    bool running_ = false;
+    ProspectingOutcome lastRun_;
 };
 
 // "plexa gui": the desktop program.

@@ -254,9 +254,9 @@ std::map<int, std::string> BuildLayout() {
         put({6900, 8985});
         put({4095, 120, 1300, 8655});   // mainframe
         put({120, 6120});               // CommonDialog1
-        put({375, 7320, 1560, 1335});   // SelectNoneButton
-        put({375, 7320, 2040, 1335});   // SelectAllProfiledButton
-        put({375, 7320, 2520, 1335});   // SelectAllButton
+        put({375, 7275, 1560, 1455});   // SelectNoneButton
+        put({375, 7275, 2040, 1455});   // SelectAllProfiledButton
+        put({375, 7275, 2520, 1455});   // SelectAllButton
         put({375, 120, 6120, 1215});    // HelpButton
         put({375, 7560, 6120, 1215});   // CancelButton
         put({375, 4560, 5520, 1215});   // TableButton
@@ -311,24 +311,25 @@ std::map<int, std::string> BuildLayout() {
         b.push_back({255, 3360, 480, 5775});   // Label4
         b.push_back({255, 120, 4560, 1215});   // Label5
         b.push_back({555, 3360, 4200, 4455});  // Label6
-        b.push_back({255, 120, 780, 9015});    // DemographicLevelLabel (below the intro)
+        b.push_back({255, 120, 780, 9015});    // DemographicLevelLabel (below the intro, above the targets)
         b.push_back({2955, 120, 1080, 3015});  // CategoryList
         b.push_back({375, 120, 4110, 1455});   // SelectNoneButton
-        b.push_back({255, 5880, 1080, 3255});  // Label9
+        b.push_back({255, 5880, 1080, 3135});  // Label9
         b.push_back({255, 4620, 1080, 1095});  // Label8
         b.push_back({255, 3480, 1080, 1095});  // Label7
-        for (int i = 0; i < 8; ++i) b.push_back({255, 5880, 1440 + i * 360, 3255});  // TargetLabel
+        for (int i = 0; i < 8; ++i) b.push_back({255, 5880, 1440 + i * 360, 3135});  // TargetLabel
         for (int i = 0; i < 8; ++i) b.push_back({315, 3480, 1410 + i * 360, 1095});  // FloorText
         for (int i = 0; i < 8; ++i) b.push_back({315, 4620, 1410 + i * 360, 1095});  // CeilingText
-        b.push_back({3135, 3360, 1000, 5775});  // Frame2
-        b.push_back({255, 240, 5160, 1335});    // NumbersOption
+        b.push_back({3085, 3360, 1050, 5775});  // Frame2
+        b.push_back({255, 240, 5160, 1275});    // NumbersOption
         b.push_back({255, 1560, 5160, 1455});   // PercentagesOption
         b.push_back({615, 120, 4920, 3015});    // Frame4
         b.push_back({255, 3480, 5160, 2055});   // AllCharacteristicsOption
         b.push_back({255, 5640, 5160, 2055});   // AnyCharacteristicsOption
         b.push_back({615, 3360, 4920, 4455});   // Frame5
-        for (int i = 0; i < 3; ++i) b.push_back({255, 8040 + 0 * i, 4380 + i * 300, 1095});  // YearOption
-        b.push_back({1095, 7920, 4200, 1215});  // Frame3
+        // The year options start below the title of their frame.
+        for (int i = 0; i < 3; ++i) b.push_back({255, 7950, 4500 + i * 300, 1125});  // YearOption
+        b.push_back({1440, 7860, 4200, 1275});  // Frame3
         b.push_back({375, 1680, 4110, 1455});   // ShowButton
         b.push_back({375, 120, 5700, 1455});    // FileButton
         b.push_back({375, 1680, 5700, 1935});   // ProfileButton
@@ -357,11 +358,11 @@ std::map<int, std::string> BuildLayout() {
              {255, 4320, 480, 4935},    // TargetLabel
              {375, 120, 3840, 1455},    // SelectNoneCategoriesButton
              {375, 4320, 3840, 1455},   // SelectNoneTargetsButton
-             {315, 240, 4680, 1455},    // MinimumTargetText
-             {255, 1680, 4560, 2655},   // NumberOption
-             {255, 1680, 4860, 2655},   // PercentageOption
-             {255, 4560, 4560, 4455},   // WaitOption
-             {255, 4560, 4860, 4455},   // DontWaitOption
+             {315, 240, 4740, 1335},    // MinimumTargetText
+             {255, 1755, 4740, 2655},   // NumberOption
+             {255, 1755, 5010, 2655},   // PercentageOption
+             {255, 4680, 4740, 4455},   // WaitOption
+             {255, 4680, 5010, 4455},   // DontWaitOption
              {375, 1680, 3840, 1455},   // ShowButton
              {375, 120, 5700, 1455},    // FileButton
              {375, 1680, 5700, 1935},   // QuillonButton
@@ -370,12 +371,13 @@ std::map<int, std::string> BuildLayout() {
              {375, 7920, 6300, 1215},   // CancelButton
              {375, 120, 6300, 1215},    // HelpButton
              {555, 0, 6180, 9255},      // Frame1
-             {975, 120, 4320, 4215},    // Frame4
-             {975, 4440, 4320, 4815},   // Frame5
+             // Each frame's captions sit inside it, above the controls they name.
+             {1095, 120, 4320, 4335},   // Frame4
+             {1095, 4560, 4320, 4695},  // Frame5
              {255, 120, 480, 3975},     // Label2
              {255, 240, 4440, 1455},    // Label3
-             {255, 1680, 4320, 2655},   // Label4
-             {255, 4560, 4320, 4455},   // Label5
+             {255, 1755, 4440, 2655},   // Label4
+             {255, 4680, 4440, 4455},   // Label5
              {255, 4320, 780, 4935}});  // Label6
 
     // Open-way page 1300-1353.

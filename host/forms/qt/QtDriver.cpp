@@ -17,14 +17,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMoveEvent>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 
 #include <set>
+
+#include "host/platform/Platform.h"
 
 namespace host::forms {
 
@@ -44,13 +49,43 @@ QString LabelText(const std::string& caption) {
 
 int Px(double twips) { return static_cast<int>(twips / QtDriver::kTwips + 0.5); }
 
-// The dialog of one page: closing it asks the page first.
+// A page's height counts its caption bar; the dialog's is the client area.
+double CaptionTwips() {
+    const auto& screen = platform::Screen();
+    return screen.captionHeightPixels * screen.twipsPerPixelY;
+}
+
+// The pages are designed in one face at one size; on this desktop that is
+// the application's font. A page whose fonts were set for the user's code
+// page (another face, a larger size) gets that face and grows with the
+// size. Character sets need no mapping: the text is Unicode throughout.
+QFont FontFor(const Font& f) {
+    static const Font design;
+    QFont q = QApplication::font();
+    if (!f.name.empty() && f.name != design.name) q.setFamily(Q(f.name));
+    if (f.size > design.size) {
+        if (q.pointSizeF() > 0) q.setPointSizeF(q.pointSizeF() * f.size / design.size);
+        else q.setPixelSize(static_cast<int>(q.pixelSize() * f.size / design.size + 0.5));
+    }
+    return q;
+}
+
+// The dialog of one page: closing it asks the page first; moving and
+// resizing it are told to the page.
 class PageDialog : public QDialog {
 public:
     PageDialog(QWidget* parent, Form& form) : QDialog(parent), form_(form) {}
-    std::function<void()> onClose;
+    std::function<void()> onClose, onResize, onMove;
 
 protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QDialog::resizeEvent(e);
+        if (onResize) onResize();
+    }
+    void moveEvent(QMoveEvent* e) override {
+        QDialog::moveEvent(e);
+        if (onMove) onMove();
+    }
     void closeEvent(QCloseEvent* e) override {
         if (onClose) onClose();
         if (form_.IsVisible()) e->ignore();
@@ -76,7 +111,15 @@ struct QtDriver::Page {
     bool syncing = false;
 };
 
-QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) { InstallHelpWindow(); }
+QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) {
+    InstallHelpWindow();
+    // Pages are kept on the screen they are shown on.
+    if (auto* screen = QGuiApplication::primaryScreen()) {
+        QRect r = screen->availableGeometry();
+        platform::Screen().width = (r.x() + r.width()) * kTwips;
+        platform::Screen().height = (r.y() + r.height()) * kTwips;
+    }
+}
 QtDriver::~QtDriver() = default;
 
 void QtDriver::Act(Page& page, const std::function<void()>& action) {
@@ -224,9 +267,26 @@ void QtDriver::Sync(Page& page) {
     page.syncing = true;
     auto* d = page.dialog;
     d->setWindowTitle(Q(form.caption));
-    d->setFixedSize(std::max(200, Px(form.width)), std::max(120, Px(form.height - 315)));
+    // The page decides its size: a fixed page keeps it, a resizable one is
+    // set to whatever its resize rule left (the size only changes when the
+    // page's does, so that a page never jumps).
+    QSize size(std::max(200, Px(form.width)), std::max(120, Px(form.height - CaptionTwips())));
+    if (form.resizable) {
+        if (d->minimumSize() == d->maximumSize()) {
+            d->setMinimumSize(0, 0);
+            d->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        }
+        if (d->size() != size) d->resize(size);
+    } else if (d->minimumSize() != size || d->maximumSize() != size) {
+        d->setFixedSize(size);
+    }
+    QFont pageFont = FontFor(form.font);
+    if (d->font() != pageFont) d->setFont(pageFont);
     for (auto& [c, w] : page.widgets) {
-        w->setGeometry(Px(c->left), Px(c->top), std::max(1, Px(c->width)), std::max(1, Px(c->height)));
+        QFont font = FontFor(c->font);
+        if (w->font() != font) w->setFont(font);
+        QRect r(Px(c->left), Px(c->top), std::max(1, Px(c->width)), std::max(1, Px(c->height)));
+        if (w->geometry() != r) w->setGeometry(r);
         w->setVisible(c->visible);
         w->setEnabled(c->enabled);
         if (!c->toolTipText.empty()) w->setToolTip(Q(c->toolTipText));
@@ -316,6 +376,19 @@ void QtDriver::RunModal(Form& form) {
     dialog.setModal(true);
     page.dialog = &dialog;
     dialog.onClose = [this, &page] { Act(page, [&] { page.form->Unload(); }); };
+    // A person resizing the page runs its resize rule; the widgets follow.
+    dialog.onResize = [this, &page, &dialog] {
+        if (!page.form->resizable || page.syncing || !dialog.isVisible()) return;
+        double w = dialog.width() * kTwips, h = dialog.height() * kTwips + CaptionTwips();
+        if (w == page.form->width && h == page.form->height) return;
+        Act(page, [&] { page.form->UserResize(w, h); });
+    };
+    // Where the page is, the page knows at once: it is saved for the next page.
+    dialog.onMove = [&page, &dialog] {
+        if (!dialog.isVisible()) return;
+        page.form->left = dialog.x() * kTwips;
+        page.form->top = dialog.y() * kTwips;
+    };
     pages_.push_back(&page);
     Build(page);
     Sync(page);
@@ -415,13 +488,17 @@ class QtProgress : public ProgressSink {
 public:
     explicit QtProgress(QWidget* parent) : parent_(parent) {}
     void Begin(const std::string&, const std::string& caption, const std::string& message) override {
+        // The runner's caption names the work; its message says what is going on.
         dialog_ = std::make_unique<QProgressDialog>(Q(message), "Cancel", 0, 0, parent_);
-        dialog_->setWindowTitle(Q(caption));
+        dialog_->setObjectName("ProgressDialog");
+        dialog_->setWindowTitle(Q(caption.empty() ? "Plexa" : caption));
         dialog_->setWindowModality(Qt::ApplicationModal);
         dialog_->setMinimumDuration(300);
         dialog_->setAutoReset(false);
         dialog_->setAutoClose(false);
+        dialog_->setMinimumWidth(360);
         message_ = message;
+        measured_ = false;
         clock_.start();
         QApplication::processEvents();
     }
@@ -429,11 +506,15 @@ public:
         if (!dialog_) return;
         // Work that lasts shows its dialog soon, whether it can tell how far it is or not.
         if (!dialog_->isVisible() && clock_.elapsed() > 300) dialog_->show();
-        if (fraction < 0) {
-            dialog_->setRange(0, 0);
-        } else {
+        if (fraction >= 0) {
+            // Work that knows its steps gets a bar that fills; the runner's
+            // own "still alive" after each step does not take that away.
+            measured_ = true;
             dialog_->setRange(0, 1000);
-            dialog_->setValue(static_cast<int>(fraction * 1000));
+            dialog_->setValue(static_cast<int>(std::min(1.0, fraction) * 1000));
+        } else if (!message.empty() || !measured_) {
+            measured_ = false;
+            if (dialog_->maximum() != 0) dialog_->setRange(0, 0);
         }
         if (!message.empty() && message != message_) {
             message_ = message;
@@ -451,6 +532,7 @@ private:
     QWidget* parent_;
     std::unique_ptr<QProgressDialog> dialog_;
     std::string message_;
+    bool measured_ = false;
     QElapsedTimer clock_;
 };
 

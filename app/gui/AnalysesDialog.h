@@ -1,0 +1,55 @@
+// Analysis > Open Analysis...: the analyses of the data manager with their
+// kind, date and comment. Open hands the chosen analysis back to the window,
+// which re-opens it through the Customer Prospecting task; Show Report
+// shows its report; Remove Analysis asks first, then removes the analysis
+// and its layer from the map.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/forms/qt/QtDriver.h"
+#include "host/framework/AnalysisList.h"
+#include "host/framework/HostSession.h"
+
+class QTableWidget;
+class QPushButton;
+
+namespace plexa {
+
+class AnalysesDialog : public QDialog {
+public:
+    AnalysesDialog(host::HostSession& session, host::forms::QtDriver& driver, QWidget* parent = nullptr);
+
+    // The analysis to re-open once the dialog was closed with Open; null otherwise.
+    host::AnalysisPtr Chosen() const { return chosen_; }
+    // Called when an analysis was removed (its layer has left the map).
+    std::function<void()> onRemoved;
+
+    void Fill();
+    // The summary of the selected row; null when none is selected.
+    const host::AnalysisSummary* Selected() const;
+
+private:
+    void UpdateButtons();
+    void Open();
+    void ShowReport();
+    void Remove();
+
+    host::HostSession& session_;
+    host::forms::QtDriver& driver_;
+    std::vector<host::AnalysisSummary> analyses_;
+    host::AnalysisPtr chosen_;
+    QTableWidget* table_;
+    QPushButton *open_, *report_, *remove_;
+};
+
+// The report of an analysis: its summary text and its table of areas.
+class ReportView : public QDialog {
+public:
+    ReportView(const host::AnalysisSummary& analysis, QWidget* parent = nullptr);
+};
+
+}  // namespace plexa
