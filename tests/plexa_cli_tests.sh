@@ -165,6 +165,15 @@ run 2 'is a folder' "$plexa" demographic --config "$good" --level Counties --dmq
 run 0 '' "$plexa" -q levels --config "$good"
 [ -s "$work/out" ] && fail "--quiet still printed"
 
+# ---- a full disk: a clear message, nothing left under the name, the old
+# analysis kept (only where a small file system can be mounted)
+if mkdir -p "$work/full" && mount -t tmpfs -o size=16k tmpfs "$work/full" 2>/dev/null; then
+  run 1 'could not be saved .*No space left on device' "$plexa" demographic --config "$good" --level Counties \
+    --dmq "$src/data/high-sids.dmq" --name "Full disk" --analyses "$work/full/an"
+  [ -e "$work/full/an/Full_disk" ] && fail "a failed run on a full disk left its folder"
+  umount "$work/full"
+fi
+
 # ---- help topics in the terminal
 run 0 'ABOUT_CUSTOMER_PROFILE +Customer profile' "$plexa" help
 run 0 '^Customer profile$' "$plexa" help about_customer_profile

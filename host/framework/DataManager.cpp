@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -57,8 +58,11 @@ void Analysis::Save() const {
     for (auto& l : layers_) root.append_child("Layer").append_attribute("path") = l.c_str();
     std::ostringstream text;
     doc.save(text);
-    if (!platform::WriteFileAtomically(folder_ + "analysis.xml", text.str()))
-        Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_);
+    if (!platform::WriteFileAtomically(folder_ + "analysis.xml", text.str())) {
+        int why = errno;
+        Raise(kErrPathNotFound, "The analysis " + name_ + " could not be saved in " + folder_ +
+                                    (why ? std::string(": ") + std::strerror(why) : std::string()));
+    }
 }
 
 DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot)
@@ -190,7 +194,15 @@ AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
     auto a = std::make_shared<Analysis>();
     a->name_ = name;
     a->folder_ = folder.string() + "/";
-    a->Save();
+    try {
+        a->Save();
+    } catch (...) {
+        // A full disk or a folder that cannot be written: nothing is left
+        // under the name.
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        throw;
+    }
     analyses_[UCase(name)] = a;
     return a;
 }
