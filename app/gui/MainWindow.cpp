@@ -21,6 +21,7 @@
 #include "PXCP/Register.h"
 #include "app/gui/AnalysesDialog.h"
 #include "app/gui/DesktopErrors.h"
+#include "app/gui/DesktopLayers.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
 #include "host/gis/Map.h"
@@ -138,29 +139,9 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     canvas_->composition.title = session_.config.currentDataset;
     setCentralWidget(canvas_);
 
-    layers_ = new QTreeWidget(this);
-    layers_->setHeaderLabel("Layers");
-    auto* dock = new QDockWidget("Layers", this);
-    dock->setObjectName("LayersDock");
-    dock->setWidget(layers_);
-    addDockWidget(Qt::LeftDockWidgetArea, dock);
-    connect(layers_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
-        // A double click zooms to the layer.
-        auto* layer = static_cast<gis::Layer*>(item->data(0, Qt::UserRole).value<void*>());
-        if (!layer) return;
-        gis::Envelope e = layer->Extent();
-        if (e.empty) return;
-        e.Expand(1.1, 1.1);
-        session_.application->FocusMap()->extent = e;
-        canvas_->Redraw();
-    });
-    connect(layers_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
-        if (filling_) return;
-        auto* layer = static_cast<gis::Layer*>(item->data(0, Qt::UserRole).value<void*>());
-        if (!layer) return;
-        layer->visible = item->checkState(0) == Qt::Checked;
-        canvas_->Redraw();
-    });
+    layers_ = new DesktopLayers(*this, session_, *canvas_, *driver_);
+    addDockWidget(Qt::LeftDockWidgetArea, layers_->LayersDock());
+    addDockWidget(Qt::BottomDockWidgetArea, layers_->TableDock());
 
     auto* prospect = new QAction("Customer &Prospecting...", this);
     prospect->setObjectName("CustomerProspectingAction");
@@ -187,10 +168,13 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
     auto* file = menuBar()->addMenu("&File");
+    file->addAction(layers_->addData);
+    file->addSeparator();
     file->addAction(save);
     file->addSeparator();
     file->addAction(quit);
     menuBar()->addMenu("&View")->addAction(full);
+    menuBar()->addMenu(layers_->LayerMenu());
     auto* analysis = menuBar()->addMenu("&Analysis");
     analysis->addAction(prospect);
     analysis->addAction(reopen);
@@ -198,6 +182,7 @@ MainWindow::MainWindow(HostSession& session, QWidget* parent) : QMainWindow(pare
     tools->setObjectName("AnalysisToolBar");
     tools->addAction(prospect);
     tools->addAction(full);
+    addToolBar(layers_->ToolBar());
     RefreshLayers();
     statusBar()->showMessage("Ready");
 }
@@ -207,23 +192,7 @@ MainWindow::~MainWindow() {
     FunctionRunner::SetSink(nullptr);
 }
 
-void MainWindow::RefreshLayers() {
-    filling_ = true;
-    layers_->clear();
-    std::function<void(const gis::LayerPtr&, QTreeWidgetItem*)> add = [&](const gis::LayerPtr& l, QTreeWidgetItem* parent) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(layers_);
-        item->setText(0, QString::fromStdString(l->name));
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(0, l->visible ? Qt::Checked : Qt::Unchecked);
-        item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<void*>(l.get())));
-        if (auto g = std::dynamic_pointer_cast<gis::GroupLayer>(l)) {
-            for (auto& child : g->layers) add(child, item);
-            item->setExpanded(g->expanded);
-        }
-    };
-    for (auto& l : session_.application->FocusMap()->layers) add(l, nullptr);
-    filling_ = false;
-}
+void MainWindow::RefreshLayers() { layers_->Refresh(); }
 
 long MainWindow::RunCustomerProspecting(const AnalysisPtr& source) {
     // The pages and the progress of the run are this window's.

@@ -6,7 +6,6 @@
 
 #include <QLabel>
 #include <QMainWindow>
-#include <QTreeWidget>
 #include <memory>
 
 #include "app/gui/ProspectingRun.h"
@@ -15,6 +14,8 @@
 #include "host/gis/MapDrawing.h"
 
 namespace plexa {
+
+class DesktopLayers;
 
 // Shows the map picture of the GIS layer (map, legend, scale bar) in its
 // area, drawn again whenever the map or the size changes.
@@ -68,14 +69,15 @@ public:
     bool ExportMap(const QString& path);
     host::forms::QtDriver& Driver() { return *driver_; }
     MapCanvas& Canvas() { return *canvas_; }
+    // The layer list, attribute table and map tools.
+    DesktopLayers& Layers() { return *layers_; }
     void RefreshLayers();
 
 private:
     host::HostSession& session_;
     std::shared_ptr<host::forms::QtDriver> driver_;
     MapCanvas* canvas_;
-    QTreeWidget* layers_;
-    bool filling_ = false;
+    DesktopLayers* layers_;
     bool running_ = false;
     ProspectingOutcome lastRun_;
 };

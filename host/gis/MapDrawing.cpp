@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 
+#include "host/gis/LayerData.h"
 #include "host/platform/TextFile.h"
 
 namespace host::gis {
@@ -45,13 +46,7 @@ std::vector<const FeatureLayer*> VisibleFeatureLayers(const Map& map) {
     return out;
 }
 
-SpatialReferencePtr MapReference(const Map& map) {
-    if (map.spatialReference) return map.spatialReference;
-    for (auto* fl : VisibleFeatureLayers(map))
-        if (fl->featureClass)
-            if (auto sr = fl->featureClass->GetSpatialReference()) return sr;
-    return nullptr;
-}
+SpatialReferencePtr MapReference(const Map& map) { return MapSpatialReference(map); }
 
 LegendEntry::Kind KindOf(const FeatureLayer& layer) {
     switch (layer.ShapeType()) {
@@ -424,26 +419,49 @@ PictureLayout LayoutMapPicture(const Map& map, const MapComposition& composition
     return L;
 }
 
+std::vector<LegendEntry> LayerLegend(const FeatureLayer& layer) {
+    std::vector<LegendEntry> out;
+    if (!layer.featureClass || !layer.featureClass->HasShape()) return out;
+    auto kind = KindOf(layer);
+    const Renderer* r = layer.renderer.get();
+    Rgb outline = r ? r->outlineColor : Rgb{90, 90, 90};
+    if (auto* breaks = dynamic_cast<const ClassBreaksRenderer*>(r)) {
+        for (size_t i = 0; i < breaks->colors.size() && i < breaks->breaks.size(); ++i) {
+            std::string label = i < breaks->labels.size() ? breaks->labels[i] : "up to " + FormatNumber(breaks->breaks[i]);
+            out.push_back({kind, label, breaks->colors[i], outline});
+        }
+    } else if (auto* simple = dynamic_cast<const SimpleRenderer*>(r)) {
+        out.push_back({kind, simple->label.empty() ? layer.name : simple->label, simple->fill, outline});
+    } else {
+        out.push_back({kind, layer.name, kind == LegendEntry::kPoint ? Rgb{200, 30, 30} : Rgb{210, 210, 210}, outline});
+    }
+    return out;
+}
+
 std::vector<LegendEntry> MapLegend(const Map& map) {
     std::vector<LegendEntry> out;
     for (auto* layer : VisibleFeatureLayers(map)) {
-        if (!layer->featureClass || !layer->featureClass->HasShape()) continue;
+        auto entries = LayerLegend(*layer);
+        if (entries.empty()) continue;
         out.push_back({LegendEntry::kHeading, layer->name, {}, {}});
-        auto kind = KindOf(*layer);
-        const Renderer* r = layer->renderer.get();
-        Rgb outline = r ? r->outlineColor : Rgb{90, 90, 90};
-        if (auto* breaks = dynamic_cast<const ClassBreaksRenderer*>(r)) {
-            for (size_t i = 0; i < breaks->colors.size() && i < breaks->breaks.size(); ++i) {
-                std::string label = i < breaks->labels.size() ? breaks->labels[i] : "up to " + FormatNumber(breaks->breaks[i]);
-                out.push_back({kind, label, breaks->colors[i], outline});
-            }
-        } else if (auto* simple = dynamic_cast<const SimpleRenderer*>(r)) {
-            out.push_back({kind, simple->label.empty() ? layer->name : simple->label, simple->fill, outline});
-        } else {
-            out.push_back({kind, layer->name, kind == LegendEntry::kPoint ? Rgb{200, 30, 30} : Rgb{210, 210, 210}, outline});
-        }
+        out.insert(out.end(), entries.begin(), entries.end());
     }
     return out;
+}
+
+void RenderSwatchToBuffer(const LegendEntry& entry, unsigned char* pixels, int width, int height, int stride) {
+    CheckPixels(width, height);
+    SurfacePtr surface(cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, width, height, stride),
+                       &cairo_surface_destroy);
+    Check(cairo_surface_status(surface.get()), "swatch");
+    ContextPtr cr(cairo_create(surface.get()), &cairo_destroy);
+    // Transparent around the symbol, so that it sits on any background.
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr.get());
+    cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    double inset = std::max(1.0, std::min(width, height) * 0.1);
+    DrawSwatch(cr.get(), entry, inset, inset, width - 2 * inset, height - 2 * inset, std::min(width, height) / 16.0);
+    cairo_surface_flush(surface.get());
 }
 
 std::string MapAttribution(const Map& map, const MapComposition& composition) {

@@ -52,6 +52,11 @@ struct LegendEntry {
 // The legend of the visible feature layers, top layer first: the layer's
 // name, then one entry per class of its renderer.
 std::vector<LegendEntry> MapLegend(const Map& map);
+// The class entries of one layer's renderer (no heading), whether shown or not.
+std::vector<LegendEntry> LayerLegend(const FeatureLayer& layer);
+// The swatch of an entry alone, on a transparent ground, into pixels of the
+// caller in the format of RenderMapToBuffer (a list's icon of the class).
+void RenderSwatchToBuffer(const LegendEntry& entry, unsigned char* pixels, int width, int height, int stride);
 
 // The attribution line: the composition's text, the map's, or "Data: "
 // and the file names of the visible layers' sources.
