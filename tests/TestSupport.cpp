@@ -4,6 +4,8 @@
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -15,6 +17,18 @@
 namespace fs = std::filesystem;
 
 namespace pxtest {
+
+std::string PdfText(const std::string& pdf) {
+    std::string text;
+    std::string cmd = "pdftotext -layout '" + pdf + "' - 2>&1";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        std::array<char, 4096> buf;
+        while (size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
+        pclose(p);
+    }
+    return text;
+}
+
 
 std::string SourceDir() { return PXCP_SOURCE_DIR; }
 std::string SampleDir() { return SourceDir() + "/data/sample"; }

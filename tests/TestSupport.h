@@ -50,6 +50,8 @@ void Translate(const std::string& src, const std::string& dst, const std::vector
 // Type, width and decimals of a field as the header of a .dbf file states
 // them; ('?', -1, -1) when the table has no such field.
 std::tuple<char, int, int> DbfField(const std::string& dbf, const std::string& name);
+// The text pdftotext reads from a PDF, laid out as on the page.
+std::string PdfText(const std::string& pdf);
 
 }  // namespace pxtest
 

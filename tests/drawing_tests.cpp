@@ -21,17 +21,6 @@ namespace {
 using namespace host::gis;
 namespace fs = std::filesystem;
 
-std::string PdfText(const std::string& pdf) {
-    std::string text;
-    std::string cmd = "pdftotext -layout '" + pdf + "' - 2>&1";
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf;
-        while (size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
-        pclose(p);
-    }
-    return text;
-}
-
 bool HavePdfToText() { return fs::exists("/usr/bin/pdftotext"); }
 
 // Ten unit squares side by side, in WGS 84, with a PERCENT of 1 to 10.
@@ -245,7 +234,7 @@ TEST(MapPicture, ThePdfPageCarriesTitleLegendScaleAndCreditAsText) {
     ResultMap m(dir);
     std::string pdf = dir / "map.pdf";
     RenderMapToPdf(m.map, pdf, 792, 612, {"Bevölkerung über 65 – Ñandú", ""});
-    std::string text = PdfText(pdf);
+    std::string text = pxtest::PdfText(pdf);
     EXPECT_NE(text.find("Bevölkerung über 65 – Ñandú"), std::string::npos) << text;
     EXPECT_NE(text.find("Young families"), std::string::npos) << text;
     EXPECT_NE(text.find(m.Classes().labels[4]), std::string::npos) << text;

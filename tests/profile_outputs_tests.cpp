@@ -107,13 +107,7 @@ TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {
     EXPECT_EQ(chances, 3);  // 35% of each copy: the earlier value of that row is not printed
     EXPECT_TRUE(std::filesystem::exists(dir / "profile.pdf"));
     if (!std::filesystem::exists("/usr/bin/pdftotext")) GTEST_SKIP() << "pdftotext not installed";
-    std::string cmd = "pdftotext -layout '" + (dir / "profile.pdf") + "' -";
-    std::string text;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf;
-        while (size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
-        pclose(p);
-    }
+    std::string text = pxtest::PdfText(dir / "profile.pdf");
     EXPECT_NE(text.find("AVERAGE CUSTOMER PROFILE"), std::string::npos);
     EXPECT_NE(text.find("35% chance"), std::string::npos);
 }
@@ -123,17 +117,6 @@ TEST(ProfilePrintout, ColumnsCopiesAndAReadablePdf) {
 using host::platform::Printer;
 
 bool HavePdfToText() { return std::filesystem::exists("/usr/bin/pdftotext"); }
-
-std::string PdfText(const std::string& pdf) {
-    std::string text;
-    std::string cmd = "pdftotext -layout '" + pdf + "' - 2>&1";
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf;
-        while (size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
-        pclose(p);
-    }
-    return text;
-}
 
 // A record's columns count characters: a category of 31 characters with
 // umlauts pushes the characteristic to column 38, as one without would.
@@ -164,7 +147,7 @@ TEST(Printout, UnicodeTextKeepsItsColumnsAndReadsBack) {
     EXPECT_EQ(Printer::Width(line), 50);
     EXPECT_EQ(Printer::Width("e\u0301"), 1);  // a combining accent takes no column
     if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed";
-    std::string text = PdfText(dir / "unicode.pdf");
+    std::string text = pxtest::PdfText(dir / "unicode.pdf");
     EXPECT_NE(text.find("Bevölkerung über 65"), std::string::npos) << text;
     EXPECT_NE(text.find("Ñandú"), std::string::npos) << text;
     EXPECT_EQ(text.find('?'), std::string::npos) << text;
@@ -208,7 +191,7 @@ TEST(Printout, LongLinesWrapIndentedAndPagesBreak) {
     EXPECT_EQ(printer.LinesPerPage(), 57);
     EXPECT_EQ(printer.Pages(), int((lines.size() + 56) / 57));
     if (!HavePdfToText()) GTEST_SKIP() << "pdftotext not installed";
-    std::string text = PdfText(dir / "long.pdf");
+    std::string text = pxtest::PdfText(dir / "long.pdf");
     EXPECT_NE(text.find("TAILEND"), std::string::npos);
     EXPECT_NE(text.find("around it"), std::string::npos);
     EXPECT_NE(text.find("line 99"), std::string::npos);
