@@ -12,6 +12,7 @@
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ConfigCheck.h"
 #include "host/framework/DatasetInit.h"
+#include "host/gis/LayerData.h"
 #include "host/gis/MapDrawing.h"
 #include "host/platform/Help.h"
 #include "host/platform/Printer.h"
@@ -133,8 +134,7 @@ int Profile(const Options& o) {
         fc->AssignSpatialReference(given);
     }
     if (!fc->GetSpatialReference())
-        throw Failure("the customer layer " + o.customers +
-                      " has no coordinate system: give it one with --customers-srs EPSG:N");
+        throw Failure("the layer " + o.customers + " " + gis::NoCoordinateSystem("with --customers-srs EPSG:N"));
     auto layer = std::make_shared<gis::FeatureLayer>();
     layer->featureClass = fc;
     layer->name = fc->Name();

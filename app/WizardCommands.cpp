@@ -14,13 +14,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "PXCP/PXCPDemographicData.h"
-#include "PXCP/PXCPHouseholdData.h"
-#include "PXCP/PXCPMain.h"
 #include "PXCP/Register.h"
 #include "app/Commands.h"
+#include "app/run/ProspectingRun.h"
 #include "host/forms/ScriptedDriver.h"
-#include "host/framework/ErrorHandler.h"
 #include "host/gis/MapDrawing.h"
 #include "host/platform/Locale.h"
 
@@ -200,11 +197,7 @@ void ChooseLevel(forms::ScriptedDriver& d, const std::string& level, const char*
     d.Click("SelectGeographyLevelDialog", "NextButton");
 }
 
-struct Run {
-    long pageResult = 0;
-    bool ok = false;
-    gis::FeatureLayerPtr result;
-    std::string analysisFolder, jobId, errorText;
+struct Run : ProspectingOutcome {
     std::vector<std::string> scriptProblems;
 };
 
@@ -213,44 +206,7 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
               const PropertySetPtr& settings) {
     forms::SetDriver(driver);
     Run run;
-    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
-    task->Init(s.dataManager, s.application);
-    Variant src(source ? Variant(source) : Variant(nullptr)), ps(settings);
-    task->SetParam("SourceAnalysis", src);
-    task->SetParam("PropertySet", ps);
-    task->InitParamSelector();
-    run.pageResult = task->DoParamSelector();
-    if (run.pageResult == 1) {
-        // The analysis being replaced is kept until its successor is whole.
-        std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
-        auto before = s.dataManager->AnalysisNames();
-        size_t reports = ErrorHandler::Log().size();
-        bool ok = task->InitFunction();
-        // A run-time error while the analysis was being made (a full disk, a
-        // folder that cannot be written) leaves nothing worth running.
-        if (ok && ErrorHandler::Log().size() != reports) {
-            ok = false;
-            run.errorText = ErrorHandler::Log().back().description;
-        }
-        ok = ok && task->StartFunction();
-        long err = task->LastError();
-        auto main = std::dynamic_pointer_cast<pxcp::PXCPMain>(task);
-        auto demo = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
-        auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
-        run.result = demo ? demo->resultLayer : hh ? hh->resultLayer : nullptr;
-        run.ok = ok && err == 0 && run.result;
-        if (demo && demo->Analysis()) run.analysisFolder = demo->Analysis()->Folder();
-        if (hh) {
-            if (!hh->errorText.empty()) run.errorText = hh->errorText;
-            run.jobId = hh->jobId;
-        }
-        s.dataManager->EndReplacement(aside, run.ok);
-        // A new analysis that failed on the way leaves no folder behind.
-        if (!run.ok && aside.empty())
-            for (auto& name : s.dataManager->AnalysisNames())
-                if (std::find(before.begin(), before.end(), name) == before.end()) s.dataManager->RemoveAnalysis(name);
-    }
-    task->Cleanup();
+    static_cast<ProspectingOutcome&>(run) = RunProspecting(s, source, settings);
     run.scriptProblems = driver->Problems();
     return run;
 }
@@ -259,12 +215,9 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
 int Report(HostSession& s, const Options& o, const Run& run, const Refusals& refusals, size_t firstMessage) {
     auto& out = Console::Out();
     if (run.pageResult == 1 && run.ok) {
-        auto fc = run.result->featureClass;
-        out << "areas found: " << fc->RowCount(nullptr) << "\n"
-            << "output: " << fc->DataPath() << "\n";
-        std::string folder = run.analysisFolder;
-        if (folder.empty()) folder = fs::path(fc->DataPath()).parent_path().string() + "/";
-        out << "analysis folder: " << folder << "\n";
+        out << "areas found: " << run.areas << "\n"
+            << "output: " << run.result->featureClass->DataPath() << "\n"
+            << "analysis folder: " << run.analysisFolder << "\n";
         if (!run.jobId.empty())
             out << "job id: " << run.jobId << " (fetch it with: plexa fetch-result --job " << run.jobId
                 << " --dbf FILE)\n";

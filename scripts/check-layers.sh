@@ -22,7 +22,7 @@ function layer(p) {
     if (p ~ /^host\/framework\//) return 3
     if (p ~ /^(i18n|crypto|service)\//) return 4
     if (p ~ /^(PXAnalysis|PXCP|pages|CustomerProfile)\//) return 5
-    if (p ~ /^app\/gui\//) return 6
+    if (p ~ /^app\/(gui|run)\//) return 6
     if (p ~ /^app\//) return 7
     return -1
 }

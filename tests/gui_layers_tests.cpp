@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -324,17 +325,55 @@ TEST_F(LayersTest, DroppedFilesAreAddedAndThoseThatCannotBeAreNamedOnce) {
         messages.push_back(text);
         return forms::vbOK;
     };
+    // The layer without a coordinate system is asked for one; each answer
+    // is typed into the dialog, an empty one refuses the layer.
+    std::vector<QString> asked;
+    auto answerSystemWith = [&](const QString& text) {
+        QTimer::singleShot(50, [&, text] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(dialog) << "no question for the coordinate system";
+            asked.push_back(dialog->labelText());
+            dialog->grab().save(QString::fromStdString(ShotDir() + "/layers-6-coordinate-system.png"));
+            auto* edit = dialog->findChild<QLineEdit*>();
+            ASSERT_TRUE(edit);
+            edit->selectAll();
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QTest::keyClicks(edit, text);
+            QTest::keyClick(edit, Qt::Key_Return);
+        });
+    };
     auto before = LayerNames();
+    answerSystemWith("");
     DropFiles(window.get(), {QString::fromStdString(dir / "nocrs.shp"), QString::fromStdString(dir / "broken.geojson"),
                              QString::fromStdString(SampleDir() + "/boston_tracts.shp")});
+    ASSERT_EQ(asked.size(), 1u);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("nocrs.shp has no coordinate system"), std::string::npos) << messages[0];
+    // Refused in the words of the command line, which names the system with a flag.
+    EXPECT_NE(messages[0].find("nocrs.shp has no coordinate system: give it one as EPSG:N"), std::string::npos)
+        << messages[0];
+    EXPECT_NE(asked[0].toStdString().find("nocrs.shp has no coordinate system: give it one as EPSG:N"),
+              std::string::npos);
     EXPECT_NE(messages[0].find("broken.geojson cannot be read"), std::string::npos) << messages[0];
     // The readable file is added all the same, and removed again from its menu.
     ASSERT_EQ(LayerNames().size(), before.size() + 1);
     EXPECT_EQ(LayerNames().front(), "boston_tracts");
     ChooseFromRowMenu("boston_tracts", "Remove Layer");
     EXPECT_EQ(LayerNames(), before);
+
+    // A system GDAL does not know is refused with that reason; a known one places the layer.
+    answerSystemWith("EPSG:99999999");
+    DropFiles(window.get(), {QString::fromStdString(dir / "nocrs.shp")});
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[1].find("EPSG:99999999 is not a coordinate system GDAL knows"), std::string::npos)
+        << messages[1];
+    answerSystemWith("EPSG:4267");
+    DropFiles(window.get(), {QString::fromStdString(dir / "nocrs.shp")});
+    EXPECT_EQ(messages.size(), 2u);
+    ASSERT_EQ(LayerNames().front(), "nocrs");
+    auto added = std::dynamic_pointer_cast<gis::FeatureLayer>(Map()->layers.front());
+    ASSERT_TRUE(added && added->featureClass->GetSpatialReference());
+    EXPECT_EQ(added->featureClass->GetSpatialReference()->EpsgCode(), 4267);
+    EXPECT_FALSE(gis::LayerExtentInMap(*Map(), *added).empty);
 }
 
 TEST_F(LayersTest, TheSelectionIsExportedToGeoPackageAndCsv) {

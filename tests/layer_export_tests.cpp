@@ -111,6 +111,30 @@ TEST_F(LayerFiles, RectanglesAndPointsOfTheMapFindFeaturesInAnotherCoordinateSys
     EXPECT_EQ(gis::FeatureAt(map, *counties, whole.xmax + 50000, whole.ymin, 1000), -1);
 }
 
+TEST_F(LayerFiles, TheFullExtentTakesEachLayerIntoTheMapsCoordinates) {
+    // The counties in degrees first, then the same counties in UTM metres:
+    // the whole map is still North Carolina, in degrees (the metres' box
+    // taken into degrees is a little wider than the counties).
+    std::string utm = dir / "nc_utm.gpkg";
+    Translate(SampleDir() + "/nc.shp", utm, {"-f", "GPKG", "-t_srs", "EPSG:32617"});
+    gis::Map map;
+    auto degrees = Open("nc.shp");
+    map.AddLayer(degrees);
+    auto metres = gis::OpenDataFile(utm).front();
+    map.AddLayer(metres);
+    gis::Envelope full = gis::FullExtentInMap(map);
+    gis::Envelope own = degrees->Extent();
+    ASSERT_FALSE(full.empty);
+    EXPECT_NEAR(full.xmin, own.xmin, 0.25);
+    EXPECT_NEAR(full.xmax, own.xmax, 0.25);
+    EXPECT_NEAR(full.ymax, own.ymax, 0.25);
+    // A hidden layer does not count; with only the metres shown, the map is in metres.
+    degrees->visible = false;
+    EXPECT_GT(gis::FullExtentInMap(map).Width(), 500000);
+    metres->visible = false;
+    EXPECT_TRUE(gis::FullExtentInMap(map).empty);
+}
+
 TEST_F(LayerFiles, FeatureAtTakesTheNearestPointWithinReach) {
     auto zips = Open("zipcodes.shp");
     gis::Map map;

@@ -5,12 +5,15 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMimeData>
 #include <QStatusBar>
 
 #include "app/gui/MainWindow.h"
 #include "host/gis/LayerData.h"
 #include "host/gis/LayerExport.h"
+
+#include <stdexcept>
 
 namespace plexa {
 
@@ -129,7 +132,10 @@ int DesktopLayers::AddFiles(const QStringList& paths) {
     QStringList refused;
     for (const QString& path : paths) {
         try {
-            for (auto& l : gis::OpenDataFile(path.toStdString())) added.push_back(l);
+            for (auto& l : gis::OpenDataFile(path.toStdString(), [this](const std::string& layer) {
+                     return AskCoordinateSystem(layer);
+                 }))
+                added.push_back(l);
         } catch (const std::exception& e) {
             refused << QString::fromStdString(e.what());
         }
@@ -149,6 +155,23 @@ int DesktopLayers::AddFiles(const QStringList& paths) {
                     refused.join("\n"),
                 "Add Data");
     return static_cast<int>(added.size());
+}
+
+gis::SpatialReferencePtr DesktopLayers::AskCoordinateSystem(const std::string& layer) {
+    // Asked as the command line says it, so the answer is the same either way.
+    QInputDialog dialog(&window_);
+    dialog.setObjectName("CoordinateSystemDialog");
+    dialog.setWindowTitle("Add Data");
+    dialog.setLabelText(QString::fromStdString("The layer " + layer + " " + gis::NoCoordinateSystem(gis::kAsEpsg)));
+    dialog.setTextValue("EPSG:");
+    if (dialog.exec() != QDialog::Accepted) return nullptr;
+    std::string text = dialog.textValue().trimmed().toStdString();
+    if (text.empty() || text == "EPSG:") return nullptr;
+    try {
+        return gis::SpatialReference::FromUserInput(text);
+    } catch (const std::exception&) {
+        throw std::runtime_error(text + " is not a coordinate system GDAL knows: give one as EPSG:N");
+    }
 }
 
 void DesktopLayers::RemoveLayer(const gis::LayerPtr& layer) {

@@ -39,7 +39,8 @@ public:
 
     // Asks for data files and adds their layers.
     void AddData();
-    // Adds the layers of the files on top of the map; those that cannot be
+    // Adds the layers of the files on top of the map, asking for the
+    // coordinate system of a layer that has none; those that cannot be
     // added are named in one message. Returns the number of layers added.
     int AddFiles(const QStringList& paths);
     void RemoveLayer(const host::gis::LayerPtr& layer);
@@ -58,6 +59,9 @@ private:
     void SelectionChanged(const host::gis::FeatureLayerPtr& layer);
     void ShowMenuAt(const QPoint& pos);
     void Message(const QString& text, const QString& title);
+    // The system the analyst names for a layer without one; null when
+    // they name none.
+    host::gis::SpatialReferencePtr AskCoordinateSystem(const std::string& layer);
     QMainWindow& window_;
     host::HostSession& session_;
     MapCanvas& canvas_;

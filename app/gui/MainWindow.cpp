@@ -24,6 +24,7 @@
 #include "app/gui/DesktopLayers.h"
 #include "host/forms/ScriptedDriver.h"
 #include "host/framework/ErrorHandler.h"
+#include "host/gis/LayerData.h"
 #include "host/gis/Map.h"
 
 namespace plexa {
@@ -60,7 +61,7 @@ gis::PictureLayout MapCanvas::Layout() const {
 }
 
 gis::Envelope MapCanvas::ViewExtent() const {
-    if (map_->extent.empty && map_->FullExtent().empty) return {};
+    if (map_->extent.empty && gis::FullExtentInMap(*map_).empty) return {};
     return Layout().view;
 }
 
@@ -68,7 +69,7 @@ double MapCanvas::UnitsPerPixel() const { return Layout().unitsPerPicture; }
 
 namespace {
 // The extent the view is made from: the map's, or all of it.
-gis::Envelope ExtentOf(const gis::Map& map) { return map.extent.empty ? map.FullExtent() : map.extent; }
+gis::Envelope ExtentOf(const gis::Map& map) { return map.extent.empty ? gis::FullExtentInMap(map) : map.extent; }
 }  // namespace
 
 void MapCanvas::ZoomAt(const QPoint& pos, double factor) {
@@ -202,7 +203,7 @@ long MainWindow::RunCustomerProspecting(const AnalysisPtr& source) {
     lastRun_ = {};
     size_t messages = forms::MessageLog().size();
     try {
-        lastRun_ = RunProspecting(session_, source);
+        lastRun_ = RunProspectingFromDesktop(session_, source);
     } catch (const std::exception& e) {
         lastRun_.errorText = e.what();
         driver_->MessageBox("Customer Prospecting stopped: " + lastRun_.errorText, forms::vbCritical, "Customer Prospecting");

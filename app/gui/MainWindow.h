@@ -8,7 +8,7 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "app/gui/ProspectingRun.h"
+#include "app/run/ProspectingRun.h"
 #include "host/forms/qt/QtDriver.h"
 #include "host/framework/HostSession.h"
 #include "host/gis/MapDrawing.h"

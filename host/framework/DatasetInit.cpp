@@ -17,6 +17,7 @@
 #include "host/Object.h"
 #include "host/gis/Field.h"
 #include "host/gis/Gdal.h"
+#include "host/gis/LayerData.h"
 #include "host/gis/LayerSource.h"
 #include "host/gis/SpatialReference.h"
 #include "host/gis/Table.h"
@@ -235,7 +236,7 @@ private:
         if (own && (own->IsEmpty() || own->Ogr().IsLocal() || StartsWith(UCase(own->Name()), "UNDEFINED ")))
             own = nullptr;
         if (!own) {
-            if (!givenSrs_) Fail("has no coordinate system: give it one with --srs EPSG:N");
+            if (!givenSrs_) Fail(gis::NoCoordinateSystem("with --srs EPSG:N"));
             plan_.geographicEpsg = GeographicEpsg(*givenSrs_);
             return options_.srs;
         }

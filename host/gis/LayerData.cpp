@@ -50,7 +50,9 @@ GeometryPtr RectangleInLayer(const Map& map, const FeatureLayer& layer, const En
 
 }  // namespace
 
-std::vector<FeatureLayerPtr> OpenDataFile(const std::string& path) {
+std::string NoCoordinateSystem(const std::string& how) { return "has no coordinate system: give it one " + how; }
+
+std::vector<FeatureLayerPtr> OpenDataFile(const std::string& path, const AssignSystem& assign) {
     if (!fs::is_regular_file(path)) Raise(kErrFileNotFound, path + " is not a data file", "PXGIS");
     std::string ext = LCase(fs::path(path).extension().string());
     // A shapefile is opened through its folder, which names the layer after the file.
@@ -60,11 +62,13 @@ std::vector<FeatureLayerPtr> OpenDataFile(const std::string& path) {
     auto add = [&](const LayerSource& source) {
         auto fc = OpenLayerSource(source);
         if (!fc->HasShape()) return;
-        if (!fc->GetSpatialReference())
-            Raise(kErrInvalidCall, "the layer " + source.ToString() +
-                                       " has no coordinate system: give its file one (a .prj beside a shapefile) "
-                                       "and add it again",
-                  "PXGIS");
+        if (!fc->GetSpatialReference()) {
+            auto given = assign ? assign(source.ToString()) : nullptr;
+            if (!given)
+                Raise(kErrInvalidCall,
+                      "the layer " + source.ToString() + " " + NoCoordinateSystem(kAsEpsg), "PXGIS");
+            fc->AssignSpatialReference(given);
+        }
         auto layer = std::make_shared<FeatureLayer>();
         layer->featureClass = fc;
         layer->name = fc->Name();
@@ -104,6 +108,22 @@ Envelope LayerExtentInMap(const Map& map, const FeatureLayer& layer) {
     OGREnvelope out;
     if (!ct->TransformBounds(e.xmin, e.ymin, e.xmax, e.ymax, &out.MinX, &out.MinY, &out.MaxX, &out.MaxY, 21)) return {};
     return {out.MinX, out.MinY, out.MaxX, out.MaxY, false};
+}
+
+namespace {
+void UnionVisible(const Map& map, const std::vector<LayerPtr>& layers, Envelope& e) {
+    for (auto& l : layers) {
+        if (!l->visible) continue;
+        if (auto g = std::dynamic_pointer_cast<GroupLayer>(l)) UnionVisible(map, g->layers, e);
+        else if (auto fl = std::dynamic_pointer_cast<FeatureLayer>(l)) e.Union(LayerExtentInMap(map, *fl));
+    }
+}
+}  // namespace
+
+Envelope FullExtentInMap(const Map& map) {
+    Envelope e;
+    UnionVisible(map, map.layers, e);
+    return e;
 }
 
 std::vector<long> FeaturesInRectangle(const Map& map, const FeatureLayer& layer, const Envelope& rectangle) {

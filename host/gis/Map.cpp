@@ -97,13 +97,6 @@ std::vector<LayerPtr> Map::AllLayers() const {
     return out;
 }
 
-Envelope Map::FullExtent() const {
-    Envelope e;
-    for (auto& l : layers)
-        if (l->visible) e.Union(l->Extent());
-    return e;
-}
-
 Application::Application() {
     focusMap = std::make_shared<Map>();
     maps.push_back(focusMap);

@@ -112,7 +112,6 @@ public:
     void DeleteLayer(const LayerPtr& l);
     // Every layer, inside groups too, in drawing-list order.
     std::vector<LayerPtr> AllLayers() const;
-    Envelope FullExtent() const;
 
     std::vector<LayerPtr> layers;  // index 0 is drawn on top
     Envelope extent;               // the view's extent; empty: full extent

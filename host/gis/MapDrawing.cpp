@@ -406,7 +406,7 @@ PictureLayout LayoutMapPicture(const Map& map, const MapComposition& composition
     } else {
         L.map = {0, 0, width, height};
     }
-    Envelope e = map.extent.empty ? map.FullExtent() : map.extent;
+    Envelope e = map.extent.empty ? FullExtentInMap(map) : map.extent;
     if (e.empty) e = {0, 0, 1, 1, false};
     if (e.Width() <= 0) e.xmax = e.xmin + 1;
     if (e.Height() <= 0) e.ymax = e.ymin + 1;

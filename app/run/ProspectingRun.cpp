@@ -1,0 +1,124 @@
+#include "app/run/ProspectingRun.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "PXCP/PXCPDemographicData.h"
+#include "PXCP/PXCPHouseholdData.h"
+#include "PXCP/PXCPMain.h"
+#include "host/framework/AnalysisList.h"
+#include "host/framework/ErrorHandler.h"
+
+namespace fs = std::filesystem;
+
+namespace plexa {
+
+using namespace host;
+
+namespace {
+
+// Runs the analysis the pages set up; false when it did not complete.
+bool RunFunction(IPXTask& task, ProspectingOutcome& out) {
+    size_t made = ErrorHandler::Log().size();
+    try {
+        if (!task.InitFunction()) return false;
+        // A run-time error while the analysis was being made (a full disk,
+        // a folder that cannot be written) leaves nothing worth running.
+        if (ErrorHandler::Log().size() != made) {
+            out.errorText = ErrorHandler::Log()[made].description;
+            return false;
+        }
+        bool started = task.StartFunction();
+        out.lastError = task.LastError();
+        return started && out.lastError == 0;
+    } catch (const std::exception& e) {
+        // Whatever stopped the run, the old analysis must come back.
+        out.errorText = e.what();
+        return false;
+    }
+}
+
+// The result of the sub-task the main task ran; `ran` says whether it
+// completed.
+void TakeResult(IPXTask& task, bool ran, ProspectingOutcome& out) {
+    auto* main = dynamic_cast<pxcp::PXCPMain*>(&task);
+    auto demo = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
+    auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
+    out.result = demo ? demo->resultLayer : hh ? hh->resultLayer : nullptr;
+    if (hh) {
+        if (!hh->errorText.empty()) out.errorText = hh->errorText;
+        out.jobId = hh->jobId;
+    }
+    out.ok = ran && out.result;
+    if (!out.ok) return;
+    out.analysisName = out.result->name;
+    auto fc = out.result->featureClass;
+    if (!fc) return;
+    out.areas = fc->RowCount(nullptr);
+    out.analysisFolder = demo && demo->Analysis() ? demo->Analysis()->Folder()
+                                                  : fs::path(fc->DataPath()).parent_path().string() + "/";
+    auto report = fs::path(out.analysisFolder) / "Report.txt";
+    if (fs::is_regular_file(report)) out.reportText = report.string();
+}
+
+}  // namespace
+
+ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source, const PropertySetPtr& settings) {
+    ProspectingOutcome out;
+    size_t reports = ErrorHandler::Log().size();
+    auto task = CreateObjectAs<IPXTask>("PXCP.PXCPMain");
+    task->Init(s.dataManager, s.application);
+    Variant src(source ? Variant(source) : Variant(nullptr)), ps(settings);
+    task->SetParam("SourceAnalysis", src);
+    task->SetParam("PropertySet", ps);
+    task->InitParamSelector();
+    out.pageResult = task->DoParamSelector();
+    if (out.pageResult == 1) {
+        // The analysis being replaced is kept until its successor is whole,
+        // and so is the place of its layer in the map.
+        std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
+        auto places = source ? PlacesOfAnalysisLayers(*s.application->FocusMap(), *source) : std::vector<LayerPlace>{};
+        auto before = s.dataManager->AnalysisNames();
+        TakeResult(*task, RunFunction(*task, out), out);
+        s.dataManager->EndReplacement(aside, out.ok);
+        if (!out.ok) PutBack(*s.application->FocusMap(), places);
+        if (!out.ok && aside.empty())
+            for (auto& name : s.dataManager->AnalysisNames())
+                if (std::find(before.begin(), before.end(), name) == before.end()) s.dataManager->RemoveAnalysis(name);
+    }
+    task->Cleanup();
+    for (size_t i = reports; i < ErrorHandler::Log().size(); ++i) {
+        const std::string& d = ErrorHandler::Log()[i].description;
+        if (std::find(out.errorReports.begin(), out.errorReports.end(), d) == out.errorReports.end())
+            out.errorReports.push_back(d);
+    }
+    return out;
+}
+
+ProspectingOutcome RunProspectingFromDesktop(HostSession& s, const AnalysisPtr& source) {
+    PropertySetPtr settings = s.pageSettings;
+    if (source) {
+        settings = PageSettingsForReopen(*source);
+        CopyPagePosition(*s.pageSettings, *settings);
+    }
+    ProspectingOutcome out = RunProspecting(s, source, settings);
+    if (source) CopyPagePosition(*settings, *s.pageSettings);
+    if (out.ok || !out.errorText.empty()) return out;
+    if (out.pageResult == 1 && out.lastError)
+        out.errorText = "The analysis failed (error " + std::to_string(out.lastError) + ").";
+    else if (!out.errorReports.empty())
+        out.errorText = out.errorReports.front();
+    return out;
+}
+
+std::string OutcomeMessage(const ProspectingOutcome& o) {
+    if (o.pageResult != 1)
+        return o.errorText.empty() ? "Customer Prospecting was cancelled." : "Customer Prospecting stopped: " + o.errorText;
+    if (!o.ok) return o.errorText.empty() ? "The analysis failed; nothing was kept." : "The analysis failed: " + o.errorText;
+    std::string m = o.analysisName + ": " + std::to_string(o.areas) + (o.areas == 1 ? " area found" : " areas found");
+    if (!o.jobId.empty()) m += "; household job " + o.jobId + " submitted";
+    if (!o.reportText.empty()) m += ". Report: " + o.reportText;
+    return m;
+}
+
+}  // namespace plexa
