@@ -11,12 +11,14 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "TestSupport.h"
 #include "app/gui/MainWindow.h"
 #include "host/framework/HostSession.h"
+#include "host/framework/Task.h"
 
 namespace pxtest {
 
@@ -36,6 +38,26 @@ void Type(QDialog& d, const char* name, const QString& text);
 // Option buttons take clicks on their circle and caption, not on the blank beyond.
 void ClickOption(QRadioButton* o);
 void ClickItem(QDialog& d, const char* list, const QString& text);
+
+// A function for the progress dialog: each step runs `step` with its
+// number (from 1) and goes on while it answers true.
+class StepsFunction : public host::IPXFunction {
+public:
+    explicit StepsFunction(std::function<bool(long)> step) : step_(std::move(step)) {}
+    std::string TypeName() const override { return "StepsFunction"; }
+    bool Start() override { return true; }
+    bool DoStep() override { return step_(++steps); }
+    long LastError() override { return 0; }
+    long Status() override { return 1; }
+    void Cleanup() override {}
+    bool Init() override { return true; }
+    bool SetResultParam(const std::string&, host::Variant&) override { return true; }
+    bool SetParam(const std::string&, host::Variant&) override { return true; }
+    long steps = 0;
+
+private:
+    std::function<bool(long)> step_;
+};
 
 // The main window on the sample's configuration, shown and exposed.
 class DesktopTest : public ::testing::Test {

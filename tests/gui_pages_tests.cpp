@@ -586,26 +586,6 @@ TEST_F(PagesTest, TheFontsOfTheCodePageReachTheWidgets) {
 
 // ---------------- progress and errors ----------------
 
-// A function that knows how far it is.
-class Counted : public IPXFunction {
-public:
-    std::string TypeName() const override { return "Counted"; }
-    bool Start() override { return true; }
-    bool DoStep() override {
-        ++steps;
-        FunctionRunner::ReportProgress(steps / 10.0, steps == 5 ? "Half way" : "");
-        QTest::qWait(60);
-        return steps < 10;
-    }
-    long LastError() override { return 0; }
-    long Status() override { return 1; }
-    void Cleanup() override {}
-    bool Init() override { return true; }
-    bool SetResultParam(const std::string&, Variant&) override { return true; }
-    bool SetParam(const std::string&, Variant&) override { return true; }
-    long steps = 0;
-};
-
 TEST_F(PagesTest, TheProgressDialogShowsCaptionMessageAndHowFar) {
     FunctionRunner::SetSink(forms::MakeQtProgress(window.get()));
     std::string title, label;
@@ -623,7 +603,12 @@ TEST_F(PagesTest, TheProgressDialogShowsCaptionMessageAndHowFar) {
             }
     });
     poll.start(20);
-    Counted work;
+    // A function that knows how far it is.
+    StepsFunction work([](long step) {
+        FunctionRunner::ReportProgress(step / 10.0, step == 5 ? "Half way" : "");
+        QTest::qWait(60);
+        return step < 10;
+    });
     EXPECT_EQ(FunctionRunner().Run(work, "Clock AVI", "Demographic analysis", "Searching the areas..."), FunctionRunner::kCompleted);
     FunctionRunner::SetSink(nullptr);
     EXPECT_EQ(title, "Demographic analysis");

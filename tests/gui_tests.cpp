@@ -270,25 +270,6 @@ TEST_F(DesktopTest, ExportMapWritesTheCanvasAsPictureOrPage) {
     EXPECT_NE(read.str().find("Data: nc.shp"), std::string::npos) << read.str();    // the credit
 }
 
-// A function that would run for ever unless cancelled.
-class Endless : public IPXFunction {
-public:
-    std::string TypeName() const override { return "Endless"; }
-    bool Start() override { return true; }
-    bool DoStep() override {
-        ++steps;
-        QTest::qWait(1);
-        return true;
-    }
-    long LastError() override { return 0; }
-    long Status() override { return 1; }
-    void Cleanup() override {}
-    bool Init() override { return true; }
-    bool SetResultParam(const std::string&, Variant&) override { return true; }
-    bool SetParam(const std::string&, Variant&) override { return true; }
-    long steps = 0;
-};
-
 TEST_F(DesktopTest, TheProgressDialogCancelsLongWork) {
     FunctionRunner::SetSink(forms::MakeQtProgress(window.get()));
     bool clicked = false;
@@ -304,7 +285,11 @@ TEST_F(DesktopTest, TheProgressDialogCancelsLongWork) {
             }
     });
     poll.start(100);
-    Endless work;
+    // A function that would run for ever unless cancelled.
+    StepsFunction work([](long) {
+        QTest::qWait(1);
+        return true;
+    });
     EXPECT_EQ(FunctionRunner().Run(work, "Clock AVI", "Analysis", "Working..."), FunctionRunner::kCancelled);
     EXPECT_TRUE(clicked);
     EXPECT_GT(work.steps, 0);
