@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "host/forms/Forms.h"
 #include "host/forms/ScriptedDriver.h"
@@ -85,6 +86,24 @@ host::TaskEntryPtr SampleLevel(const std::string& entryName) {
             for (auto& sub : task->subEntries)
                 if (sub->name == entryName) return sub;
     Violated("data/nc.xml has no level " + entryName);
+}
+
+namespace {
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+void ExpectSavedFileReadsBack(const std::string& what, const std::string& extension,
+                              const std::function<void(const std::string& to)>& save,
+                              const std::function<void(const std::string& from, const std::string& to)>& resave) {
+    std::string once = (Scratch() / ("once" + extension)).string(), twice = (Scratch() / ("twice" + extension)).string();
+    save(once);
+    resave(once, twice);
+    if (ReadWhole(once) != ReadWhole(twice)) Violated("a saved " + what + " reads back to another file");
 }
 
 void Violated(const std::string& what) {

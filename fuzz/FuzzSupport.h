@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "host/Object.h"
@@ -36,6 +37,13 @@ host::TaskEntryPtr SampleLevel(const std::string& entryName);
 
 // A repository file, for seeds and samples.
 std::string SourcePath(const std::string& relative);
+
+// A saved file must read back to itself: `save` writes the loaded input to
+// one file (named with the extension), `resave` reads that file and writes it again to another, and the
+// two must be byte for byte alike (`what` names the kind of file).
+void ExpectSavedFileReadsBack(const std::string& what, const std::string& extension,
+                              const std::function<void(const std::string& to)>& save,
+                              const std::function<void(const std::string& from, const std::string& to)>& resave);
 
 // Stops the process with a message when a property of the readers does not
 // hold; libFuzzer keeps the input as a crash.

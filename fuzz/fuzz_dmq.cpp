@@ -2,24 +2,11 @@
 // level, then what the page does with a loaded model: the where-clause, the
 // read-out, the checks of floors against ceilings, and saving it again. A
 // saved model must read back to the same file.
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "FuzzSupport.h"
 #include "host/forms/Forms.h"
 #include "pages/DemographicQueryFile.h"
-
-namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     pxfuzz::SetUpHost();
@@ -58,13 +45,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const host::RuntimeError&) {
         }
 
-        std::string once = (pxfuzz::Scratch() / "once.dmq").string(), twice = (pxfuzz::Scratch() / "twice.dmq").string();
-        pxcp::SaveDMQFile(query, once, dataset);
-        pxcp::DemographicQuery back;
-        back.Build(level);
-        if (pxcp::LoadDMQFile(back, once, dataset) != pxcp::DmqLoad::Loaded) pxfuzz::Violated("a saved query file does not load");
-        pxcp::SaveDMQFile(back, twice, dataset);
-        if (Slurp(once) != Slurp(twice)) pxfuzz::Violated("a saved query file reads back to another file");
+        pxfuzz::ExpectSavedFileReadsBack(
+            "query file", ".dmq", [&](const std::string& to) { pxcp::SaveDMQFile(query, to, dataset); },
+            [&](const std::string& from, const std::string& to) {
+                pxcp::DemographicQuery back;
+                back.Build(level);
+                if (pxcp::LoadDMQFile(back, from, dataset) != pxcp::DmqLoad::Loaded)
+                    pxfuzz::Violated("a saved query file does not load");
+                pxcp::SaveDMQFile(back, to, dataset);
+            });
     }
     pxfuzz::ForgetLogs();
     return 0;

@@ -2,21 +2,12 @@
 // county level, then what Next does with it (the service strings and the
 // read-out) and saving it again. A saved page must read back to the same
 // file.
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "FuzzSupport.h"
 #include "pages/SelectHouseholdDataDialog.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::shared_ptr<pxcp::SelectHouseholdDataDialog> Page() {
     auto page = std::make_shared<pxcp::SelectHouseholdDataDialog>();
@@ -48,14 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         page->ShowQuery();
 
-        std::string once = (pxfuzz::Scratch() / "once.hhq").string(), twice = (pxfuzz::Scratch() / "twice.hhq").string();
-        page->SaveHHQFile(once);
-        auto back = Page();
-        back->LoadHHQFile(once);
-        back->SaveHHQFile(twice);
-        if (Slurp(once) != Slurp(twice)) pxfuzz::Violated("a saved household query file reads back to another file");
+        pxfuzz::ExpectSavedFileReadsBack(
+            "household query file", ".hhq", [&](const std::string& to) { page->SaveHHQFile(to); },
+            [](const std::string& from, const std::string& to) {
+                auto back = Page();
+                back->LoadHHQFile(from);
+                back->SaveHHQFile(to);
+                back->Unload();
+            });
         page->Unload();
-        back->Unload();
     }
     pxfuzz::ForgetLogs();
     return 0;
