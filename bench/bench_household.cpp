@@ -3,7 +3,8 @@
 // polygons, and ogr2ogr doing the same join (see PeerJoin) and writing the
 // same output: the areas above the minimum with their counts, as a
 // shapefile with its spatial index.
-//   bench_household DATADIR [RUNS]
+// "nopeer" leaves ogr2ogr out (for the scaling runs).
+//   bench_household DATADIR [RUNS] [nopeer]
 #include <ogr_geometry.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string>
 
 #include "PXCP/PXCPHouseholdDataFunction.h"
 #include "PXCP/Register.h"
@@ -59,6 +61,7 @@ int main(int argc, char** argv) {
     }
     std::string data = fs::absolute(argv[1]).string();
     int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+    bool peerWanted = !(argc > 3 && std::string(argv[3]) == "nopeer");
     if (!fs::exists(data + "/blockgroups.shp")) {
         std::fprintf(stderr, "no blockgroups.shp in %s (run gen_blockgroups first)\n", data.c_str());
         return 1;
@@ -146,6 +149,10 @@ int main(int argc, char** argv) {
     std::printf("single scan of the polygons: %.3f s (best of %d)\n", bestScan, runs);
     std::printf("ratio join/scan: %.2f (target <= 3)\n", best / bestScan);
 
+    if (!peerWanted) {
+        fs::remove_all(work);
+        return 0;
+    }
     double peer = 0;
     long peerWritten = PeerJoin(data, work, peer);
     if (peerWritten < 0) {
