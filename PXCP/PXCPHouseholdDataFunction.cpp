@@ -9,6 +9,7 @@
 #include <ogr_feature.h>
 
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/gis/PointIndex.h"
 #include "host/framework/ParamTable.h"
 #include "i18n/modi18N.h"
 #include "service/HouseholdDataClient.h"
@@ -101,6 +102,37 @@ long WholeNumberText(std::string_view text) {
 }
 
 }  // namespace
+
+class PXCPHouseholdDataFunction::ShapeStore {
+public:
+    // Keeps a copy of the shape; returns its handle.
+    int64_t Add(const OGRGeometry& g) {
+        size_t size = g.WkbSize();
+        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
+        g.exportToWkb(wkbNDR, blocks_.back().get() + used_);
+        int64_t handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
+        used_ += size;
+        return handle;
+    }
+    // A new geometry from the shape of the handle.
+    std::unique_ptr<OGRGeometry> Make(int64_t handle) const {
+        OGRGeometry* g = nullptr;
+        const unsigned char* at = blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
+        OGRGeometryFactory::createFromWkb(at, nullptr, &g, -1);
+        return std::unique_ptr<OGRGeometry>(g);
+    }
+
+private:
+    static constexpr size_t kBlockSize = size_t{16} << 20;
+    void NewBlock(size_t size) {
+        blocks_.emplace_back(new unsigned char[size]);
+        gis::PrepareToFill(blocks_.back().get(), size);
+        blockSize_ = size;
+        used_ = 0;
+    }
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    size_t used_ = 0, blockSize_ = 0;
+};
 
 PXCPHouseholdDataFunction::PXCPHouseholdDataFunction() : errorHandler_(NewErrorHandler()) {}
 
@@ -575,6 +607,7 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
     long kept = 0;
     for (auto& g : groups_) kept += g.keptRows;
     readAhead_ = kept * 50 > mainFeatureClass_->RowCount(nullptr);
+    shapes_ = std::make_unique<ShapeStore>();
     gis::QueryFilter f;
     f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
     if (readAhead_) f.subFields += "," + mainFeatureClass_->ShapeFieldName();
@@ -585,7 +618,7 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
         KeyGroup& g = groups_[found->second];
         if (g.area >= 0) continue;  // the first area of a key wins
         g.area = area->OID();
-        if (readAhead_ && g.keptRows > 0) g.shape.reset(area->Ogr()->StealGeometry());
+        if (readAhead_ && g.keptRows > 0 && area->ShapeRef()) g.shape = shapes_->Add(*area->ShapeRef());
     }
 }
 
@@ -598,8 +631,7 @@ PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(long read,
     return c;
 }
 
-// The shape of a kept row's area: read ahead (handed over to the last row
-// of its key, copied for the others), or read by id.
+// The shape of a kept row's area: read ahead, or read by id.
 std::unique_ptr<OGRGeometry> PXCPHouseholdDataFunction::ShapeOfRow(uint32_t group) {
     KeyGroup& g = groups_[group];
     if (g.area < 0) return nullptr;
@@ -607,9 +639,7 @@ std::unique_ptr<OGRGeometry> PXCPHouseholdDataFunction::ShapeOfRow(uint32_t grou
         auto area = mainFeatureClass_->GetRow(g.area);
         return std::unique_ptr<OGRGeometry>(area ? area->Ogr()->StealGeometry() : nullptr);
     }
-    if (!g.shape) return nullptr;
-    if (--g.keptRows == 0) return std::move(g.shape);
-    return std::unique_ptr<OGRGeometry>(g.shape->clone());
+    return g.shape < 0 ? nullptr : shapes_->Make(g.shape);
 }
 
 std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
@@ -676,6 +706,7 @@ void PXCPHouseholdDataFunction::FinishOutput() {
     resultTable_.reset();
     rows_.clear();
     groups_.clear();
+    shapes_.reset();
     if (written_ == 0) {
         Fail(35, isNumberTarget_ || !wait_ ? "No area has more matching households than the minimum."
                                            : "No area has a larger share of matching households than the minimum.");

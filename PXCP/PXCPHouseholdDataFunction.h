@@ -106,13 +106,17 @@ private:
     // the geography layer with that key (-1: none). Keys compare as the
     // where-clause "KEY = 'value'" would: numbers by value, texts without
     // regard to case. keptRows counts the rows of the key whose counts are
-    // above the minimum and that are still to be written; the last of them
-    // takes the shape read ahead over instead of a copy.
+    // above the minimum; shape is the area's shape in shapes_ when read
+    // ahead (-1: none).
     struct KeyGroup {
         long area = -1;
         uint32_t keptRows = 0;
-        std::unique_ptr<OGRGeometry> shape;
+        int64_t shape = -1;
     };
+    // The shapes read ahead, kept as WKB in large blocks: a fraction of the
+    // memory geometry objects take, and mapped in one go.
+    class ShapeStore;
+    std::unique_ptr<ShapeStore> shapes_;
     // The result table's bytes, kept by CheckResultTable when the rows can
     // be read from them just as the GIS layer would read them (a key of
     // plain ASCII text, whole-number counts, not the state level): that
