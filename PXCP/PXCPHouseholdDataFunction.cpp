@@ -571,7 +571,7 @@ void PXCPHouseholdDataFunction::ReadResultRows() {
     groupOfKey.reserve(count);
     auto add = [&](ResultRow r) {
         auto [at, added] = groupOfKey.emplace(AreaKey(r.key), static_cast<uint32_t>(groups_.size()));
-        if (added) groups_.emplace_back();
+        if (added) groups_.push_back({-1, 0, -1, static_cast<uint32_t>(rows_.size())});
         r.group = at->second;
         if (r.counts.kept) ++groups_[r.group].keptRows;
         rows_.push_back(std::move(r));
@@ -611,11 +611,18 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
     gis::QueryFilter f;
     f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
     if (readAhead_) f.subFields += "," + mainFeatureClass_->ShapeFieldName();
+    // Tables usually list their keys in the layer's order: the key after
+    // the one last found is tried before the index.
+    size_t expected = 0;
     auto cursor = mainFeatureClass_->Search(&f, true);
     while (auto area = cursor->NextRow()) {
-        auto found = groupOfKey.find(AreaKey(area->Value(field).ToString()));
-        if (found == groupOfKey.end()) continue;
-        KeyGroup& g = groups_[found->second];
+        std::string key = AreaKey(area->Value(field).ToString());
+        if (expected >= groups_.size() || AreaKey(rows_[groups_[expected].firstRow].key) != key) {
+            auto found = groupOfKey.find(key);
+            if (found == groupOfKey.end()) continue;
+            expected = found->second;
+        }
+        KeyGroup& g = groups_[expected++];
         if (g.area >= 0) continue;  // the first area of a key wins
         g.area = area->OID();
         if (readAhead_ && g.keptRows > 0 && area->ShapeRef()) g.shape = shapes_->Add(*area->ShapeRef());

@@ -107,11 +107,12 @@ private:
     // where-clause "KEY = 'value'" would: numbers by value, texts without
     // regard to case. keptRows counts the rows of the key whose counts are
     // above the minimum; shape is the area's shape in shapes_ when read
-    // ahead (-1: none).
+    // ahead (-1: none); firstRow the first of its rows.
     struct KeyGroup {
         long area = -1;
         uint32_t keptRows = 0;
         int64_t shape = -1;
+        uint32_t firstRow = 0;
     };
     // The shapes read ahead, kept as WKB in large blocks: a fraction of the
     // memory geometry objects take, and mapped in one go.
