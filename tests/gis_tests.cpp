@@ -38,6 +38,15 @@ Fields PolygonFields(bool withOid) {
     return f;
 }
 
+// A shape field of the type, in WGS 84, and nothing else yet.
+Fields ShapeFields(GeometryType type) {
+    Fields f;
+    auto shape = NewField("shape", kFieldGeometry);
+    shape->geometryDef.type = type;
+    shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
+    f.AddField(shape);
+    return f;
+}
 
 void FillSquares(const FeatureClassPtr& fc, int n) {
     auto cur = fc->Insert(true);
@@ -199,11 +208,7 @@ TEST(Gis, KeySearchesAgreeWithTheWhereClauseAndSeeNewRows) {
 TEST(PointIndex, ShapefilePointsReadStraightAgreeWithTheCursor) {
     pxtest::ScratchDir dir;
     auto ws = Workspace::OpenFolder(dir.Path().string());
-    Fields f;
-    auto shape = NewField("shape", kFieldGeometry);
-    shape->geometryDef.type = kGeomPoint;
-    shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
-    f.AddField(shape);
+    Fields f = ShapeFields(kGeomPoint);
     f.AddField(NewField("N", kFieldInteger));
     auto fc = ws->CreateFeatureClass("pts", f, "shape");
     auto ins = fc->Insert(true);
@@ -238,10 +243,7 @@ TEST(PointIndex, ShapefilePointsReadStraightAgreeWithTheCursor) {
 TEST(PointIndex, ShapefilePolygonsReadStraightAgreeWithTheCursor) {
     pxtest::ScratchDir dir;
     auto ws = Workspace::OpenFolder(dir.Path().string());
-    Fields f;
-    auto shape = NewField("shape", kFieldGeometry);
-    shape->geometryDef.type = kGeomPolygon;
-    f.AddField(shape);
+    Fields f = ShapeFields(kGeomPolygon);
     f.AddField(NewField("POP", kFieldDouble, "", 12, 12, 0));
     f.AddField(NewField("SHARE", kFieldDouble, "", 12, 12, 3));
     f.AddField(NewField("NAME", kFieldString, "", 8));
