@@ -76,6 +76,7 @@ bool PXCPProfileFunction::DoStep() {
             customerLayer_.reset();
             paramsCollection_.reset();
             areaCursor_.reset();
+            polygons_.reset();
             return false;
         default: return false;
     }
@@ -126,7 +127,7 @@ bool PXCPProfileFunction::PrepareProfile() {
         stat->Add(0.0, "Total");
         stat->Add(i + 1, "row");
         statistics_->Add(stat, std::to_string(statistics_->Count()));
-        accumulators_.push_back({field, percField, 0, 0, fieldName, baseName, 0, ""});
+        accumulators_.push_back({field, percField, 0, 0, 0, 0, fieldName, baseName, 0, ""});
     }
     std::vector<std::string> unique;
     for (auto& f : fields)
@@ -146,16 +147,18 @@ bool PXCPProfileFunction::PrepareProfile() {
         extent = std::make_unique<gis::PreparedPolygon>(*e->Ogr());
     }
     std::vector<gis::PointGrid::Point> points;
+    points.reserve(static_cast<size_t>(std::max(0L, customers->RowCount(nullptr))));
+    gis::PrepareToFill(points.data(), points.capacity() * sizeof(points[0]));
     auto add = [&](double x, double y) {
         bool inExtent = !extent || extent->Intersects(x, y);
         points.push_back({x, y, inExtent ? 1u : 0u});
     };
-    if (auto stored = gis::ReadShapefilePoints(*customers)) {
-        // Point shapefiles are read record by record, without a cursor.
-        points.reserve(stored->size());
-        for (auto& p : *stored)
-            if (IsCustomer(p.oid)) add(p.x, p.y);
-    } else {
+    // Point shapefiles are read record by record, without a cursor.
+    bool straight = gis::ReadShapefilePoints(*customers, [&](const gis::OidPoint& p) {
+        if (IsCustomer(p.oid)) add(p.x, p.y);
+    });
+    if (!straight) {
+        points.clear();
         gis::QueryFilter cf;
         cf.subFields = customers->ShapeFieldName();
         auto cursor = customers->Search(&cf, true);
@@ -194,7 +197,24 @@ bool PXCPProfileFunction::PrepareProfile() {
     inside_.assign(points.size(), false);
     customerGrid_ = std::make_unique<gis::PointGrid>(std::move(points));
 
-    // Only areas around the customers are read.
+    // Only areas around the customers are read: a polygon shapefile
+    // straight from its files, else through a search.
+    visit_ = visit;
+    polygons_.reset();
+    if (!visit.empty) {
+        std::vector<long> read;
+        auto column = [&](long field) {
+            auto at = std::find(read.begin(), read.end(), field);
+            if (at == read.end()) at = read.insert(read.end(), field);
+            return static_cast<size_t>(at - read.begin());
+        };
+        for (auto& stat : accumulators_) {
+            stat.column = column(stat.field);
+            if (stat.percField >= 1) stat.percColumn = column(stat.percField);
+        }
+        polygons_ = gis::ShapefilePolygons::Open(*demographic, read);
+        if (polygons_) return true;
+    }
     gis::QueryFilter af;
     af.subFields = subFields;
     if (!visit.empty) {
@@ -211,35 +231,53 @@ bool PXCPProfileFunction::PrepareProfile() {
 }
 
 bool PXCPProfileFunction::ProcessNextArea() {
+    if (polygons_) {
+        // The box filter of a search: the polygon itself must meet the box.
+        do {
+            if (!polygons_->Next(visit_)) return false;
+            polygon_.Assign(polygons_->xy(), polygons_->partStarts());
+        } while (!polygon_.Intersects(visit_));
+        CountArea(polygons_->Oid(), [&](long, size_t column) { return polygons_->Value(column); });
+        return true;
+    }
     auto area = areaCursor_->NextRow();
     if (!area) return false;
     const OGRGeometry* shape = area->ShapeRef();
     if (!shape || shape->IsEmpty()) return true;
-    gis::PreparedPolygon polygon(*shape);
+    polygon_ = gis::PreparedPolygon(*shape);
+    CountArea(area->OID(), [&](long field, size_t) -> std::optional<double> {
+        Variant v = area->Value(field);
+        if (v.IsEmpty()) return std::nullopt;
+        return v.ToDouble();
+    });
+    return true;
+}
+
+void PXCPProfileFunction::CountArea(long oid, const std::function<std::optional<double>(long, size_t)>& value) {
     double n = 0;
     bool visited = false;  // holds a customer of the analysis extent
-    customerGrid_->ForEachNear(polygon.Bounds(), [&](const gis::PointGrid::Point& p) {
-        if (polygon.Intersects(p.x, p.y)) {
+    customerGrid_->ForEachNear(polygon_.Bounds(), [&](const gis::PointGrid::Point& p) {
+        if (polygon_.Intersects(p.x, p.y)) {
             ++n;
             inside_[customerGrid_->IndexOf(p)] = true;
             visited = visited || p.tag;
         }
     });
-    if (!visited) return true;
+    if (!visited) return;
     for (auto& stat : accumulators_) {
-        Variant xv = area->Value(stat.field);
+        std::optional<double> xv = value(stat.field, stat.column);
         std::string failure;
-        double x = xv.IsEmpty() ? 0 : xv.ToDouble(), b = 0;
-        if (xv.IsEmpty()) {
+        double x = xv.value_or(0), b = 0;
+        if (!xv) {
             failure = "no value of " + stat.fieldName;
         } else if (stat.percField >= 1 && x > 0) {
-            Variant bv = area->Value(stat.percField);
-            b = bv.IsEmpty() ? 0 : bv.ToDouble();
-            if (bv.IsEmpty()) failure = "no value of the base " + stat.baseName;
-            else if (b == 0) failure = "the base " + stat.baseName + " is 0 where " + stat.fieldName + " is " + xv.ToString();
+            std::optional<double> bv = value(stat.percField, stat.percColumn);
+            b = bv.value_or(0);
+            if (!bv) failure = "no value of the base " + stat.baseName;
+            else if (b == 0) failure = "the base " + stat.baseName + " is 0 where " + stat.fieldName + " is " + Variant(x).ToString();
         }
         if (!failure.empty()) {
-            if (stat.failedAreas++ == 0) stat.failure = failure + " in " + AreaName(area->OID());
+            if (stat.failedAreas++ == 0) stat.failure = failure + " in " + AreaName(oid);
             continue;
         }
         if (stat.failedAreas > 0) continue;  // its average cannot be had any more
@@ -247,7 +285,6 @@ bool PXCPProfileFunction::ProcessNextArea() {
         else if (x > 0) stat.counter += ((n * x) / b) * 100;
         stat.total += n;
     }
-    return true;
 }
 
 std::string PXCPProfileFunction::AreaName(long oid) const {

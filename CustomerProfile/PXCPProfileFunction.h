@@ -3,6 +3,8 @@
 // characteristics are averaged as percentages of their base.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <set>
 
 #include "host/framework/ErrorHandler.h"
@@ -37,6 +39,9 @@ private:
     void InitSpatialFilter();
     bool PrepareProfile();
     bool ProcessNextArea();
+    // Counts the customers in the area prepared in polygon_ into the
+    // statistics; value(field) reads one of the area's numbers.
+    void CountArea(long oid, const std::function<std::optional<double>(long field, size_t column)>& value);
     void StoreProfileValues();
     // An area for a message: its name and key, or its object id.
     std::string AreaName(long oid) const;
@@ -64,12 +69,18 @@ private:
     // keeps its earlier value and gets the reason under "Reason".
     struct Accumulator {
         long field, percField;
+        size_t column, percColumn;  // of the fields the shapefile reader reads
         double counter, total;
         std::string fieldName, baseName;
         long failedAreas = 0;
         std::string failure;  // what the first such area lacked
     };
     std::vector<Accumulator> accumulators_;
+    // The areas: read straight from a polygon shapefile when they are one,
+    // else through areaCursor_; visit_ is the box they are searched with.
+    std::unique_ptr<host::gis::ShapefilePolygons> polygons_;
+    host::gis::PreparedPolygon polygon_;
+    host::gis::Envelope visit_;
     std::vector<bool> inside_;  // by grid position
     long customersRead_ = 0, customersInside_ = 0;
     host::ErrorHandlerPtr errorHandler_;

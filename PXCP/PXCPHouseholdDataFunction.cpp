@@ -6,7 +6,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <ogr_feature.h>
+
 #include "PXCP/PXAnalysisUtils.h"
+#include "host/gis/PointIndex.h"
 #include "host/framework/ParamTable.h"
 #include "i18n/modi18N.h"
 #include "service/HouseholdDataClient.h"
@@ -83,7 +86,53 @@ bool IsCountText(const std::string& text) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
+// A count that the GIS layer reads as the same whole number: blank (no
+// count) or decimal digits after an optional minus sign.
+bool IsWholeNumberText(const std::string& text) {
+    size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (digits == 1 && text.size() == 1) return false;
+    return std::all_of(text.begin() + static_cast<long>(digits), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+long WholeNumberText(std::string_view text) {
+    long value = 0;
+    std::string trimmed = Trimmed(text);
+    std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+    return value;
+}
+
 }  // namespace
+
+class PXCPHouseholdDataFunction::ShapeStore {
+public:
+    // Keeps a copy of the shape; returns its handle.
+    int64_t Add(const OGRGeometry& g) {
+        size_t size = g.WkbSize();
+        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
+        g.exportToWkb(wkbNDR, blocks_.back().get() + used_);
+        int64_t handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
+        used_ += size;
+        return handle;
+    }
+    // A new geometry from the shape of the handle.
+    std::unique_ptr<OGRGeometry> Make(int64_t handle) const {
+        OGRGeometry* g = nullptr;
+        const unsigned char* at = blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
+        OGRGeometryFactory::createFromWkb(at, nullptr, &g, -1);
+        return std::unique_ptr<OGRGeometry>(g);
+    }
+
+private:
+    static constexpr size_t kBlockSize = size_t{16} << 20;
+    void NewBlock(size_t size) {
+        blocks_.emplace_back(new unsigned char[size]);
+        gis::PrepareToFill(blocks_.back().get(), size);
+        blockSize_ = size;
+        used_ = 0;
+    }
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    size_t used_ = 0, blockSize_ = 0;
+};
 
 PXCPHouseholdDataFunction::PXCPHouseholdDataFunction() : errorHandler_(NewErrorHandler()) {}
 
@@ -309,6 +358,9 @@ bool PXCPHouseholdDataFunction::CheckResultTable() {
     auto u8 = [&](size_t i) { return static_cast<size_t>(static_cast<unsigned char>(bytes[i])); };
     size_t records = u8(4) | u8(5) << 8 | u8(6) << 16 | u8(7) << 24;
     size_t header = u8(8) | u8(9) << 8, recordLength = u8(10) | u8(11) << 8;
+    // Whether the join may read the rows from these bytes (see plainTable_).
+    bool plain = !states && key->type == 'C' && counts.size() == 2;
+    for (const DbfColumn* c : counts) plain = plain && (c->type == 'N' || c->type == 'F');
     for (size_t r = 0; r < records; ++r) {
         std::string_view record(bytes.data() + header + r * recordLength, recordLength);
         if (record[0] == '*') continue;  // deleted
@@ -317,7 +369,19 @@ bool PXCPHouseholdDataFunction::CheckResultTable() {
             if (!IsCountText(text))
                 return bad("row " + std::to_string(r + 1) + " (GEOG " + Trimmed(record.substr(key->offset, key->length)) +
                            ") has \"" + text + "\" in " + c->name + ", which is not a number");
+            plain = plain && IsWholeNumberText(text);
         }
+        for (char ch : record.substr(key->offset, key->length)) plain = plain && ch >= 0x20 && ch < 0x7f;
+    }
+    plainTable_ = PlainTable();
+    if (plain) {
+        plainTable_.header = header;
+        plainTable_.recordLength = recordLength;
+        plainTable_.records = records;
+        plainTable_.key = {key->offset, key->length};
+        plainTable_.tq = {counts[0]->offset, counts[0]->length};
+        plainTable_.total = {counts[1]->offset, counts[1]->length};
+        plainTable_.bytes = std::move(bytes);
     }
     return true;
 }
@@ -477,67 +541,112 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
     matchColumn_ = resultTable_->FindField(matchName);
     if (readColumn_ < 0 || matchColumn_ < 0)
         return Fail(8, "The result table " + resultDbfPath_ + " lacks the " + (readColumn_ < 0 ? readName : matchName) + " column.");
-    // Before the table's own cursor opens: reading ahead goes through it once.
-    if (!IndexAreas()) return false;
+    long field = mainFeatureClass_->FindField(joinKeyField_);
+    if (field < 0) return Fail(8, "The geography layer has no key field " + joinKeyField_ + ".");
+    ReadResultRows();
+    if (rows_.empty()) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
     insert_ = output_->Insert(true);
     buffer_ = insert_->CreateBuffer();
-    rowCursor_ = resultTable_->Search(nullptr, false);
-    currentRow_ = rowCursor_->NextRow();
-    if (!currentRow_) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
     // One row is joined per step: the runner can tell how far the join is.
-    joinRows_ = resultTable_->RowCount(nullptr);
+    nextRow_ = 0;
+    joinRows_ = static_cast<long>(rows_.size());
     joined_ = 0;
     FunctionRunner::ReportProgress(0, "Joining the household counts to the areas...");
     return true;
 }
 
-bool PXCPHouseholdDataFunction::IndexAreas() {
-    areaIndex_.clear();
+// The rows are grouped by key as they are read: the pass over the areas
+// then looks each area's key up once.
+void PXCPHouseholdDataFunction::ReadResultRows() {
     long field = mainFeatureClass_->FindField(joinKeyField_);
-    if (field < 0) return Fail(8, "The geography layer has no key field " + joinKeyField_ + ".");
     auto type = mainFeatureClass_->GetFields()->GetField(field)->type;
     numericKey_ = type == gis::kFieldInteger || type == gis::kFieldSmallInteger || type == gis::kFieldDouble ||
                   type == gis::kFieldSingle || type == gis::kFieldOID;
-    // Only the key column is read.
-    gis::QueryFilter f;
-    f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
-    auto cursor = mainFeatureClass_->Search(&f, false);
-    while (auto row = cursor->NextRow()) areaIndex_.emplace(AreaKey(row->Value(field).ToString()), row->OID());
-    cursor.reset();
-    ReadAreasAhead();
-    return true;
+    rows_.clear();
+    groups_.clear();
+    size_t count = static_cast<size_t>(std::max(0L, resultTable_->RowCount(nullptr)));
+    rows_.reserve(count);
+    groups_.reserve(count);
+    std::unordered_map<std::string, uint32_t> groupOfKey;
+    groupOfKey.reserve(count);
+    auto add = [&](ResultRow r) {
+        auto [at, added] = groupOfKey.emplace(AreaKey(r.key), static_cast<uint32_t>(groups_.size()));
+        if (added) groups_.push_back({-1, 0, -1, static_cast<uint32_t>(rows_.size())});
+        r.group = at->second;
+        if (r.counts.kept) ++groups_[r.group].keptRows;
+        rows_.push_back(std::move(r));
+    };
+    const PlainTable& t = plainTable_;
+    if (!t.bytes.empty()) {
+        // The service's columns are read and matched; a linked table's the other way round.
+        auto read = linkDbf_ ? t.total : t.tq, match = linkDbf_ ? t.tq : t.total;
+        for (size_t r = 0; r < t.records; ++r) {
+            std::string_view record(t.bytes.data() + t.header + r * t.recordLength, t.recordLength);
+            if (record[0] == '*') continue;  // deleted, as the layer leaves it out
+            auto field = [&](std::pair<size_t, size_t> at) { return record.substr(at.first, at.second); };
+            add({Trimmed(field(t.key)), CountsOf(WholeNumberText(field(read)), WholeNumberText(field(match))), 0});
+        }
+    } else {
+        auto cursor = resultTable_->Search(nullptr, true);
+        while (auto row = cursor->NextRow())
+            add({row->Value(keyColumn_).ToString(),
+                 CountsOf(WholeNumber(row->Value(readColumn_)), WholeNumber(row->Value(matchColumn_))), 0});
+    }
+    plainTable_ = PlainTable();
+    if (rows_.empty()) return;
+    FindAreas(groupOfKey);
 }
 
-PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(const gis::Row& row) const {
+// One pass over the areas reads their keys, and their shapes as well when
+// the output takes more than a few of them: reading an area by its id
+// costs a seek into each of the layer's files, while one pass in the
+// layer's own order is much cheaper. The rows are still joined one by one,
+// in the order of the table, when their turn comes.
+void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey) {
+    long field = mainFeatureClass_->FindField(joinKeyField_);
+    long kept = 0;
+    for (auto& g : groups_) kept += g.keptRows;
+    readAhead_ = kept * 50 > mainFeatureClass_->RowCount(nullptr);
+    shapes_ = std::make_unique<ShapeStore>();
+    gis::QueryFilter f;
+    f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
+    if (readAhead_) f.subFields += "," + mainFeatureClass_->ShapeFieldName();
+    // Tables usually list their keys in the layer's order: the key after
+    // the one last found is tried before the index.
+    size_t expected = 0;
+    auto cursor = mainFeatureClass_->Search(&f, true);
+    while (auto area = cursor->NextRow()) {
+        std::string key = AreaKey(area->Value(field).ToString());
+        if (expected >= groups_.size() || AreaKey(rows_[groups_[expected].firstRow].key) != key) {
+            auto found = groupOfKey.find(key);
+            if (found == groupOfKey.end()) continue;
+            expected = found->second;
+        }
+        KeyGroup& g = groups_[expected++];
+        if (g.area >= 0) continue;  // the first area of a key wins
+        g.area = area->OID();
+        if (readAhead_ && g.keptRows > 0 && area->ShapeRef()) g.shape = shapes_->Add(*area->ShapeRef());
+    }
+}
+
+PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(long read, long total) const {
     Counts c;
-    c.read = WholeNumber(row.Value(readColumn_));
-    c.total = WholeNumber(row.Value(matchColumn_));
+    c.read = read;
+    c.total = total;
     c.percent = c.read == 0 ? 0 : static_cast<double>(static_cast<long long>(c.total) * 100) / c.read;
     c.kept = isNumberTarget_ ? c.total > minimumTarget_ : c.percent > minimumTarget_;
     return c;
 }
 
-// Reading an area by its id costs a seek into each of the layer's files;
-// when the output takes more than a few areas, one pass in the layer's
-// own order is much cheaper. The rows are still joined one by one, in the
-// order of the table, when their turn comes.
-void PXCPHouseholdDataFunction::ReadAreasAhead() {
-    areasAhead_.clear();
-    std::vector<long> wanted;
-    auto rows = resultTable_->Search(nullptr, false);
-    while (auto row = rows->NextRow()) {
-        auto found = areaIndex_.find(AreaKey(row->Value(keyColumn_).ToString()));
-        if (found != areaIndex_.end() && CountsOf(*row).kept) wanted.push_back(found->second);
+// The shape of a kept row's area: read ahead, or read by id.
+std::unique_ptr<OGRGeometry> PXCPHouseholdDataFunction::ShapeOfRow(uint32_t group) {
+    KeyGroup& g = groups_[group];
+    if (g.area < 0) return nullptr;
+    if (!readAhead_) {
+        auto area = mainFeatureClass_->GetRow(g.area);
+        return std::unique_ptr<OGRGeometry>(area ? area->Ogr()->StealGeometry() : nullptr);
     }
-    readAhead_ = wanted.size() * 50 > areaIndex_.size();
-    if (!readAhead_) return;
-    std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-    gis::QueryFilter f;
-    f.subFields = mainFeatureClass_->OIDFieldName() + "," + mainFeatureClass_->ShapeFieldName();
-    auto areas = mainFeatureClass_->Search(&f, false);
-    while (auto area = areas->NextRow())
-        if (std::binary_search(wanted.begin(), wanted.end(), area->OID())) areasAhead_.emplace(area->OID(), area);
+    return g.shape < 0 ? nullptr : shapes_->Make(g.shape);
 }
 
 std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
@@ -550,30 +659,21 @@ std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
 }
 
 bool PXCPHouseholdDataFunction::JoinNextRow() {
-    if (!currentRow_) return false;
-    std::string key = currentRow_->Value(keyColumn_).ToString();
-    auto found = areaIndex_.find(AreaKey(key));
-    Counts counts = CountsOf(*currentRow_);
-    gis::RowPtr area;
-    if (found != areaIndex_.end() && counts.kept) {
-        if (!readAhead_) {
-            area = mainFeatureClass_->GetRow(found->second);
-        } else if (auto ahead = areasAhead_.find(found->second); ahead != areasAhead_.end()) {
-            area = ahead->second;
+    if (nextRow_ >= rows_.size()) return false;
+    const ResultRow& row = rows_[nextRow_++];
+    if (row.counts.kept) {
+        if (auto shape = ShapeOfRow(row.group)) {
+            buffer_->Ogr()->SetGeometryDirectly(shape.release());
+            buffer_->SetValue(keyPos_, row.key);
+            buffer_->SetValue(totReadPos_, static_cast<double>(row.counts.read));
+            buffer_->SetValue(totalPos_, static_cast<double>(row.counts.total));
+            buffer_->SetValue(percentPos_, row.counts.percent);
+            insert_->Insert(*buffer_);
+            ++written_;
         }
     }
-    if (area && area->ShapeRef()) {
-        buffer_->SetShapeCopyFrom(*area);
-        buffer_->SetValue(keyPos_, key);
-        buffer_->SetValue(totReadPos_, static_cast<double>(counts.read));
-        buffer_->SetValue(totalPos_, static_cast<double>(counts.total));
-        buffer_->SetValue(percentPos_, counts.percent);
-        insert_->Insert(*buffer_);
-        ++written_;
-    }
-    currentRow_ = rowCursor_->NextRow();
     if (joinRows_ > 0) FunctionRunner::ReportProgress(static_cast<double>(++joined_) / joinRows_);
-    return currentRow_ != nullptr;
+    return nextRow_ < rows_.size();
 }
 
 bool PXCPHouseholdDataFunction::OpenPendingCursors() {
@@ -611,8 +711,9 @@ void PXCPHouseholdDataFunction::FinishOutput() {
     rowCursor_.reset();
     currentRow_.reset();
     resultTable_.reset();
-    areaIndex_.clear();
-    areasAhead_.clear();
+    rows_.clear();
+    groups_.clear();
+    shapes_.reset();
     if (written_ == 0) {
         Fail(35, isNumberTarget_ || !wait_ ? "No area has more matching households than the minimum."
                                            : "No area has a larger share of matching households than the minimum.");

@@ -7,9 +7,12 @@
 
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/Framework.h"
+
+class OGRGeometry;
 
 namespace pxcp {
 
@@ -47,15 +50,16 @@ private:
     std::string KeyField() const;
     bool CreateResultFeatureClass(bool pending);
     bool OpenJoinCursors();
-    bool IndexAreas();
-    void ReadAreasAhead();
+    void ReadResultRows();
+    void FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey);
+    std::unique_ptr<OGRGeometry> ShapeOfRow(uint32_t group);
     std::string AreaKey(const std::string& key) const;
     struct Counts {
         long read = 0, total = 0;
         double percent = 0;
         bool kept = false;
     };
-    Counts CountsOf(const host::gis::Row& row) const;
+    Counts CountsOf(long read, long total) const;
     bool JoinNextRow();
     bool OpenPendingCursors();
     bool WritePendingRow();
@@ -91,16 +95,47 @@ private:
     long keyColumn_ = -1, readColumn_ = -1, matchColumn_ = -1, pendingKey_ = -1;
     std::unique_ptr<host::gis::QueryFilter> joinFilter_;
     std::string prefix_, joinKeyField_;
-    // The areas by key, read once per run: each row of the counts then
-    // finds its area without a search of its own. Keys compare as the
+    // The rows of the result table, read once, in the table's order, each
+    // with its counts and the group of rows with the same key.
+    struct ResultRow {
+        std::string key;
+        Counts counts;
+        uint32_t group = 0;
+    };
+    // The rows of one key and the area that key names: the first area of
+    // the geography layer with that key (-1: none). Keys compare as the
     // where-clause "KEY = 'value'" would: numbers by value, texts without
-    // regard to case; the first area of a key wins.
-    std::unordered_map<std::string, long> areaIndex_;
+    // regard to case. keptRows counts the rows of the key whose counts are
+    // above the minimum; shape is the area's shape in shapes_ when read
+    // ahead (-1: none); firstRow the first of its rows.
+    struct KeyGroup {
+        long area = -1;
+        uint32_t keptRows = 0;
+        int64_t shape = -1;
+        uint32_t firstRow = 0;
+    };
+    // The shapes read ahead, kept as WKB in large blocks: a fraction of the
+    // memory geometry objects take, and mapped in one go.
+    class ShapeStore;
+    std::unique_ptr<ShapeStore> shapes_;
+    // The result table's bytes, kept by CheckResultTable when the rows can
+    // be read from them just as the GIS layer would read them (a key of
+    // plain ASCII text, whole-number counts, not the state level): that
+    // spares the join a pass through the layer. Offsets and lengths of the
+    // key and count columns within a record.
+    struct PlainTable {
+        std::string bytes;
+        size_t header = 0, recordLength = 0, records = 0;
+        std::pair<size_t, size_t> key, tq, total;
+    };
+    PlainTable plainTable_;
+    std::vector<ResultRow> rows_;
+    std::vector<KeyGroup> groups_;
+    size_t nextRow_ = 0;
     bool numericKey_ = false;
-    // Shapes of the areas the output takes, read in one pass over the
-    // polygons when the output takes many of them; else each is read by
-    // its id when its row comes.
-    std::unordered_map<long, host::gis::RowPtr> areasAhead_;
+    // Whether the shapes of the areas are read in the same pass as their
+    // keys (the output takes many of them) or each by its id when its row
+    // comes.
     bool readAhead_ = false;
     host::ErrorHandlerPtr errorHandler_;
 };

@@ -50,7 +50,9 @@ inline GenOutput CreateOutput(int argc, char** argv, const char* program, long d
     OGRSpatialReference sr;
     sr.importFromEPSG(4269);
     sr.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    out.layer = out.ds->CreateLayer(name.c_str(), &sr, type, nullptr);
+    // Without the dBASE end mark each record is written without a seek back.
+    const char* options[] = {"DBF_EOF_CHAR=NO", nullptr};
+    out.layer = out.ds->CreateLayer(name.c_str(), &sr, type, const_cast<char**>(options));
     return out;
 }
 

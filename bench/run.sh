@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds, generates the synthetic block groups and customers once and runs
-# the benchmarks.
+# the benchmarks; with --scale, also the scaling table (bench/scale.sh).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
@@ -15,3 +15,7 @@ echo "== household join"
 "$root/build/bench/bench_household" "$data" 3
 echo "== waiting on the household-data service"
 "$root/bench/waiting.sh" "$root/build" 10
+if [ "$1" = "--scale" ]; then
+    echo "== how the cost grows"
+    "$root/bench/scale.sh" "$root/build"
+fi

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <optional>
 #include <tuple>
 
 using namespace host;
@@ -37,6 +38,15 @@ Fields PolygonFields(bool withOid) {
     return f;
 }
 
+// A shape field of the type, in WGS 84, and nothing else yet.
+Fields ShapeFields(GeometryType type) {
+    Fields f;
+    auto shape = NewField("shape", kFieldGeometry);
+    shape->geometryDef.type = type;
+    shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
+    f.AddField(shape);
+    return f;
+}
 
 void FillSquares(const FeatureClassPtr& fc, int n) {
     auto cur = fc->Insert(true);
@@ -198,11 +208,7 @@ TEST(Gis, KeySearchesAgreeWithTheWhereClauseAndSeeNewRows) {
 TEST(PointIndex, ShapefilePointsReadStraightAgreeWithTheCursor) {
     pxtest::ScratchDir dir;
     auto ws = Workspace::OpenFolder(dir.Path().string());
-    Fields f;
-    auto shape = NewField("shape", kFieldGeometry);
-    shape->geometryDef.type = kGeomPoint;
-    shape->geometryDef.spatialReference = SpatialReference::FromEPSG(4326);
-    f.AddField(shape);
+    Fields f = ShapeFields(kGeomPoint);
     f.AddField(NewField("N", kFieldInteger));
     auto fc = ws->CreateFeatureClass("pts", f, "shape");
     auto ins = fc->Insert(true);
@@ -216,10 +222,8 @@ TEST(PointIndex, ShapefilePointsReadStraightAgreeWithTheCursor) {
     fc = ws->OpenFeatureClass("pts");
     ASSERT_EQ(fc->OgrLayer()->DeleteFeature(2), OGRERR_NONE);  // marked deleted in the table
     fc->OgrLayer()->SyncToDisk();
-    auto straight = ReadShapefilePoints(*fc);
-    ASSERT_TRUE(straight);
     std::vector<std::tuple<long, double, double>> a, b;
-    for (auto& p : *straight) a.emplace_back(p.oid, p.x, p.y);
+    ASSERT_TRUE(ReadShapefilePoints(*fc, [&](const OidPoint& p) { a.emplace_back(p.oid, p.x, p.y); }));
     auto c = fc->Search(nullptr, false);
     while (auto r = c->NextRow()) {
         auto* p = r->ShapeRef()->toPoint();
@@ -228,8 +232,72 @@ TEST(PointIndex, ShapefilePointsReadStraightAgreeWithTheCursor) {
     EXPECT_EQ(a, b);
     EXPECT_EQ(a.size(), 4u);
     if (pxtest::HaveSample()) {  // polygons are not for this path
-        EXPECT_FALSE(ReadShapefilePoints(*Workspace::OpenFolder(pxtest::SampleDir())->OpenFeatureClass("nc")));
+        EXPECT_FALSE(ReadShapefilePoints(*Workspace::OpenFolder(pxtest::SampleDir())->OpenFeatureClass("nc"),
+                                         [](const OidPoint&) {}));
     }
+}
+
+// The polygons read straight from a shapefile are those a search with the
+// same box hands out: the same ids, rings and numbers, nulls, deleted rows
+// and empty shapes included; a text field is not for this path.
+TEST(PointIndex, ShapefilePolygonsReadStraightAgreeWithTheCursor) {
+    pxtest::ScratchDir dir;
+    auto ws = Workspace::OpenFolder(dir.Path().string());
+    Fields f = ShapeFields(kGeomPolygon);
+    f.AddField(NewField("POP", kFieldDouble, "", 12, 12, 0));
+    f.AddField(NewField("SHARE", kFieldDouble, "", 12, 12, 3));
+    f.AddField(NewField("NAME", kFieldString, "", 8));
+    auto fc = ws->CreateFeatureClass("areas", f, "shape");
+    auto ins = fc->Insert(true);
+    auto buf = ins->CreateBuffer();
+    const char* shapes[] = {"POLYGON ((0 0, 2 0, 2 2, 0 2, 0 0), (0.5 0.5, 1 0.5, 1 1, 0.5 0.5))",
+                            "MULTIPOLYGON (((3 0, 4 0, 4 1, 3 0)), ((5 0, 6 0, 6 1, 5 0)))",
+                            "POLYGON ((10 10, 11 10, 11 11, 10 10))", "POLYGON ((0 3, 1 3, 1 4, 0 3))",
+                            "POLYGON ((-3 5, 3 6, -3 6, -3 5))"};
+    for (int i = 0; i < 5; ++i) {
+        buf->SetShape(*Geometry::FromWkt(shapes[i]));
+        buf->SetValue(2, i == 1 ? Variant() : Variant(100.0 * i));
+        buf->SetValue(3, 0.125 * i);
+        buf->SetValue(4, "n" + std::to_string(i));
+        ins->Insert(*buf);
+    }
+    ins->Flush();
+    fc = ws->OpenFeatureClass("areas");
+    ASSERT_EQ(fc->OgrLayer()->DeleteFeature(3), OGRERR_NONE);
+    fc->OgrLayer()->SyncToDisk();
+    // The box leaves out the polygon at 10 10 and only grazes the bounds of
+    // the last one.
+    Envelope box{-0.5, 0, 7, 5, false};
+    auto straight = ShapefilePolygons::Open(*fc, {2, 3});
+    ASSERT_TRUE(straight);
+    std::vector<std::tuple<long, std::optional<double>, std::optional<double>, std::vector<double>>> a, b;
+    PreparedPolygon prepared;
+    while (straight->Next(box)) {
+        prepared.Assign(straight->xy(), straight->partStarts());
+        if (prepared.Intersects(box)) a.emplace_back(straight->Oid(), straight->Value(0), straight->Value(1), straight->xy());
+    }
+    QueryFilter q;
+    q.geometry = Geometry::MakeEnvelopePolygon(box, nullptr);
+    auto c = fc->Search(&q, false);
+    while (auto r = c->NextRow()) {
+        std::vector<double> xy;
+        auto add = [&](const OGRLinearRing* ring) {
+            for (int i = 0; i < ring->getNumPoints(); ++i) xy.insert(xy.end(), {ring->getX(i), ring->getY(i)});
+        };
+        auto* g = r->ShapeRef();
+        if (wkbFlatten(g->getGeometryType()) == wkbPolygon) {
+            for (auto* ring : *g->toPolygon()) add(ring);
+        } else {
+            for (auto* part : *g->toMultiPolygon())
+                for (auto* ring : *part) add(ring);
+        }
+        auto value = [&](long i) { return r->Value(i).IsEmpty() ? std::optional<double>() : r->Value(i).ToDouble(); };
+        b.emplace_back(r->OID(), value(2), value(3), xy);
+    }
+    EXPECT_EQ(a, b);
+    ASSERT_EQ(a.size(), 2u);
+    EXPECT_FALSE(std::get<1>(a[1]));  // the null
+    EXPECT_FALSE(ShapefilePolygons::Open(*fc, {4}));
 }
 
 TEST(Gis, SampleCountiesAnswerArithmeticWhereClauses) {

@@ -449,3 +449,60 @@ TEST_F(HouseholdFunctionTest, BrokenTablesAreRefusedBeforeAnyAreaIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every output row by KEY with its counts and the lower left corner of its shape.
+std::multimap<std::string, std::vector<double>> RowsWithCorners(const FeatureClassPtr& out) {
+    std::multimap<std::string, std::vector<double>> m;
+    auto c = out->Search(nullptr, false);
+    while (auto r = c->NextRow()) {
+        auto e = r->Shape()->GetEnvelope();
+        m.emplace(r->Value(out->FindField("KEY")).ToString(),
+                  std::vector<double>{r->Value(out->FindField("TOTREAD")).ToDouble(),
+                                      r->Value(out->FindField("TOTAL")).ToDouble(), e.xmin, e.ymin});
+    }
+    return m;
+}
+
+TEST_F(HouseholdFunctionTest, PlainTablesJoinAsTheLayerReadsThem) {
+    // Padded keys, a blank count, a deleted row, and a key named twice:
+    // both of its rows get the area's shape.
+    std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+        {" A02", "3", "30"}, {"A03", "", "40"}, {"A04", "9", "90"}, {"a05", "4", "40"}, {"A02", "6", "60"}};
+    std::string plain = RawDbf(rows);
+    plain[129 + 2 * 33] = '*';  // A04 deleted
+    auto first = RunLinked(WriteFile("plain.dbf", plain));
+    ASSERT_EQ(first->LastError(), 0) << first->ErrorText();
+    auto direct = RowsWithCorners(Output());
+    // A key outside plain ASCII makes the join read the table through the layer.
+    rows.push_back({"\xe9t\xe9", "1", "10"});
+    std::string recoded = RawDbf(rows);
+    recoded[129 + 2 * 33] = '*';
+    auto second = RunLinked(WriteFile("recoded.dbf", recoded));
+    ASSERT_EQ(second->LastError(), 0) << second->ErrorText();
+    auto layered = RowsWithCorners(Output());
+    EXPECT_EQ(direct, layered);
+    ASSERT_EQ(direct.count("A02"), 2u);
+    EXPECT_EQ(direct.count("A04"), 0u);
+    auto [a, b] = direct.equal_range("A02");
+    EXPECT_EQ(a->second[2], 1);
+    EXPECT_EQ(std::next(a)->second[2], 1);
+    EXPECT_EQ(direct.size(), 3u);  // A03 has no count of matches: 0 is not above the minimum
+}
+
+// With few rows to write among many areas, each area is read by its id
+// rather than in a pass over all of them; the result is the same.
+TEST_F(HouseholdFunctionTest, FewRowsAmongManyAreasFindTheirOwnShapes) {
+    std::vector<std::string> keys;
+    for (int i = 0; i < 120; ++i) keys.push_back("K" + std::to_string(i));
+    auto many = MakeAreas("many", "GEOID", keys);
+    auto f = RunLinked(LinkedTable({{"K117", 5, 50}, {"K3", 4, 40}, {"K9", 0, 40}}, "few"), many);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    auto rows = RowsWithCorners(Output());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows.find("K117")->second[2], 117);
+    EXPECT_EQ(rows.find("K3")->second[2], 3);
+}
+
+}  // namespace

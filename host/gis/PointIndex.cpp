@@ -2,17 +2,38 @@
 
 #include <gdal_priv.h>
 
-#include <cstring>
-#include <fstream>
-
 #include <ogr_geometry.h>
+#include <ogrsf_frmts.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 
 namespace host::gis {
 
-PointGrid::PointGrid(std::vector<Point> points) {
+void PrepareToFill(void* data, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    if (bytes < (size_t{4} << 20)) return;
+    const uintptr_t page = 4096, large = uintptr_t{2} << 20;
+    uintptr_t begin = reinterpret_cast<uintptr_t>(data), end = begin + bytes;
+    uintptr_t largeBegin = (begin + large - 1) & ~(large - 1), largeEnd = end & ~(large - 1);
+    if (largeEnd > largeBegin) madvise(reinterpret_cast<void*>(largeBegin), largeEnd - largeBegin, MADV_HUGEPAGE);
+    uintptr_t pageBegin = (begin + page - 1) & ~(page - 1), pageEnd = end & ~(page - 1);
+    if (pageEnd > pageBegin) madvise(reinterpret_cast<void*>(pageBegin), pageEnd - pageBegin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
+PointGrid::PointGrid(std::vector<Point> points) : size_(points.size()) {
     for (auto& p : points) {
         if (bounds_.empty) {
             bounds_ = {p.x, p.y, p.x, p.y, false};
@@ -31,24 +52,30 @@ PointGrid::PointGrid(std::vector<Point> points) {
     ny_ = std::clamp<long>(static_cast<long>(h / side), 1, 4096);
     cw_ = w / nx_;
     ch_ = h / ny_;
-    std::vector<uint32_t> count(nx_ * ny_ + 1, 0);
-    std::vector<uint32_t> cell(points.size());
-    for (size_t i = 0; i < points.size(); ++i) {
-        cell[i] = static_cast<uint32_t>(CellY(points[i].y) * nx_ + CellX(points[i].x));
-        ++count[cell[i] + 1];
-    }
-    for (size_t c = 1; c < count.size(); ++c) count[c] += count[c - 1];
-    start_ = count;
-    points_.resize(points.size());
-    for (size_t i = 0; i < points.size(); ++i) points_[count[cell[i]]++] = points[i];
+    perX_ = 1 / cw_;
+    perY_ = 1 / ch_;
+    auto cellOf = [&](const Point& p) { return static_cast<uint32_t>(CellY(p.y) * nx_ + CellX(p.x)); };
+    start_.reserve(static_cast<size_t>(nx_ * ny_ + 1));
+    PrepareToFill(start_.data(), start_.capacity() * sizeof(uint32_t));
+    start_.assign(static_cast<size_t>(nx_ * ny_ + 1), 0);
+    for (auto& p : points) ++start_[cellOf(p) + 1];
+    for (size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+    // Each point to the next free slot of its cell.
+    std::vector<uint32_t> next;
+    next.reserve(start_.size() - 1);
+    PrepareToFill(next.data(), next.capacity() * sizeof(uint32_t));
+    next.assign(start_.begin(), start_.end() - 1);
+    points_.reset(new Point[size_]);  // left unset: each slot is written once
+    PrepareToFill(points_.get(), size_ * sizeof(Point));
+    for (auto& p : points) points_[next[cellOf(p)]++] = p;
 }
 
 long PointGrid::CellX(double x) const {
-    return std::clamp<long>(static_cast<long>((x - bounds_.xmin) / cw_), 0, nx_ - 1);
+    return std::clamp<long>(static_cast<long>((x - bounds_.xmin) * perX_), 0, nx_ - 1);
 }
 
 long PointGrid::CellY(double y) const {
-    return std::clamp<long>(static_cast<long>((y - bounds_.ymin) / ch_), 0, ny_ - 1);
+    return std::clamp<long>(static_cast<long>((y - bounds_.ymin) * perY_), 0, ny_ - 1);
 }
 
 PreparedPolygon::PreparedPolygon(const OGRGeometry& g) {
@@ -60,32 +87,57 @@ PreparedPolygon::PreparedPolygon(const OGRGeometry& g) {
         for (const auto* p : *g.toMultiPolygon())
             for (const auto* ring : *p) AddRing(*ring);
     }
+    BuildBands();
+}
+
+void PreparedPolygon::Assign(const std::vector<double>& xy, const std::vector<int32_t>& partStarts) {
+    edges_.clear();
+    bounds_ = Envelope();
+    size_t points = xy.size() / 2;
+    for (size_t k = 0; k < partStarts.size(); ++k) {
+        size_t from = static_cast<size_t>(partStarts[k]);
+        size_t to = k + 1 < partStarts.size() ? static_cast<size_t>(partStarts[k + 1]) : points;
+        for (size_t i = from; i + 1 < to; ++i) AddEdge(xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3]);
+    }
+    BuildBands();
+}
+
+void PreparedPolygon::BuildBands() {
+    bandStart_.clear();
+    bandEdges_.clear();
+    bands_ = 0;
     if (edges_.empty()) return;
     // Small polygons are tested edge by edge; larger ones by band.
     bands_ = edges_.size() <= 32 ? 1 : static_cast<long>(edges_.size() / 4);
     bandHeight_ = std::max(bounds_.Height(), 1e-12) / bands_;
-    std::vector<uint32_t> count(bands_ + 1, 0);
+    if (bands_ == 1) {
+        bandStart_ = {0, static_cast<uint32_t>(edges_.size())};
+        for (uint32_t i = 0; i < edges_.size(); ++i) bandEdges_.push_back(i);
+        return;
+    }
+    std::vector<uint32_t>& count = bandStart_;
+    count.assign(bands_ + 1, 0);
     auto band = [&](double y) { return std::clamp<long>(static_cast<long>((y - bounds_.ymin) / bandHeight_), 0, bands_ - 1); };
     for (auto& e : edges_)
         for (long b = band(std::min(e.y1, e.y2)), b1 = band(std::max(e.y1, e.y2)); b <= b1; ++b) ++count[b + 1];
     for (long b = 1; b <= bands_; ++b) count[b] += count[b - 1];
-    bandStart_ = count;
     bandEdges_.resize(count[bands_]);
+    std::vector<uint32_t> next(count.begin(), count.end() - 1);
     for (uint32_t i = 0; i < edges_.size(); ++i) {
         auto& e = edges_[i];
         for (long b = band(std::min(e.y1, e.y2)), b1 = band(std::max(e.y1, e.y2)); b <= b1; ++b)
-            bandEdges_[count[b]++] = i;
+            bandEdges_[next[b]++] = i;
     }
 }
 
 void PreparedPolygon::AddRing(const OGRLinearRing& ring) {
     int n = ring.getNumPoints();
-    for (int i = 0; i + 1 < n; ++i) {
-        Edge e{ring.getX(i), ring.getY(i), ring.getX(i + 1), ring.getY(i + 1)};
-        edges_.push_back(e);
-        Envelope pe{std::min(e.x1, e.x2), std::min(e.y1, e.y2), std::max(e.x1, e.x2), std::max(e.y1, e.y2), false};
-        bounds_.Union(pe);
-    }
+    for (int i = 0; i + 1 < n; ++i) AddEdge(ring.getX(i), ring.getY(i), ring.getX(i + 1), ring.getY(i + 1));
+}
+
+void PreparedPolygon::AddEdge(double x1, double y1, double x2, double y2) {
+    edges_.push_back({x1, y1, x2, y2});
+    bounds_.Union({std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2), false});
 }
 
 bool PreparedPolygon::Intersects(double x, double y) const {
@@ -109,6 +161,41 @@ bool PreparedPolygon::Intersects(double x, double y) const {
 
 namespace {
 
+// Whether the segment from (x1, y1) to (x2, y2) meets the box (its ends
+// clipped against each side in turn).
+bool SegmentMeetsBox(double x1, double y1, double x2, double y2, const Envelope& b) {
+    double t0 = 0, t1 = 1, dx = x2 - x1, dy = y2 - y1;
+    auto clip = [&](double p, double q) {  // the part where p * t <= q
+        if (p == 0) return q >= 0;
+        double t = q / p;
+        if (p < 0) {
+            if (t > t1) return false;
+            t0 = std::max(t0, t);
+        } else {
+            if (t < t0) return false;
+            t1 = std::min(t1, t);
+        }
+        return true;
+    };
+    return clip(-dx, x1 - b.xmin) && clip(dx, b.xmax - x1) && clip(-dy, y1 - b.ymin) && clip(dy, b.ymax - y1);
+}
+
+}  // namespace
+
+bool PreparedPolygon::Intersects(const Envelope& box) const {
+    if (edges_.empty() || box.empty || bounds_.xmax < box.xmin || bounds_.xmin > box.xmax || bounds_.ymax < box.ymin ||
+        bounds_.ymin > box.ymax)
+        return false;
+    if (bounds_.xmin >= box.xmin && bounds_.xmax <= box.xmax && bounds_.ymin >= box.ymin && bounds_.ymax <= box.ymax)
+        return true;
+    if (Intersects(box.xmin, box.ymin)) return true;  // the box within the polygon
+    for (auto& e : edges_)
+        if (SegmentMeetsBox(e.x1, e.y1, e.x2, e.y2, box)) return true;
+    return false;
+}
+
+namespace {
+
 uint32_t BigEndian32(const unsigned char* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint32_t Little32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 double LittleDouble(const unsigned char* p) {
@@ -119,49 +206,205 @@ double LittleDouble(const unsigned char* p) {
     return d;
 }
 
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    in.seekg(0, std::ios::end);
-    std::string bytes(static_cast<size_t>(in.tellg()), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return in ? bytes : std::string();
+std::string BaseOf(const std::string& shp) {
+    if (shp.size() < 4 || (shp.substr(shp.size() - 4) != ".shp" && shp.substr(shp.size() - 4) != ".SHP")) return "";
+    return shp.substr(0, shp.size() - 4);
+}
+
+bool IsShapefile(const Table& table) {
+    GDALDataset* ds = table.OgrDataset();
+    return ds && ds->GetDriver() && std::string(ds->GetDriver()->GetDescription()) == "ESRI Shapefile";
 }
 
 }  // namespace
 
-std::optional<std::vector<OidPoint>> ReadShapefilePoints(const Table& table) {
-    GDALDataset* ds = table.OgrDataset();
-    if (!ds || !ds->GetDriver() || std::string(ds->GetDriver()->GetDescription()) != "ESRI Shapefile") return std::nullopt;
-    if (table.ShapeType() != kGeomPoint) return std::nullopt;
-    std::string shp = table.DataPath();
-    if (shp.size() < 4 || (shp.substr(shp.size() - 4) != ".shp" && shp.substr(shp.size() - 4) != ".SHP")) return std::nullopt;
-    std::string base = shp.substr(0, shp.size() - 4);
-    std::string data = ReadWhole(shp);
-    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
-    // The file header: code 9994, shape type 1 (point); 2-D points only.
-    if (data.size() < 100 || BigEndian32(b) != 9994 || Little32(b + 32) != 1) return std::nullopt;
-    std::string dbf = ReadWhole(base + ".dbf");
-    if (dbf.empty()) dbf = ReadWhole(base + ".DBF");
-    const auto* d = reinterpret_cast<const unsigned char*>(dbf.data());
-    uint32_t dbfRows = dbf.size() >= 32 ? Little32(d + 4) : 0;
-    size_t dbfHeader = dbf.size() >= 32 ? (d[8] | d[9] << 8) : 0, dbfRecord = dbf.size() >= 32 ? (d[10] | d[11] << 8) : 0;
-    std::vector<OidPoint> points;
-    size_t at = 100;
-    long oid = 0;
-    while (at + 8 <= data.size()) {
-        size_t length = static_cast<size_t>(BigEndian32(b + at + 4)) * 2;
-        const unsigned char* content = b + at + 8;
-        if (at + 8 + length > data.size()) return std::nullopt;  // damaged: let OGR say so
-        bool deleted = oid < static_cast<long>(dbfRows) && dbfHeader + (oid + 1) * dbfRecord <= dbf.size() &&
-                       d[dbfHeader + oid * dbfRecord] == '*';
-        if (length >= 20 && Little32(content) == 1 && !deleted)
-            points.push_back({LittleDouble(content + 4), LittleDouble(content + 12), oid});
-        at += 8 + length;
-        ++oid;
+// A file read front to back through a buffer of fixed size, so that a file
+// of any size costs the same little memory.
+class ShapefilePolygons::StreamedFile {
+public:
+    explicit StreamedFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")), buffer_(1 << 20) {}
+    ~StreamedFile() {
+        if (f_) std::fclose(f_);
     }
-    return points;
+    bool IsOpen() const { return f_ != nullptr; }
+    // Makes n bytes available at Data(); false when the file ends first.
+    bool Need(size_t n) {
+        if (end_ - at_ >= n) return true;
+        if (!f_) return false;
+        std::memmove(buffer_.data(), buffer_.data() + at_, end_ - at_);
+        end_ -= at_;
+        at_ = 0;
+        if (n > buffer_.size()) buffer_.resize(n);
+        while (end_ < n) {
+            size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, f_);
+            if (got == 0) return false;
+            end_ += got;
+        }
+        return true;
+    }
+    const unsigned char* Data() const { return buffer_.data() + at_; }
+    void Skip(size_t n) { at_ += n; }
+
+private:
+    std::FILE* f_;
+    std::vector<unsigned char> buffer_;
+    size_t at_ = 0, end_ = 0;
+};
+
+namespace {
+
+// The header of a dBASE table: its row count, header and record lengths and
+// where each column lies within a record (after the deletion mark).
+struct DbfLayout {
+    uint32_t rows = 0;
+    size_t header = 0, record = 0;
+    struct Column {
+        size_t offset, length;
+    };
+    std::vector<Column> columns;
+};
+
+// Reads the header of a dBASE table, leaving the file at its first record.
+// An unreadable or missing table has no rows.
+DbfLayout ReadDbfHeader(ShapefilePolygons::StreamedFile& dbf);
+
+}  // namespace
+
+bool ReadShapefilePoints(const Table& table, const std::function<void(const OidPoint&)>& visit) {
+    if (!IsShapefile(table) || table.ShapeType() != kGeomPoint) return false;
+    std::string base = BaseOf(table.DataPath());
+    if (base.empty()) return false;
+    ShapefilePolygons::StreamedFile shp(base + ".shp");
+    // The file header: code 9994, shape type 1 (point); 2-D points only.
+    if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994 || Little32(shp.Data() + 32) != 1) return false;
+    shp.Skip(100);
+    ShapefilePolygons::StreamedFile dbf(base + ".dbf");
+    DbfLayout layout = ReadDbfHeader(dbf);
+    for (long oid = 0; shp.Need(8); ++oid) {
+        size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
+        if (!shp.Need(8 + length)) return false;  // damaged: let OGR say so
+        const unsigned char* content = shp.Data() + 8;
+        bool deleted = static_cast<size_t>(oid) < layout.rows && dbf.Need(layout.record) && dbf.Data()[0] == '*';
+        if (static_cast<size_t>(oid) < layout.rows && dbf.Need(layout.record)) dbf.Skip(layout.record);
+        if (length >= 20 && Little32(content) == 1 && !deleted)
+            visit({LittleDouble(content + 4), LittleDouble(content + 12), oid});
+        shp.Skip(8 + length);
+    }
+    return true;
+}
+
+namespace {
+
+DbfLayout ReadDbfHeader(ShapefilePolygons::StreamedFile& dbf) {
+    DbfLayout layout;
+    if (!dbf.Need(32)) return layout;
+    const unsigned char* d = dbf.Data();
+    size_t header = d[8] | d[9] << 8, record = d[10] | d[11] << 8;
+    if (header < 33 || record == 0 || !dbf.Need(header)) return layout;
+    d = dbf.Data();
+    size_t offset = 1;
+    for (size_t at = 32; at + 32 <= header && d[at] != 0x0d; at += 32) {
+        layout.columns.push_back({offset, d[at + 16]});
+        offset += d[at + 16];
+    }
+    if (offset > record) return DbfLayout();
+    layout.rows = Little32(d + 4);
+    layout.header = header;
+    layout.record = record;
+    dbf.Skip(header);
+    return layout;
+}
+
+}  // namespace
+
+ShapefilePolygons::~ShapefilePolygons() = default;
+
+std::unique_ptr<ShapefilePolygons> ShapefilePolygons::Open(const Table& table, const std::vector<long>& fields) {
+    if (!IsShapefile(table) || table.ShapeType() != kGeomPolygon) return nullptr;
+    std::string base = BaseOf(table.DataPath());
+    if (base.empty()) return nullptr;
+    std::unique_ptr<ShapefilePolygons> reader(new ShapefilePolygons());
+    reader->path_ = base + ".shp";
+    reader->shp_ = std::make_unique<StreamedFile>(base + ".shp");
+    StreamedFile& shp = *reader->shp_;
+    // Polygons, with or without Z and M: their x, y come first alike.
+    if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994) return nullptr;
+    uint32_t type = Little32(shp.Data() + 32);
+    if (type != 5 && type != 15 && type != 25) return nullptr;
+    shp.Skip(100);
+    reader->dbf_ = std::make_unique<StreamedFile>(base + ".dbf");
+    DbfLayout layout = ReadDbfHeader(*reader->dbf_);
+    reader->dbfRows_ = layout.rows;
+    reader->dbfRecord_ = layout.record;
+    OGRFeatureDefn* defn = table.OgrLayer()->GetLayerDefn();
+    for (long field : fields) {
+        long i = table.HostIndexToOgr(field);
+        if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount()) return nullptr;
+        OGRFieldType t = defn->GetFieldDefn(static_cast<int>(i))->GetType();
+        if (t != OFTInteger && t != OFTInteger64 && t != OFTReal) return nullptr;
+        reader->columns_.push_back({layout.columns[i].offset, layout.columns[i].length, t != OFTReal});
+    }
+    return reader;
+}
+
+bool ShapefilePolygons::Next(const Envelope& filter) {
+    StreamedFile& shp = *shp_;
+    while (shp.Need(8)) {
+        ++oid_;
+        size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
+        if (!shp.Need(8 + length))
+            Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+        const unsigned char* content = shp.Data() + 8;
+        bool hasRow = static_cast<size_t>(oid_) < dbfRows_ && dbf_->Need(dbfRecord_);
+        if (hasRow) {
+            record_.assign(reinterpret_cast<const char*>(dbf_->Data()), dbfRecord_);
+            dbf_->Skip(dbfRecord_);
+        } else {
+            record_.clear();
+        }
+        shp.Skip(8 + length);
+        if (hasRow && record_[0] == '*') continue;  // deleted
+        // Type, bounds, part and point counts, parts, points.
+        if (length < 44 || Little32(content) == 0) continue;  // no shape
+        Envelope bounds{LittleDouble(content + 4), LittleDouble(content + 12), LittleDouble(content + 20),
+                        LittleDouble(content + 28), false};
+        uint32_t parts = Little32(content + 36), points = Little32(content + 40);
+        if (parts == 0 || points == 0) continue;  // empty
+        if (44 + 4 * static_cast<size_t>(parts) + 16 * static_cast<size_t>(points) > length)
+            Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+        if (!filter.empty && (bounds.xmax < filter.xmin || bounds.xmin > filter.xmax || bounds.ymax < filter.ymin ||
+                              bounds.ymin > filter.ymax))
+            continue;
+        parts_.resize(parts);
+        for (uint32_t k = 0; k < parts; ++k) {
+            parts_[k] = static_cast<int32_t>(Little32(content + 44 + 4 * k));
+            if (parts_[k] < 0 || static_cast<uint32_t>(parts_[k]) >= points)
+                Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+        }
+        xy_.resize(2 * static_cast<size_t>(points));
+        std::memcpy(xy_.data(), content + 44 + 4 * parts, 16 * static_cast<size_t>(points));
+        return true;
+    }
+    return false;
+}
+
+std::optional<double> ShapefilePolygons::Value(size_t k) const {
+    const Column& c = columns_[k];
+    if (record_.size() < c.offset + c.length) return std::nullopt;
+    const char* p = record_.data() + c.offset;
+    const char* end = p + c.length;
+    while (p < end && *p == ' ') ++p;
+    // Blanks or asterisks are null, as for OGR.
+    if (p == end || *p == '*') return std::nullopt;
+    if (*p == '+') ++p;
+    if (c.integer) {
+        long long v = 0;
+        std::from_chars(p, end, v);
+        return static_cast<double>(v);
+    }
+    double v = 0;
+    std::from_chars(p, end, v);
+    return v;
 }
 
 }  // namespace host::gis

@@ -17,6 +17,15 @@ namespace {
 
 const char* kShapefileSidecars[] = {".shp", ".shx", ".dbf", ".prj", ".cpg", ".qix", ".sbn", ".sbx", ".idm", ".ind"};
 
+// New shapefiles and dBASE tables leave out the optional end-of-file mark
+// (0x1A): writing it after every record makes the next record seek back
+// over it, which costs a seek, a read and a write per row. Readers,
+// GDAL's among them, need no such mark.
+char** ShapefileLayerOptions() {
+    static const char* options[] = {"DBF_EOF_CHAR=NO", nullptr};
+    return const_cast<char**>(options);
+}
+
 std::map<std::string, std::weak_ptr<GDALDataset>>& GpkgCache() {
     static std::map<std::string, std::weak_ptr<GDALDataset>> cache;
     return cache;
@@ -151,7 +160,7 @@ FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fie
     fs::path file = fs::path(path_) / (name + ".shp");
     auto ds = WrapDataset(drv->Create(file.string().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds) RaiseGdal("The feature class " + file.string() + " could not be created");
-    OGRLayer* layer = ds->CreateLayer(name.c_str(), srs, ToOgrGeomType(gd.type, false), nullptr);
+    OGRLayer* layer = ds->CreateLayer(name.c_str(), srs, ToOgrGeomType(gd.type, false), ShapefileLayerOptions());
     if (!layer) RaiseGdal("The feature class " + file.string() + " could not be created");
     AddOgrFields(layer, fields);
     return std::make_shared<Table>(self, name, ds, layer, shapeField);
@@ -171,7 +180,7 @@ TablePtr Workspace::CreateTable(const std::string& name, const Fields& fields) {
     fs::path file = fs::path(path_) / (name + ".dbf");
     auto ds = WrapDataset(drv->Create(file.string().c_str(), 0, 0, 0, GDT_Unknown, nullptr));
     if (!ds) RaiseGdal("The table " + file.string() + " could not be created");
-    OGRLayer* layer = ds->CreateLayer(name.c_str(), nullptr, wkbNone, nullptr);
+    OGRLayer* layer = ds->CreateLayer(name.c_str(), nullptr, wkbNone, ShapefileLayerOptions());
     if (!layer) RaiseGdal("The table " + file.string() + " could not be created");
     AddOgrFields(layer, fields);
     return std::make_shared<Table>(self, name, ds, layer, "");
