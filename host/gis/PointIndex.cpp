@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -222,7 +223,11 @@ bool IsShapefile(const Table& table) {
 // of any size costs the same little memory.
 class ShapefilePolygons::StreamedFile {
 public:
-    explicit StreamedFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")), buffer_(1 << 20) {}
+    explicit StreamedFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")), buffer_(1 << 20) {
+        std::error_code ec;
+        auto size = std::filesystem::file_size(path, ec);
+        left_ = ec ? 0 : static_cast<size_t>(size);
+    }
     ~StreamedFile() {
         if (f_) std::fclose(f_);
     }
@@ -230,7 +235,9 @@ public:
     // Makes n bytes available at Data(); false when the file ends first.
     bool Need(size_t n) {
         if (end_ - at_ >= n) return true;
-        if (!f_) return false;
+        // A length beyond the end of the file (a damaged record) is not
+        // waited for, nor made room for.
+        if (!f_ || n - (end_ - at_) > left_) return false;
         std::memmove(buffer_.data(), buffer_.data() + at_, end_ - at_);
         end_ -= at_;
         at_ = 0;
@@ -239,6 +246,7 @@ public:
             size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, f_);
             if (got == 0) return false;
             end_ += got;
+            left_ -= std::min(got, left_);
         }
         return true;
     }
@@ -249,6 +257,7 @@ private:
     std::FILE* f_;
     std::vector<unsigned char> buffer_;
     size_t at_ = 0, end_ = 0;
+    size_t left_ = 0;  // bytes of the file not yet in the buffer
 };
 
 namespace {
