@@ -24,7 +24,7 @@ if [ -n "$missing" ]; then
 fi
 
 build="$root/build-fuzz"
-kinds=${FUZZ_TARGETS:-"config dmq hhq cpf result_table credentials service_reply"}
+kinds=${FUZZ_TARGETS:-"config dmq hhq cpf result_table credentials service_reply shapefile"}
 CC=clang-16 CXX=clang++-16 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPXCP_BUILD_GUI=OFF -DPXCP_FUZZ=ON >/dev/null
 targets=""
