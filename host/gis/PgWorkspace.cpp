@@ -123,6 +123,18 @@ std::string Workspace::SqlName(const std::string& table) const {
     return QuotePgIdentifier(schema) + "." + QuotePgIdentifier(name);
 }
 
+std::string Workspace::IntersectsCondition(const std::string& table, const std::string& shapeColumn,
+                                           const Geometry& geometry) const {
+    auto [schema, name] = SchemaAndTable(table, PgConnection::Parse(path_).Schema());
+    char* wkt = nullptr;
+    geometry.Ogr()->exportToWkt(&wkt);
+    std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    std::string column = QuotePgIdentifier(shapeColumn);
+    return "ST_Intersects(" + column + ", ST_GeomFromText(" + QuotePgLiteral(text) + ", Find_SRID(" +
+           QuotePgLiteral(schema) + ", " + QuotePgLiteral(name) + ", " + QuotePgLiteral(shapeColumn) + ")))";
+}
+
 FeatureClassPtr Workspace::CreatePgFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {
     const GeometryDef& gd = fields.GetField(fields.FindField(shapeField))->geometryDef;
     std::string table = TableName(name);

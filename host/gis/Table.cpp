@@ -133,24 +133,32 @@ bool InDatabase(const Table& table) { return table.GetWorkspace() && table.GetWo
 namespace {
 void ApplyFilter(OGRLayer* layer, const Table& table, const QueryFilter* filter) {
     if (!filter) return;
-    if (!Trim(filter->whereClause).empty()) {
+    std::string clause = Trim(filter->whereClause).empty() ? "" : filter->whereClause;
+    if (!clause.empty()) {
         // Checked against the fields first, so that every kind of database
         // refuses a bad clause at once rather than on the first read.
         OGRFeatureQuery check;
-        if (check.Compile(layer->GetLayerDefn(), filter->whereClause.c_str(), TRUE, nullptr) != OGRERR_NONE)
-            RaiseGdal("The where-clause could not be applied to " + table.Name());
-        if (layer->SetAttributeFilter(filter->whereClause.c_str()) != OGRERR_NONE)
+        if (check.Compile(layer->GetLayerDefn(), clause.c_str(), TRUE, nullptr) != OGRERR_NONE)
             RaiseGdal("The where-clause could not be applied to " + table.Name());
     }
+    GeometryPtr g;
     if (filter->geometry && !filter->geometry->IsEmpty()) {
-        auto g = filter->geometry;
+        g = filter->geometry;
         auto sr = table.GetSpatialReference();
         if (sr && g->Ogr()->getSpatialReference() && !g->Ogr()->getSpatialReference()->IsSame(&sr->Ogr())) {
             g = g->Clone();
             g->Project(sr);
         }
-        layer->SetSpatialFilter(g->Ogr());
     }
+    // A database tests the shapes itself, with its spatial index, beside the clause.
+    if (g && InDatabase(table)) {
+        std::string meets = table.GetWorkspace()->IntersectsCondition(table.Name(), layer->GetGeometryColumn(), *g);
+        clause = clause.empty() ? meets : "(" + clause + ") AND " + meets;
+        g.reset();
+    }
+    if (!clause.empty() && layer->SetAttributeFilter(clause.c_str()) != OGRERR_NONE)
+        RaiseGdal("The where-clause could not be applied to " + table.Name());
+    if (g) layer->SetSpatialFilter(g->Ogr());
     if (!filter->subFields.empty() && filter->subFields != "*") {
         // Fields not asked for are not read.
         std::vector<std::string> wanted;

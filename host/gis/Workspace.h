@@ -19,6 +19,7 @@
 
 #include "host/Object.h"
 #include "host/gis/Field.h"
+#include "host/gis/Geometry.h"
 #include "host/gis/Table.h"
 
 class GDALDataset;
@@ -73,6 +74,10 @@ public:
     // writes it ("schema"."table").
     std::string TableName(const std::string& name) const;
     std::string SqlName(const std::string& table) const;
+    // An SQL condition that holds for the rows of a table whose shapes meet
+    // the geometry (given in the table's coordinate system); the database
+    // answers it through its spatial index.
+    std::string IntersectsCondition(const std::string& table, const std::string& shapeColumn, const Geometry& geometry) const;
 
 private:
     WorkspaceKind kind_ = WorkspaceKind::Folder;
