@@ -374,6 +374,7 @@ private:
                 return;
             }
         }
+        CheckDataFormat(*current);
         auto a = root_.attribute("basemapLayer");
         if (!a) return;
         LayerEntry* layer = current->Find(a.value());
@@ -389,13 +390,20 @@ private:
                                     "; the basemap needs polygons, drawn as areas under the results");
     }
 
+    // Analyses kept in a database go to the current dataset's.
+    void CheckDataFormat(const DatasetEntry& current) {
+        for (auto s : root_.child("Settings").children("Setting"))
+            if (std::string(s.attribute("name").value()) == "Data Format" &&
+                std::string(s.attribute("value").value()) == "PostGIS" && !DataAttributes::Of(current.node).NamesDatabase())
+                Add(Line(s), "The Data Format PostGIS writes the analyses into the database of the current dataset, and " +
+                                 Quote(current.name) + " is not in a database; give it one or choose Shapefile");
+    }
+
     // ---------------- layers ----------------
 
     void CheckLayers(DatasetEntry& ds) {
         auto d = ds.node;
-        DataAttributes attributes{d.attribute("data").value(),     d.attribute("host").value(),
-                                  d.attribute("port").value(),     d.attribute("database").value(),
-                                  d.attribute("schema").value(),   d.attribute("user").value()};
+        auto attributes = DataAttributes::Of(d);
         std::string dataPath, dataProblem;
         try {
             dataPath = ResolveDataPath(attributes, base_.string());

@@ -125,6 +125,11 @@ TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file, int dept
 
 }  // namespace
 
+DataAttributes DataAttributes::Of(const pugi::xml_node& d) {
+    return {d.attribute("data").value(),     d.attribute("host").value(),   d.attribute("port").value(),
+            d.attribute("database").value(), d.attribute("schema").value(), d.attribute("user").value()};
+}
+
 bool DataAttributes::NamesDatabase() const {
     return !host.empty() || !port.empty() || !database.empty() || !schema.empty() || !user.empty() ||
            gis::PgConnection::IsConnectionString(data);
@@ -174,11 +179,8 @@ HostConfiguration LoadHostConfiguration(const std::string& path) {
     for (auto d : root.children("Dataset")) {
         auto ds = std::make_shared<Dataset>();
         ds->name = d.attribute("name").as_string();
-        DataAttributes data{d.attribute("data").as_string(), d.attribute("host").as_string(),
-                            d.attribute("port").as_string(), d.attribute("database").as_string(),
-                            d.attribute("schema").as_string(), d.attribute("user").as_string()};
         try {
-            ds->dataPath = ResolveDataPath(data, base.string());
+            ds->dataPath = ResolveDataPath(DataAttributes::Of(d), base.string());
         } catch (const std::exception& e) {
             Raise(kErrInvalidCall, "The configuration file " + path + ": the dataset " + ds->name + ": " + e.what());
         }

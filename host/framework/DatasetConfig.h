@@ -16,6 +16,10 @@
 
 #include "host/Object.h"
 
+namespace pugi {
+class xml_node;
+}
+
 namespace host {
 
 class TargetDef : public Object {
@@ -115,6 +119,7 @@ struct HostConfiguration {
 // password.
 struct DataAttributes {
     std::string data, host, port, database, schema, user;
+    static DataAttributes Of(const pugi::xml_node& dataset);
     bool NamesDatabase() const;
 };
 std::string ResolveDataPath(const DataAttributes& attributes, const std::string& baseFolder);
