@@ -12,27 +12,7 @@ plexa=$build/plexa
 . "$state/env" || { echo "FAIL: no PostGIS test server in $state"; exit 1; }
 rm -rf "$work"
 mkdir -p "$work"
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-# run EXPECTED_EXIT PATTERN CMD...
-run() {
-  local want=$1 pattern=$2
-  shift 2
-  "$@" >"$work/out" 2>"$work/err"
-  local rc=$?
-  if [ "$rc" != "$want" ]; then
-    fail "exit $rc, not $want: $*"
-    sed 's/^/    /' "$work/out" "$work/err"
-  elif [ -n "$pattern" ] && ! cat "$work/out" "$work/err" | grep -qE -- "$pattern"; then
-    fail "no /$pattern/ in the output of: $*"
-    sed 's/^/    /' "$work/out" "$work/err"
-  else
-    echo "ok: $*"
-  fi
-}
+. "$(dirname "$0")/cli_support.sh"
 sql() { psql -X -q -A -t -v ON_ERROR_STOP=1 -c "$1"; }
 expect() {  # WHAT EXPECTED ACTUAL
   if [ "$2" = "$3" ]; then echo "ok: $1"; else fail "$1: $3, not $2"; fi
@@ -124,4 +104,4 @@ sed "s|database=\"plexa\" host=\"$PGHOST\" schema=\"demo\"|data=\"PG:dbname=plex
 bad inline "may not hold a password: libpq reads it from ~/.pgpass or PGPASSWORD"
 grep -q s3cret "$work/err" && fail "the password was shown"
 
-if [ "$failures" -eq 0 ]; then echo "all checks passed"; else echo "$failures checks failed"; exit 1; fi
+finish
