@@ -4,6 +4,8 @@
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
+#include <cstdlib>
+#include <map>
 #include <random>
 
 #include "host/gis/GdalSupport.h"
@@ -130,9 +132,17 @@ std::string Workspace::IntersectsCondition(const std::string& table, const std::
     geometry.Ogr()->exportToWkt(&wkt);
     std::string text = wkt ? wkt : "";
     CPLFree(wkt);
-    std::string column = QuotePgIdentifier(shapeColumn);
-    return "ST_Intersects(" + column + ", ST_GeomFromText(" + QuotePgLiteral(text) + ", Find_SRID(" +
-           QuotePgLiteral(schema) + ", " + QuotePgLiteral(name) + ", " + QuotePgLiteral(shapeColumn) + ")))";
+    // The system's number as a constant: a function in the condition would
+    // be called again for every row the index lets through.
+    static std::map<std::string, std::string> srids;  // by database, schema, table and column
+    std::string key = path_ + "|" + schema + "." + name + "." + shapeColumn;
+    if (!srids.count(key)) {
+        auto found = QueryPg(*db_, "SELECT Find_SRID(" + QuotePgLiteral(schema) + ", " + QuotePgLiteral(name) + ", " +
+                                       QuotePgLiteral(shapeColumn) + ")");
+        srids[key] = found.empty() ? "0" : std::to_string(std::atol(found.front().c_str()));
+    }
+    return "ST_Intersects(" + QuotePgIdentifier(shapeColumn) + ", ST_GeomFromText(" + QuotePgLiteral(text) + ", " +
+           srids[key] + "))";
 }
 
 FeatureClassPtr Workspace::CreatePgFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {

@@ -128,9 +128,7 @@ std::shared_ptr<GDALDataset> OpenForReading(const Table& table) {
         static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
 }
 bool InDatabase(const Table& table) { return table.GetWorkspace() && table.GetWorkspace()->Kind() == WorkspaceKind::PostGIS; }
-}  // namespace
 
-namespace {
 void ApplyFilter(OGRLayer* layer, const Table& table, const QueryFilter* filter) {
     if (!filter) return;
     std::string clause = Trim(filter->whereClause).empty() ? "" : filter->whereClause;
