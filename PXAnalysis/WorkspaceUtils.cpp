@@ -4,6 +4,7 @@
 
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/framework/ErrorHandler.h"
+#include "host/gis/PgConnection.h"
 
 namespace fs = std::filesystem;
 
@@ -24,6 +25,18 @@ gis::WorkspacePtr OpenAnalysisWorkspace(const FileInfoPtr& info, const gis::Appl
     if (format == "Personal Geodatabase") {
         auto created = gis::Workspace::CreateGeoPackage(info->Folder(), info->FileName());
         ws = gis::Workspace::OpenGeoPackage(created->PathName());
+    } else if (format == "PostGIS") {
+        // One table per analysis output, named after the analysis folder, in
+        // the database of the dataset and the schema the settings choose.
+        auto dataset = GetCurrentDataset(application);
+        if (!dataset || !gis::PgConnection::IsConnectionString(dataset->dataPath))
+            Raise(kErrInvalidCall, "The Data Format PostGIS writes analyses into the database of the dataset, and the dataset " +
+                                       (dataset ? dataset->name : std::string()) + " is not in a database");
+        auto connection = gis::PgConnection::Parse(dataset->dataPath);
+        std::string schema = ext->Setting("Output Schema");
+        if (!schema.empty()) connection = connection.InSchema(schema);
+        std::string analysis = fs::path(info->Folder()).parent_path().filename().string();
+        ws = gis::Workspace::OpenPostGIS(connection.ToString(), analysis + "_");
     } else {
         ws = gis::Workspace::OpenFolder(info->Folder());
     }
@@ -86,7 +99,9 @@ bool DeleteAnalysisOutput(const std::string& outputPath, const gis::ApplicationP
         probe.featureClass = ws->OpenFeatureClass(name);
         RemoveDatasetLayers(probe, application);
         probe.featureClass->Close();
-        ws->DeleteDataset(name);
+        // A table in a database stays until the new output, complete, takes
+        // its place in one transaction.
+        if (ws->Kind() != gis::WorkspaceKind::PostGIS) ws->DeleteDataset(name);
     }
     if (ws->Kind() == gis::WorkspaceKind::Folder && ws->DatasetExists(name + "_tmp")) ws->DeleteDataset(name + "_tmp");
     ok = true;

@@ -165,6 +165,8 @@ bool ProspectingSubTask::RunWorker() {
 
 gis::FeatureClassPtr ProspectingSubTask::OpenOutput() {
     try {
+        // Complete now: in a database the output takes the place of the old one.
+        analysisWorkspace_->CommitDataset(analysisFeatureclassName_);
         return analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
     } catch (...) {
         ReportException(errorHandler_, Loc("IPXTask_StartFunction"));

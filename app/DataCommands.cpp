@@ -72,9 +72,7 @@ int DatasetInit(const Options& o) {
         auto eq = l.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == l.size())
             throw UsageError("--level needs CAPTION=PATH (for example \"Tracts=tracts.shp\"), not \"" + l + "\"");
-        auto source = gis::LayerSource::Parse(l.substr(eq + 1));
-        source.file = fs::absolute(source.file).lexically_normal().string();
-        init.levels.push_back({l.substr(0, eq), source.ToString()});
+        init.levels.push_back({l.substr(0, eq), ResolveLayerSource(l.substr(eq + 1), fs::current_path().string())});
     }
     if (fs::exists(o.out) && !o.force)
         throw Failure(o.out + " exists already; give --force to replace it");

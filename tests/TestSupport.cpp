@@ -45,13 +45,15 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string WriteConfig(const ScratchDir& dir, const std::string& tasksXml, const std::string& dataset) {
+std::string WriteConfig(const ScratchDir& dir, const std::string& tasksXml, const std::string& dataset,
+                        const std::string& data, const std::string& settingsXml) {
     std::string path = dir / "config.xml";
     std::ofstream f(path);
     f << "<?xml version=\"1.0\"?>\n<PlexaConfiguration currentDataset=\"" << dataset
       << "\" analyses=\"analyses\">\n"
-      << "<Settings><Setting name=\"Data Format\" value=\"Shapefile\"/></Settings>\n"
-      << "<Dataset name=\"NC\" data=\"" << SampleDir() << "\">\n"
+      << "<Settings>"
+      << (settingsXml.empty() ? "<Setting name=\"Data Format\" value=\"Shapefile\"/>" : settingsXml) << "</Settings>\n"
+      << "<Dataset name=\"NC\" data=\"" << (data.empty() ? SampleDir() : data) << "\">\n"
       << "<Layer name=\"Counties\" dataset=\"nc\"/>\n"
       << tasksXml << "\n</Dataset>\n</PlexaConfiguration>\n";
     return path;

@@ -29,8 +29,10 @@ private:
 };
 
 // Writes a configuration with the given <Task name="CustomerProspecting">
-// body (or any tasks) for a dataset over the sample data.
-std::string WriteConfig(const ScratchDir& dir, const std::string& tasksXml, const std::string& dataset = "NC");
+// body (or any tasks) for a dataset over the sample data, or over other
+// data (a folder, a GeoPackage or a "PG:" database) and with other settings.
+std::string WriteConfig(const ScratchDir& dir, const std::string& tasksXml, const std::string& dataset = "NC",
+                        const std::string& data = "", const std::string& settingsXml = "");
 
 // A host session with a fresh scripted driver installed.
 struct Harness {

@@ -211,6 +211,15 @@ TEST_F(ConfigCheckTest, EachMistakeIsReportedOnceOnItsLine) {
          "level=\"Census tract\"", "is of the kind \"Census tract\", which the household-data service does not count by"},
         {"srs over the layer's own", "dataset=\"nc\"", "dataset=\"nc\" srs=\"EPSG:26917\"", "srs=",
          "The layer Counties has its own coordinate system NAD27, not EPSG:26917: remove srs"},
+        {"analyses written to a database of a dataset of files", "value=\"Shapefile\"", "value=\"PostGIS\"",
+         "<Setting", "The Data Format PostGIS writes the analyses into the database of the current dataset, and \"NC\" is "
+         "not in a database"},
+        // A password kept in the configuration would be readable by anyone
+        // who reads the file; libpq finds it in ~/.pgpass.
+        {"password in a database connection", "data=\"" + pxtest::SampleDir() + "\"",
+         "data=\"PG:dbname=gis password=s3cret\"", "data=", "may not hold a password: libpq reads it from ~/.pgpass"},
+        {"data given twice", "data=\"" + pxtest::SampleDir() + "\"", "data=\"x\" database=\"gis\"", "data=",
+         "give the data either as data=\"...\" or as database=\"...\""},
     };
     for (auto& m : mistakes) {
         SCOPED_TRACE(m.what);

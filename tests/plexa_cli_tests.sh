@@ -9,30 +9,7 @@ plexa=$1 src=$2 work=$3
 rm -rf "$work"
 mkdir -p "$work"
 sample="$src/data/sample"
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# run EXPECTED_EXIT PATTERN CMD...: the exit code, and PATTERN (grep -E) in
-# what the command printed.
-run() {
-  local want=$1 pattern=$2
-  shift 2
-  "$@" >"$work/out" 2>"$work/err"
-  local rc=$?
-  if [ "$rc" != "$want" ]; then
-    fail "exit $rc, not $want: $*"
-    sed 's/^/    /' "$work/out" "$work/err"
-  elif [ -n "$pattern" ] && ! cat "$work/out" "$work/err" | grep -qE -- "$pattern"; then
-    fail "no /$pattern/ in the output of: $*"
-    sed 's/^/    /' "$work/out" "$work/err"
-  else
-    echo "ok: $*"
-  fi
-}
+. "$(dirname "$0")/cli_support.sh"
 
 # A copy of the NC counties, and configurations made from the sample's.
 cp "$sample"/nc.* "$work/"
@@ -215,8 +192,4 @@ run 1 'no usable result table .* was not changed' "$plexa" fetch-result --job "$
 [ "$(md5sum <"$work/later.dbf")" = "$sum" ] || fail "a bad reply changed a good table"
 kill "$hhd_pid"
 
-if [ "$failures" -gt 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish

@@ -38,8 +38,9 @@ std::vector<LayerPlace> PlacesOfAnalysisLayers(const gis::Map& map, const Analys
 // Puts layers back where they stood, unless they are in the map already.
 void PutBack(gis::Map& map, const std::vector<LayerPlace>& places);
 
-// Removes the analysis and its layers from the map; false when there is no
-// such analysis or its folder could not be removed.
+// Removes the analysis and its layers from the map, and its output tables
+// kept in a database; false when there is no such analysis, or its folder
+// or a table could not be removed.
 bool RemoveAnalysisAndLayers(DataManager& dataManager, gis::Map& map, const std::string& name);
 
 // Copies the place of the last page ("FormLeft", "FormTop", "FormWidth",

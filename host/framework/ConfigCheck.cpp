@@ -57,7 +57,7 @@ const std::map<std::string, Rule>& Schema() {
         {"PlexaConfiguration", {{"currentDataset", "basemapLayer", "analyses"}, {"Settings", "Dataset"}, {}, {"Settings"}}},
         {"Settings", {{}, {"Setting"}, {}, {}}},
         {"Setting", {{"name", "value"}, {}, {"name"}, {}}},
-        {"Dataset", {{"name", "data"}, {"Layer", "Task"}, {"name"}, {}}},
+        {"Dataset", {{"name", "data", "host", "port", "database", "schema", "user"}, {"Layer", "Task"}, {"name"}, {}}},
         {"Layer", {{"name", "dataset", "caption", "idField", "descField", "source", "srs"}, {}, {"name"}, {}}},
         {"Task",
          {{"name", "caption", "type", "level"},
@@ -374,6 +374,7 @@ private:
                 return;
             }
         }
+        CheckDataFormat(*current);
         auto a = root_.attribute("basemapLayer");
         if (!a) return;
         LayerEntry* layer = current->Find(a.value());
@@ -389,12 +390,27 @@ private:
                                     "; the basemap needs polygons, drawn as areas under the results");
     }
 
+    // Analyses kept in a database go to the current dataset's.
+    void CheckDataFormat(const DatasetEntry& current) {
+        for (auto s : root_.child("Settings").children("Setting"))
+            if (std::string(s.attribute("name").value()) == "Data Format" &&
+                std::string(s.attribute("value").value()) == "PostGIS" && !DataAttributes::Of(current.node).NamesDatabase())
+                Add(Line(s), "The Data Format PostGIS writes the analyses into the database of the current dataset, and " +
+                                 Quote(current.name) + " is not in a database; give it one or choose Shapefile");
+    }
+
     // ---------------- layers ----------------
 
     void CheckLayers(DatasetEntry& ds) {
         auto d = ds.node;
-        fs::path data = d.attribute("data").as_string(".");
-        std::string dataPath = (data.is_absolute() ? data : base_ / data).lexically_normal().string();
+        auto attributes = DataAttributes::Of(d);
+        std::string dataPath, dataProblem;
+        try {
+            dataPath = ResolveDataPath(attributes, base_.string());
+        } catch (const std::exception& e) {
+            dataProblem = OneLine(e.what());
+        }
+        bool database = attributes.NamesDatabase();
 
         bool needWorkspace = false;
         for (auto l : d.children("Layer")) {
@@ -412,12 +428,7 @@ private:
             e.def.datasetName = l.attribute("dataset").as_string(name.c_str());
             e.def.idField = l.attribute("idField").value();
             e.def.descField = l.attribute("descField").value();
-            if (auto src = l.attribute("source")) {
-                auto ls = gis::LayerSource::Parse(src.value());
-                fs::path f = ls.file;
-                ls.file = (f.is_absolute() ? f : base_ / f).lexically_normal().string();
-                e.def.source = ls.ToString();
-            }
+            if (auto src = l.attribute("source")) e.def.source = ResolveLayerSource(src.value(), base_.string());
             ds.layers.push_back(std::move(e));
         }
 
@@ -425,14 +436,14 @@ private:
         if (needWorkspace) {
             int line = d.attribute("data") ? Line(d, "data") : Line(d);
             std::error_code ec;
-            if (!fs::exists(dataPath, ec)) {
+            if (!dataProblem.empty()) {
+                Add(line, "The data of the dataset " + Quote(ds.name) + " cannot be used: " + dataProblem);
+            } else if (!database && !fs::exists(dataPath, ec)) {
                 Add(line, "The data folder " + dataPath + " of the dataset " + Quote(ds.name) +
                               " does not exist; its layers without a source are read from it");
             } else {
                 try {
-                    ws = LCase(fs::path(dataPath).extension().string()) == ".gpkg"
-                             ? gis::Workspace::OpenGeoPackage(dataPath)
-                             : gis::Workspace::OpenFolder(dataPath);
+                    ws = gis::Workspace::OpenData(dataPath);
                 } catch (const std::exception& e) {
                     Add(line, "The data of the dataset " + Quote(ds.name) + " cannot be opened: " + OneLine(e.what()));
                 }

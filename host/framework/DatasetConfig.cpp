@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "host/gis/LayerSource.h"
+#include "host/gis/PgConnection.h"
 
 namespace fs = std::filesystem;
 
@@ -124,6 +125,38 @@ TaskEntryPtr ReadTask(const pugi::xml_node& n, const std::string& file, int dept
 
 }  // namespace
 
+DataAttributes DataAttributes::Of(const pugi::xml_node& d) {
+    return {d.attribute("data").value(),     d.attribute("host").value(),   d.attribute("port").value(),
+            d.attribute("database").value(), d.attribute("schema").value(), d.attribute("user").value()};
+}
+
+bool DataAttributes::NamesDatabase() const {
+    return !host.empty() || !port.empty() || !database.empty() || !schema.empty() || !user.empty() ||
+           gis::PgConnection::IsConnectionString(data);
+}
+
+std::string ResolveDataPath(const DataAttributes& a, const std::string& baseFolder) {
+    bool parts = !a.host.empty() || !a.port.empty() || !a.database.empty() || !a.schema.empty() || !a.user.empty();
+    if (parts && !a.data.empty())
+        Raise(kErrInvalidCall, "give the data either as data=\"...\" or as database=\"...\" with host, port, schema "
+                               "and user, not both");
+    if (parts) {
+        if (a.database.empty()) Raise(kErrInvalidCall, "a dataset in a database needs its database=\"NAME\"");
+        return gis::PgConnection::FromParts(a.host, a.port, a.database, a.schema, a.user).ToString();
+    }
+    if (gis::PgConnection::IsConnectionString(a.data)) return gis::PgConnection::Parse(a.data).ToString();
+    fs::path data = a.data.empty() ? fs::path(".") : fs::path(a.data);
+    return (data.is_absolute() ? data : fs::path(baseFolder) / data).lexically_normal().string();
+}
+
+std::string ResolveLayerSource(const std::string& source, const std::string& baseFolder) {
+    auto ls = gis::LayerSource::Parse(source);
+    if (gis::PgConnection::IsConnectionString(ls.file)) return source;
+    fs::path f = ls.file;
+    ls.file = (f.is_absolute() ? f : fs::path(baseFolder) / f).lexically_normal().string();
+    return ls.ToString();
+}
+
 HostConfiguration LoadHostConfiguration(const std::string& path) {
     if (!fs::exists(path)) Raise(kErrFileNotFound, "The configuration file " + path + " does not exist");
     pugi::xml_document doc;
@@ -146,8 +179,11 @@ HostConfiguration LoadHostConfiguration(const std::string& path) {
     for (auto d : root.children("Dataset")) {
         auto ds = std::make_shared<Dataset>();
         ds->name = d.attribute("name").as_string();
-        fs::path data = d.attribute("data").as_string(".");
-        ds->dataPath = (data.is_absolute() ? data : base / data).lexically_normal().string();
+        try {
+            ds->dataPath = ResolveDataPath(DataAttributes::Of(d), base.string());
+        } catch (const std::exception& e) {
+            Raise(kErrInvalidCall, "The configuration file " + path + ": the dataset " + ds->name + ": " + e.what());
+        }
         for (auto l : d.children("Layer")) {
             auto layer = std::make_shared<DatasetLayer>();
             layer->name = l.attribute("name").as_string();
@@ -156,12 +192,7 @@ HostConfiguration LoadHostConfiguration(const std::string& path) {
             layer->idField = l.attribute("idField").as_string();
             layer->descField = l.attribute("descField").as_string();
             layer->srs = l.attribute("srs").as_string();
-            if (auto src = l.attribute("source")) {
-                auto ls = gis::LayerSource::Parse(src.as_string());
-                fs::path f = ls.file;
-                ls.file = (f.is_absolute() ? f : base / f).lexically_normal().string();
-                layer->source = ls.ToString();
-            }
+            if (auto src = l.attribute("source")) layer->source = ResolveLayerSource(src.as_string(), base.string());
             ds->layers.push_back(layer);
         }
         for (auto t : d.children("Task")) ds->tasks.push_back(ReadTask(t, path));

@@ -1,5 +1,6 @@
 // The dataset configuration of the host, read from its XML file: the
-// datasets, each with its data (a folder of shapefiles or a GeoPackage),
+// datasets, each with its data (a folder of shapefiles, a GeoPackage or a
+// schema of a PostGIS database),
 // its layers and its task entries; a task entry nests sub-entries and
 // carries the categories and targets its pages offer. Loading checks the
 // file's shape and raises with a message naming the file; relative paths
@@ -14,6 +15,10 @@
 #include <vector>
 
 #include "host/Object.h"
+
+namespace pugi {
+class xml_node;
+}
 
 namespace host {
 
@@ -88,7 +93,8 @@ class Dataset : public Object {
 public:
     std::string TypeName() const override { return "Dataset"; }
     std::string name;
-    std::string dataPath;  // folder of shapefiles or a GeoPackage file
+    // Folder of shapefiles, GeoPackage file, or database connection ("PG:...").
+    std::string dataPath;
     std::vector<DatasetLayerPtr> layers;
     std::vector<TaskEntryPtr> tasks;
     DatasetLayerPtr LayerByName(const std::string& n) const;  // null when missing
@@ -106,6 +112,21 @@ struct HostConfiguration {
     std::string basemapLayer;   // dataset layer drawn under the results
     std::string sourcePath;
 };
+// Where a Dataset element's data is: its data attribute (a folder or a
+// GeoPackage, relative to baseFolder, or a "PG:" connection), or the
+// database its attributes host, port, database, schema and user name.
+// Raises when both are given, or a connection is malformed or holds a
+// password.
+struct DataAttributes {
+    std::string data, host, port, database, schema, user;
+    static DataAttributes Of(const pugi::xml_node& dataset);
+    bool NamesDatabase() const;
+};
+std::string ResolveDataPath(const DataAttributes& attributes, const std::string& baseFolder);
+// A layer's source with its file made absolute from baseFolder; a table
+// of a database ("PG:...|TABLE") as given.
+std::string ResolveLayerSource(const std::string& source, const std::string& baseFolder);
+
 // Reads a dataset configuration; raises with a clear message when the file
 // is missing or malformed. Relative data paths are taken from the file's folder.
 HostConfiguration LoadHostConfiguration(const std::string& path);

@@ -19,6 +19,7 @@
 #include "host/gis/Gdal.h"
 #include "host/gis/LayerData.h"
 #include "host/gis/LayerSource.h"
+#include "host/gis/PgConnection.h"
 #include "host/gis/SpatialReference.h"
 #include "host/gis/Table.h"
 
@@ -497,6 +498,7 @@ std::string LayerNameFor(const std::string& caption, std::set<std::string>& used
 // under it, else absolute; the layer name is kept.
 std::string SourceFor(const std::string& source, const std::string& outPath) {
     auto ls = gis::LayerSource::Parse(source);
+    if (gis::PgConnection::IsConnectionString(ls.file)) return source;  // a table of a database
     fs::path file = fs::absolute(ls.file).lexically_normal();
     ls.file = file.string();
     if (!outPath.empty()) {

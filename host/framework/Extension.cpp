@@ -1,10 +1,6 @@
 #include "host/framework/Extension.h"
 
-#include <filesystem>
-
 #include "host/gis/LayerSource.h"
-
-namespace fs = std::filesystem;
 
 namespace host {
 
@@ -49,9 +45,7 @@ DataWorkspacePtr Extension::GetDataWorkspace() {
     for (auto& d : config_.datasets)
         if (d->name == config_.currentDataset) ds = d;
     if (!ds) Raise(kErrInvalidCall, "The current dataset " + config_.currentDataset + " is not configured");
-    gis::WorkspacePtr ws = LCase(fs::path(ds->dataPath).extension().string()) == ".gpkg"
-                               ? gis::Workspace::OpenGeoPackage(ds->dataPath)
-                               : gis::Workspace::OpenFolder(ds->dataPath);
+    gis::WorkspacePtr ws = gis::Workspace::OpenData(ds->dataPath);
     dataWs_ = std::make_shared<DataWorkspace>(ws, ds->layers);
     dataWsDataset_ = config_.currentDataset;
     return dataWs_;

@@ -58,6 +58,12 @@ RowPtr InsertCursor::CreateBuffer() {
 long InsertCursor::Insert(const Row& buffer) {
     OGRFeature* f = buffer.Ogr();
     f->SetFID(OGRNullFID);
+    // A column of multi-part shapes (in a database) takes a one-part shape as
+    // a collection of one.
+    OGRwkbGeometryType column = table_->layer_->GetGeomType();
+    if (OGRGeometry* g = f->GetGeometryRef(); g && OGR_GT_IsSubClassOf(column, wkbGeometryCollection) &&
+                                              !OGR_GT_IsSubClassOf(wkbFlatten(g->getGeometryType()), wkbGeometryCollection))
+        f->SetGeometryDirectly(OGRGeometryFactory::forceTo(f->StealGeometry(), wkbFlatten(column)));
     if (table_->layer_->CreateFeature(f) != OGRERR_NONE) RaiseGdal("The row could not be written to " + table_->Name());
     ++pending_;
     return static_cast<long>(f->GetFID());

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/gis/Field.h"
 #include "host/gis/Gdal.h"
@@ -26,6 +27,15 @@ std::shared_ptr<GDALDataset> WrapDataset(GDALDataset* ds);
 // multi: the multi-part kind, for formats that keep one shape type per layer.
 OGRwkbGeometryType ToOgrGeomType(GeometryType t, bool multi);
 GeometryType FromOgrGeomType(OGRwkbGeometryType t);
+
+// A connection to a PostGIS database; raises with one line naming the
+// database and the server's reason when it cannot be opened.
+class PgConnection;
+std::shared_ptr<GDALDataset> ConnectPg(const PgConnection& connection, bool update);
+// Runs a statement on a database connection; raises "what: the server's reason".
+void ExecutePg(GDALDataset& connection, const std::string& sql, const std::string& what);
+// The first column of every row a query returns, as text.
+std::vector<std::string> QueryPg(GDALDataset& connection, const std::string& sql);
 
 // Creates the attribute fields of a host field list on a layer (the object
 // id and shape fields are the layer's own); raises when one is refused.

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "host/gis/Gdal.h"
+#include "host/gis/PgConnection.h"
 #include "host/gis/Workspace.h"
 
 namespace fs = std::filesystem;
@@ -19,6 +20,11 @@ LayerSource LayerSource::Parse(const std::string& spec) {
 
 TablePtr OpenLayerSource(const LayerSource& source) {
     EnsureGdal();
+    if (PgConnection::IsConnectionString(source.file)) {
+        if (source.layer.empty())
+            Raise(kErrInvalidCall, "Name the table of the database as " + source.file + "|TABLE", "PXGIS");
+        return Workspace::OpenPostGIS(source.file)->OpenTable(source.layer);
+    }
     fs::path p(source.file);
     if (source.file.empty()) Raise(kErrFileNotFound, "No layer file was given", "PXGIS");
     if (!fs::exists(p)) Raise(kErrFileNotFound, "The layer file " + source.file + " does not exist", "PXGIS");

@@ -1,5 +1,6 @@
 // A layer named the way people name one: a file ("tracts.shp",
-// "areas.geojson") or a layer of a multi-layer file ("db.gpkg|tracts").
+// "areas.geojson"), a layer of a multi-layer file ("db.gpkg|tracts") or a
+// table of a PostGIS database ("PG:dbname=gis host=db|sales.customers").
 // OpenLayerSource turns such a name into an open table or feature class,
 // whatever the format, or raises with a message naming the source.
 #pragma once
@@ -17,7 +18,8 @@ struct LayerSource {
     std::string ToString() const { return layer.empty() ? file : file + "|" + layer; }
 };
 // Opens the feature class or table of a source: shapefiles through a folder
-// workspace, GeoPackages through their database, anything else read-only.
+// workspace, GeoPackages and PostGIS tables through their database,
+// anything else read-only.
 // Raises with a message naming the source when it cannot be opened, or
 // when a multi-layer file is named without its layer.
 TablePtr OpenLayerSource(const LayerSource& source);

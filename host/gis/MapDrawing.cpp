@@ -14,6 +14,8 @@
 #include <set>
 
 #include "host/gis/LayerData.h"
+#include "host/gis/LayerSource.h"
+#include "host/gis/PgConnection.h"
 #include "host/platform/TextFile.h"
 
 namespace host::gis {
@@ -471,7 +473,10 @@ std::string MapAttribution(const Map& map, const MapComposition& composition) {
     std::set<std::string> seen;
     for (auto* layer : VisibleFeatureLayers(map)) {
         if (!layer->featureClass) continue;
-        std::string name = std::filesystem::path(layer->featureClass->DataPath()).filename().string();
+        // A file by its name, a table of a database by the table's.
+        std::string path = layer->featureClass->DataPath();
+        std::string name = PgConnection::IsConnectionString(path) ? LayerSource::Parse(path).layer
+                                                                  : std::filesystem::path(path).filename().string();
         if (!name.empty() && seen.insert(name).second) names.push_back(name);
     }
     if (names.empty()) return "";

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "host/gis/GdalSupport.h"
+#include "host/gis/PgConnection.h"
 #include "host/gis/Workspace.h"
 
 namespace fs = std::filesystem;
@@ -112,31 +113,50 @@ Envelope Table::Extent() const {
 }
 
 std::string Table::DataPath() const {
+    // A table of a database as a layer source names it: "PG:...|table".
+    if (ws_ && ws_->Kind() == WorkspaceKind::PostGIS) return ws_->PathName() + "|" + name_;
     if (ws_ && ws_->Kind() != WorkspaceKind::Folder) return ws_->PathName();
     return ds_ ? ds_->GetDescription() : "";
 }
 
 namespace {
+// A connection of its own to the table's data: the file again, or the database.
+std::shared_ptr<GDALDataset> OpenForReading(const Table& table) {
+    auto ws = table.GetWorkspace();
+    std::string path = ws && ws->Kind() == WorkspaceKind::PostGIS ? ws->PathName() : table.DataPath();
+    return WrapDataset(
+        static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+}
+bool InDatabase(const Table& table) { return table.GetWorkspace() && table.GetWorkspace()->Kind() == WorkspaceKind::PostGIS; }
+
 void ApplyFilter(OGRLayer* layer, const Table& table, const QueryFilter* filter) {
     if (!filter) return;
-    if (!Trim(filter->whereClause).empty()) {
+    std::string clause = Trim(filter->whereClause).empty() ? "" : filter->whereClause;
+    if (!clause.empty()) {
         // Checked against the fields first, so that every kind of database
         // refuses a bad clause at once rather than on the first read.
         OGRFeatureQuery check;
-        if (check.Compile(layer->GetLayerDefn(), filter->whereClause.c_str(), TRUE, nullptr) != OGRERR_NONE)
-            RaiseGdal("The where-clause could not be applied to " + table.Name());
-        if (layer->SetAttributeFilter(filter->whereClause.c_str()) != OGRERR_NONE)
+        if (check.Compile(layer->GetLayerDefn(), clause.c_str(), TRUE, nullptr) != OGRERR_NONE)
             RaiseGdal("The where-clause could not be applied to " + table.Name());
     }
+    GeometryPtr g;
     if (filter->geometry && !filter->geometry->IsEmpty()) {
-        auto g = filter->geometry;
+        g = filter->geometry;
         auto sr = table.GetSpatialReference();
         if (sr && g->Ogr()->getSpatialReference() && !g->Ogr()->getSpatialReference()->IsSame(&sr->Ogr())) {
             g = g->Clone();
             g->Project(sr);
         }
-        layer->SetSpatialFilter(g->Ogr());
     }
+    // A database tests the shapes itself, with its spatial index, beside the clause.
+    if (g && InDatabase(table)) {
+        std::string meets = table.GetWorkspace()->IntersectsCondition(table.Name(), layer->GetGeometryColumn(), *g);
+        clause = clause.empty() ? meets : "(" + clause + ") AND " + meets;
+        g.reset();
+    }
+    if (!clause.empty() && layer->SetAttributeFilter(clause.c_str()) != OGRERR_NONE)
+        RaiseGdal("The where-clause could not be applied to " + table.Name());
+    if (g) layer->SetSpatialFilter(g->Ogr());
     if (!filter->subFields.empty() && filter->subFields != "*") {
         // Fields not asked for are not read.
         std::vector<std::string> wanted;
@@ -183,8 +203,7 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
     long ogrIndex = HostIndexToOgr(index);
     if (ogrIndex < 0) return nullptr;
     if (!keyDs_) {
-        keyDs_ = WrapDataset(static_cast<GDALDataset*>(
-            GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+        keyDs_ = OpenForReading(*this);
         if (!keyDs_) return nullptr;
         keyLayer_ = keyDs_->GetLayerByName(name_.c_str());
         if (!keyLayer_ && keyDs_->GetLayerCount() == 1) keyLayer_ = keyDs_->GetLayer(0);
@@ -232,12 +251,12 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
 }
 
 CursorPtr Table::Search(const QueryFilter* filter, bool recycling) const {
-    if (filter && !filter->whereClause.empty())
+    // A database answers by its own indexes, the clause and the extent run there.
+    if (filter && !filter->whereClause.empty() && !InDatabase(*this))
         if (auto byKey = SearchByKey(*filter, recycling)) return byKey;
     // Each cursor reads through a connection of its own so that cursors do
     // not disturb one another.
-    std::shared_ptr<GDALDataset> ds = WrapDataset(static_cast<GDALDataset*>(
-        GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+    std::shared_ptr<GDALDataset> ds = OpenForReading(*this);
     if (!ds) RaiseGdal("The dataset " + name_ + " could not be opened for reading");
     OGRLayer* layer = ds->GetLayerByName(name_.c_str());
     if (!layer && ds->GetLayerCount() == 1) layer = ds->GetLayer(0);
@@ -252,8 +271,7 @@ long Table::RowCount(const QueryFilter* filter) const {
     // Counts come often (one per area in a profile): they share one reading
     // connection, opened on first use and dropped when rows are added.
     if (!countDs_) {
-        countDs_ = WrapDataset(static_cast<GDALDataset*>(
-            GDALOpenEx(DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+        countDs_ = OpenForReading(*this);
         if (!countDs_) RaiseGdal("The dataset " + name_ + " could not be opened");
         countLayer_ = countDs_->GetLayerByName(name_.c_str());
         if (!countLayer_ && countDs_->GetLayerCount() == 1) countLayer_ = countDs_->GetLayer(0);
@@ -284,6 +302,16 @@ RowPtr Table::GetRow(long oid) const {
 }
 
 void Table::AddIndex(const std::string& indexName, const std::string& fieldName) {
+    if (InDatabase(*this)) {
+        // The spatial index comes with the table.
+        bool spatial = HasShape() && IEquals(fieldName, shapeField_);
+        if (spatial && HasSpatialIndex()) return;
+        if (!spatial && FindField(fieldName) < 0) Raise(kErrInvalidCall, "No field " + fieldName + " to index in " + name_, "PXGIS");
+        ExecutePg(*ds_, "CREATE INDEX ON " + ws_->SqlName(name_) + (spatial ? " USING GIST" : "") + " (" +
+                            QuotePgIdentifier(spatial ? std::string(layer_->GetGeometryColumn()) : fieldName) + ")",
+                  "The index could not be created on " + name_);
+        return;
+    }
     bool gpkg = ws_ && ws_->Kind() == WorkspaceKind::GeoPackage;
     std::string sql;
     if (HasShape() && IEquals(fieldName, shapeField_)) {
@@ -315,6 +343,11 @@ bool Table::HasSpatialIndex() const {
         return has;
     }
     if (ws_ && ws_->Kind() == WorkspaceKind::File) return layer_->TestCapability(OLCFastSpatialFilter);
+    if (InDatabase(*this))
+        return !QueryPg(*ds_, "SELECT 1 FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid JOIN pg_am a ON a.oid = "
+                              "c.relam WHERE a.amname = 'gist' AND i.indrelid = to_regclass(" +
+                                  QuotePgLiteral(ws_->SqlName(name_)) + ")")
+                    .empty();
     fs::path p(DataPath());
     p.replace_extension(".qix");
     return fs::exists(p);

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "host/gis/GdalSupport.h"
+#include "host/gis/PgConnection.h"
 
 namespace fs = std::filesystem;
 
@@ -87,13 +88,32 @@ WorkspacePtr Workspace::OpenFile(const std::string& path) {
     return ws;
 }
 
+WorkspacePtr Workspace::OpenData(const std::string& path) {
+    if (PgConnection::IsConnectionString(path)) return OpenPostGIS(path);
+    if (LCase(fs::path(path).extension().string()) == ".gpkg") return OpenGeoPackage(path);
+    return OpenFolder(path);
+}
+
 bool Workspace::DatasetExists(const std::string& name) const {
+    if (kind_ == WorkspaceKind::PostGIS) {
+        std::string table = TableName(name);
+        return !QueryPg(*db_, "SELECT 1 WHERE to_regclass(" + QuotePgLiteral(SqlName(table)) + ") IS NOT NULL").empty();
+    }
     if (kind_ != WorkspaceKind::Folder) return db_->GetLayerByName(name.c_str()) != nullptr;
     return fs::exists(fs::path(path_) / (name + ".shp")) || fs::exists(fs::path(path_) / (name + ".dbf"));
 }
 
 std::vector<std::string> Workspace::DatasetNames() const {
     std::vector<std::string> names;
+    if (kind_ == WorkspaceKind::PostGIS) {
+        auto schema = PgConnection::Parse(path_).Schema();
+        for (auto& table : QueryPg(*db_, "SELECT table_name FROM information_schema.tables WHERE table_schema = " +
+                                             QuotePgLiteral(schema) + " ORDER BY 1")) {
+            std::string prefix = TableName("");
+            if (table.compare(0, prefix.size(), prefix) == 0) names.push_back(table.substr(prefix.size()));
+        }
+        return names;
+    }
     if (kind_ != WorkspaceKind::Folder) {
         for (int i = 0; i < db_->GetLayerCount(); ++i) names.push_back(db_->GetLayer(i)->GetName());
         return names;
@@ -110,6 +130,19 @@ std::vector<std::string> Workspace::DatasetNames() const {
 
 TablePtr Workspace::OpenAny(const std::string& name, bool needShape) {
     auto self = std::static_pointer_cast<Workspace>(shared_from_this());
+    if (kind_ == WorkspaceKind::PostGIS) {
+        // A connection of its own: the table as it is now, even when another
+        // connection replaced it since this workspace first looked.
+        std::string table = TableName(name);
+        auto connection = ConnectPg(PgConnection::Parse(path_), true);
+        OGRLayer* layer = DatasetExists(name) ? connection->GetLayerByName(table.c_str()) : nullptr;
+        if (!layer) Raise(kErrInvalidCall, "No table " + table + " in " + Describe(), "PXGIS");
+        auto t = std::make_shared<Table>(self, table, connection, layer, "");
+        if (needShape && !t->HasShape())
+            Raise(kErrInvalidCall, "The table " + table + " in " + Describe() + " has no geometry column: it is not a layer",
+                  "PXGIS");
+        return t;
+    }
     if (kind_ != WorkspaceKind::Folder) {
         OGRLayer* layer = db_->GetLayerByName(name.c_str());
         if (!layer) Raise(kErrInvalidCall, "No dataset " + name + " in " + path_, "PXGIS");
@@ -138,10 +171,12 @@ TablePtr Workspace::OpenTable(const std::string& name) { return OpenAny(name, fa
 
 FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {
     if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
-    if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");
     long gi = fields.FindField(shapeField);
     if (gi < 0 || fields.GetField(gi)->type != kFieldGeometry)
         Raise(kErrInvalidCall, "The field list has no geometry field " + shapeField, "PXGIS");
+    // A new table in a database takes the place of the old one when committed.
+    if (kind_ == WorkspaceKind::PostGIS) return CreatePgFeatureClass(name, fields, shapeField);
+    if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");
     const GeometryDef& gd = fields.GetField(gi)->geometryDef;
     OGRSpatialReference* srs = gd.spatialReference ? &gd.spatialReference->Ogr() : nullptr;
     auto self = std::static_pointer_cast<Workspace>(shared_from_this());
@@ -168,6 +203,8 @@ FeatureClassPtr Workspace::CreateFeatureClass(const std::string& name, const Fie
 
 TablePtr Workspace::CreateTable(const std::string& name, const Fields& fields) {
     if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
+    if (kind_ == WorkspaceKind::PostGIS)
+        Raise(kErrInvalidCall, "Tables without shapes are written to files, not to " + Describe() + ": " + name, "PXGIS");
     if (DatasetExists(name)) Raise(kErrInvalidCall, "A dataset named " + name + " already exists in " + path_, "PXGIS");
     auto self = std::static_pointer_cast<Workspace>(shared_from_this());
     if (kind_ == WorkspaceKind::GeoPackage) {
@@ -188,6 +225,12 @@ TablePtr Workspace::CreateTable(const std::string& name, const Fields& fields) {
 
 void Workspace::DeleteDataset(const std::string& name) {
     if (kind_ == WorkspaceKind::File) Raise(kErrInvalidCall, path_ + " is read-only here: " + name + " cannot be changed", "PXGIS");
+    if (kind_ == WorkspaceKind::PostGIS) {
+        std::string table = TableName(name);
+        if (!DatasetExists(name)) Raise(kErrInvalidCall, "No table " + table + " in " + Describe(), "PXGIS");
+        ExecutePg(*db_, "DROP TABLE " + SqlName(table), "The table " + table + " could not be deleted from " + Describe());
+        return;
+    }
     if (kind_ == WorkspaceKind::GeoPackage) {
         for (int i = 0; i < db_->GetLayerCount(); ++i) {
             if (IEquals(db_->GetLayer(i)->GetName(), name)) {

@@ -1,0 +1,214 @@
+// Data in a shared PostGIS database, against the server the tests start:
+// the worker's clause and extent run by the server, outputs that nobody
+// sees half-written, and one clear line for each way a database fails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "PXCP/PXCPDemographicDataFunction.h"
+#include "PostgisServer.h"
+#include "TestSupport.h"
+#include "host/framework/AnalysisList.h"
+#include "host/framework/ConfigCheck.h"
+#include "host/gis/PgConnection.h"
+
+using namespace host;
+using namespace pxtest;
+
+namespace {
+
+class PostgisTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server = PostgisServer::Use();
+        schema = PostgisServer::FreshSchema("t");
+    }
+    void TearDown() override { server.Query("DROP SCHEMA IF EXISTS " + schema + " CASCADE"); }
+
+    // The tables of the test's schema, by name, comma-separated.
+    std::string Tables() const {
+        return server.Query("SELECT string_agg(relname, ',' ORDER BY relname) FROM pg_class c JOIN pg_namespace n ON "
+                            "n.oid = c.relnamespace WHERE nspname = '" + schema + "' AND relkind = 'r'");
+    }
+    long Rows(const std::string& table) const {
+        return std::atol(server.Query("SELECT count(*) FROM " + schema + "." + table).c_str());
+    }
+    // An output of `rows` squares written into the dataset "Result" of an
+    // analysis workspace, not yet committed.
+    gis::WorkspacePtr WriteOutput(const std::string& prefix, int rows) const {
+        auto ws = gis::Workspace::OpenPostGIS(server.Connection(schema), prefix);
+        gis::Fields fields;
+        auto shape = gis::NewField("shape", gis::kFieldGeometry, "geometry");
+        shape->geometryDef.type = gis::kGeomPolygon;
+        shape->geometryDef.spatialReference = gis::SpatialReference::FromEPSG(4267);
+        fields.AddField(shape);
+        fields.AddField(gis::NewField("NAME", gis::kFieldString, "NAME", 20));
+        fields.AddField(gis::NewField("Result", gis::kFieldString, "Result", 10));
+        auto fc = ws->CreateFeatureClass("Result", fields, "shape");
+        auto insert = fc->Insert(true);
+        auto row = insert->CreateBuffer();
+        for (int i = 0; i < rows; ++i) {
+            row->SetShape(*gis::Geometry::MakeEnvelopePolygon({-80.0 + i, 35, -79.5 + i, 35.5, false}, shape->geometryDef.spatialReference));
+            row->SetValue(fc->FindField("NAME"), "area " + std::to_string(i));
+            row->SetValue(fc->FindField("Result"), "Match");
+            insert->Insert(*row);
+        }
+        insert->Flush();
+        return ws;
+    }
+    PostgisServer server;
+    std::string schema;
+};
+
+std::string ErrorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+std::set<std::string> Names(const gis::FeatureClassPtr& fc, const gis::QueryFilter* filter) {
+    std::set<std::string> names;
+    auto cursor = fc->Search(filter, false);
+    while (auto row = cursor->NextRow()) names.insert(row->Value(fc->FindField("NAME")).ToString());
+    return names;
+}
+
+TEST_F(PostgisTest, ANewOutputIsUnseenUntilCommittedAndThenReplacesTheOldWhole) {
+    auto first = WriteOutput("Sales run_", 3);
+    EXPECT_EQ(Tables(), "");
+    first->CommitDataset("Result");
+    EXPECT_EQ(Tables(), "sales_run_result");
+    EXPECT_EQ(Rows("sales_run_result"), 3);
+
+    auto second = WriteOutput("Sales run_", 5);
+    // While the new one is written, the old one is there, whole.
+    EXPECT_EQ(Rows("sales_run_result"), 3);
+    second->CommitDataset("Result");
+    EXPECT_EQ(Rows("sales_run_result"), 5);
+    EXPECT_EQ(Tables(), "sales_run_result");
+    // Its index and id sequence carry its own name, not the temporary one.
+    EXPECT_EQ(server.Query("SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE nspname = '" +
+                           schema + "' AND relname LIKE '%\\_new\\_%'"),
+              "0");
+
+    // Read back like any layer: the field names as the analysis gave them.
+    auto fc = second->OpenFeatureClass("Result");
+    EXPECT_EQ(fc->RowCount(nullptr), 5);
+    EXPECT_GE(fc->FindField("NAME"), 0);
+    EXPECT_EQ(fc->GetFields()->GetField(fc->FindField("Result"))->name, "Result");
+    EXPECT_TRUE(fc->HasSpatialIndex());
+    EXPECT_EQ(second->DatasetNames(), std::vector<std::string>{"result"});
+}
+
+TEST_F(PostgisTest, AnOutputNeverCommittedLeavesNothingBehind) {
+    WriteOutput("Broken_", 4).reset();
+    EXPECT_EQ(Tables(), "");
+    EXPECT_EQ(server.Query("SELECT count(*) FROM pg_class WHERE relname LIKE 'broken\\_result%'"), "0");
+}
+
+TEST_F(PostgisTest, TheWorkersClauseAndExtentRunInTheDatabase) {
+    ScratchDir dir;
+    Harness h(WriteConfig(dir, CountyTargetsTasks(), "NC", server.Connection("demo")));
+    auto east = gis::Geometry::MakeEnvelopePolygon({-78.5, 33.5, -75.0, 37.0, false}, gis::SpatialReference::FromEPSG(4267));
+    FindExtension(h.session.application)->SetBoundingGeometry(east);
+    // A clause no other test sends, to find it in the server's log.
+    const std::string where = "BIR74 >= 1234.5";
+    auto out = gis::Workspace::OpenPostGIS(server.Connection(schema), "pushdown_");
+    auto layer = std::make_shared<DatasetLayer>();
+    layer->name = "Counties";
+    layer->datasetName = "nc";
+    pxcp::PXCPDemographicDataFunction worker;
+    worker.Init();
+    for (auto& [key, value] : std::vector<std::pair<const char*, Variant>>{
+             {"IApplication", h.session.application},
+             {"IPXDataManager", h.session.dataManager},
+             {"AnalysisWorkspace", out},
+             {"AnalysisFeatureclassName", "Result"},
+             {"QueryString", where},
+             {"AllFieldsCol", std::make_shared<StringList>(std::vector<std::string>{"BIR74"})},
+             {"AdditionalFields", std::make_shared<StringList>(std::vector<std::string>{"NAME"})},
+             {"MainDSLayer", layer},
+             {"DefaultSR", gis::SpatialReference::FromEPSG(4267)}})
+        worker.SetParam(key, value);
+    ASSERT_TRUE(worker.Start());
+    ASSERT_EQ(worker.LastError(), 0);
+    out->CommitDataset("Result");
+
+    // The areas are those the same search finds in the sample's shapefile:
+    // the extent takes some of the clause's areas, not all.
+    auto shapefile = gis::Workspace::OpenFolder(SampleDir())->OpenFeatureClass("nc");
+    gis::QueryFilter clauseOnly, both;
+    clauseOnly.whereClause = both.whereClause = where;
+    both.geometry = east;
+    auto expected = Names(shapefile, &both);
+    EXPECT_EQ(Names(out->OpenFeatureClass("Result"), nullptr), expected);
+    EXPECT_GT(expected.size(), 0u);
+    EXPECT_LT(expected.size(), Names(shapefile, &clauseOnly).size());
+
+    // The server read the counties with the clause and the shape test in
+    // its own statement: only the matching rows came over the wire.
+    std::ifstream log(server.logFile);
+    std::string line, statement;
+    while (std::getline(log, line))
+        if (line.find(where) != std::string::npos && line.find("\"nc\"") != std::string::npos) statement = line;
+    ASSERT_FALSE(statement.empty()) << "no statement on nc with the clause in " << server.logFile;
+    EXPECT_NE(statement.find("WHERE"), std::string::npos) << statement;
+    EXPECT_NE(statement.find("ST_Intersects(\"geom\", ST_GeomFromText('POLYGON ((-78.5 33.5"), std::string::npos) << statement;
+}
+
+TEST_F(PostgisTest, EachWayADatabaseFailsIsOneClearLine) {
+    auto ws = gis::Workspace::OpenPostGIS(server.Connection("demo"));
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {ErrorOf([] { gis::Workspace::OpenPostGIS("PG:dbname=plexa host=/nonexistent-folder"); }),
+         "Cannot connect to the database \"plexa\" on /nonexistent-folder, schema \"public\": connection to server on socket"},
+        {ErrorOf([&] { ws->OpenFeatureClass("nowhere"); }), "No table nowhere in the database \"plexa\""},
+        {ErrorOf([&] { ws->OpenFeatureClass("notes"); }), "The table notes in the database \"plexa\""},
+        {ErrorOf([] { gis::PgConnection::Parse("PG:dbname=plexa password=s3cret"); }), "~/.pgpass or PGPASSWORD"},
+        {ErrorOf([] { gis::PgConnection::Parse("PG:dbname='plexa"); }), "has no closing quote"},
+    };
+    setenv("PGPASSFILE", "/dev/null", 1);
+    setenv("PGPASSWORD", "wrong", 1);
+    cases.emplace_back(ErrorOf([&] { gis::Workspace::OpenPostGIS(server.Connection("demo")); }),
+                       "password authentication failed for user \"analyst\"");
+    server = PostgisServer::Use();
+    for (auto& [message, expected] : cases) {
+        EXPECT_NE(message.find(expected), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+        EXPECT_EQ(message.find("s3cret"), std::string::npos) << message;
+    }
+}
+
+TEST_F(PostgisTest, TheCheckNamesTheTableThatIsMissingOrHasNoShapes) {
+    ScratchDir dir;
+    std::string config = WriteConfig(dir, "<Layer name=\"Notes\" dataset=\"notes\"/><Layer name=\"Gone\" dataset=\"gone\"/>",
+                                      "NC", server.Connection("demo"));
+    std::string all;
+    for (auto& p : CheckConfiguration(config)) all += p.ToString() + "\n";
+    EXPECT_NE(all.find(":6: The layer Notes cannot be opened: The table notes in the database \"plexa\""), std::string::npos) << all;
+    EXPECT_NE(all.find("The layer Gone cannot be opened: No table gone"), std::string::npos) << all;
+    EXPECT_EQ(all.find("Counties"), std::string::npos) << all;
+}
+
+TEST_F(PostgisTest, RemovingAnAnalysisDropsItsTableAndKeepsItWhileTheDatabaseIsAway) {
+    ScratchDir dir;
+    DataManager analyses({}, dir / "analyses");
+    auto kept = WriteOutput("Sales_", 2);
+    kept->CommitDataset("Result");
+    analyses.CreateAnalysis("Sales")->AddLayer(kept->OpenFeatureClass("Result")->DataPath());
+    analyses.CreateAnalysis("Elsewhere")->AddLayer("PG:dbname=plexa host=/nonexistent-folder|elsewhere_result");
+    gis::Map map;
+
+    EXPECT_FALSE(RemoveAnalysisAndLayers(analyses, map, "Elsewhere"));
+    EXPECT_TRUE(analyses.AnalysisExists("Elsewhere"));
+    EXPECT_TRUE(RemoveAnalysisAndLayers(analyses, map, "Sales"));
+    EXPECT_FALSE(analyses.AnalysisExists("Sales"));
+    EXPECT_EQ(Tables(), "");
+}
+
+}  // namespace
