@@ -20,7 +20,6 @@ public:
     bool SetParam(const std::string& name, host::Variant& value) override;
 
     static host::gis::RendererPtr CreateSimpleRenderer();
-    host::AnalysisPtr Analysis() const { return analysisInfo_; }
 
 protected:
     long ShowPages() override { return ShowSelectDemographicDataDialog(); }

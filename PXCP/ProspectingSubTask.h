@@ -26,8 +26,10 @@ public:
     // Shows the way's pages (ShowPages); returns the page result.
     long DoParamSelector() override;
 
-    // What the last run left, for the host's inspection.
+    // What the last run left, for the host's inspection: the output layer
+    // and the analysis it belongs to.
     host::gis::FeatureLayerPtr resultLayer;
+    host::AnalysisPtr Analysis() const { return analysisInfo_; }
 
 protected:
     // module: the path reported with run-time errors; functionProgId: the worker.

@@ -67,6 +67,8 @@ run 0 "job id: HH" \
   "$src/scripts/household-demo.sh" "$build" "$db" "$analyses"
 grep -q "areas found" "$work/out" && tr '\n' ' ' <"$work/out" | grep -qE "job id: HH.*areas found: [0-9]+" &&
   echo "ok: the linked table was joined" || fail "the linked table was not joined"
+grep -q "analysis folder: $analyses/" "$work/out" && ! grep -q "analysis folder: PG:" "$work/out" &&
+  echo "ok: the analysis folder is named, not the database" || fail "the analysis folder is not named"
 expect "both household outputs in the database" "young_families_later_result,young_families_result" \
   "$(sql "SELECT string_agg(table_name, ',' ORDER BY table_name) FROM information_schema.tables WHERE table_schema = '$schema' AND table_name LIKE 'young%'")"
 [ "$(sql "SELECT count(*) FROM $schema.young_families_later_result WHERE \"PERCENT\" > 0")" -gt 0 ] &&

@@ -6,6 +6,7 @@
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPHouseholdData.h"
 #include "PXCP/PXCPMain.h"
+#include "PXCP/ProspectingSubTask.h"
 #include "host/framework/AnalysisList.h"
 #include "host/framework/ErrorHandler.h"
 
@@ -55,8 +56,11 @@ void TakeResult(IPXTask& task, bool ran, ProspectingOutcome& out) {
     auto fc = out.result->featureClass;
     if (!fc) return;
     out.areas = fc->RowCount(nullptr);
-    out.analysisFolder = demo && demo->Analysis() ? demo->Analysis()->Folder()
-                                                  : fs::path(fc->DataPath()).parent_path().string() + "/";
+    // The analysis's folder, wherever its output went (a file beside it, or
+    // a table in a database).
+    auto sub = std::dynamic_pointer_cast<pxcp::ProspectingSubTask>(main->SubTask());
+    out.analysisFolder = sub && sub->Analysis() ? sub->Analysis()->Folder()
+                                                : fs::path(fc->DataPath()).parent_path().string() + "/";
     auto report = fs::path(out.analysisFolder) / "Report.txt";
     if (fs::is_regular_file(report)) out.reportText = report.string();
 }
