@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds, generates the synthetic block groups and customers once and runs
-# the benchmarks; with --scale, also the scaling table (bench/scale.sh).
+# the benchmarks; with --scale, also the scaling table (bench/scale.sh);
+# with --postgis, also the PostGIS benchmarks (bench/postgis.sh).
 set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh"
@@ -15,7 +16,14 @@ echo "== household join"
 "$root/build/bench/bench_household" "$data" 3
 echo "== waiting on the household-data service"
 "$root/bench/waiting.sh" "$root/build" 10
-if [ "$1" = "--scale" ]; then
-    echo "== how the cost grows"
-    "$root/bench/scale.sh" "$root/build"
-fi
+for option in "$@"; do
+    case "$option" in
+    --scale)
+        echo "== how the cost grows"
+        "$root/bench/scale.sh" "$root/build" ;;
+    --postgis)
+        echo "== data in PostGIS"
+        "$root/bench/postgis.sh" "$root/build" 3 ;;
+    *) echo "run.sh: unknown option $option (--scale, --postgis)" >&2; exit 2 ;;
+    esac
+done
