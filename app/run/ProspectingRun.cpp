@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPHouseholdData.h"
 #include "PXCP/PXCPMain.h"
 #include "PXCP/ProspectingSubTask.h"
@@ -43,13 +42,12 @@ bool RunFunction(IPXTask& task, ProspectingOutcome& out) {
 // completed.
 void TakeResult(IPXTask& task, bool ran, ProspectingOutcome& out) {
     auto* main = dynamic_cast<pxcp::PXCPMain*>(&task);
-    auto demo = main ? std::dynamic_pointer_cast<pxcp::PXCPDemographicData>(main->SubTask()) : nullptr;
-    auto hh = main ? std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(main->SubTask()) : nullptr;
-    out.result = demo ? demo->resultLayer : hh ? hh->resultLayer : nullptr;
-    if (hh) {
+    auto sub = main ? std::dynamic_pointer_cast<pxcp::ProspectingSubTask>(main->SubTask()) : nullptr;
+    if (auto hh = std::dynamic_pointer_cast<pxcp::PXCPHouseholdData>(sub)) {
         if (!hh->errorText.empty()) out.errorText = hh->errorText;
         out.jobId = hh->jobId;
     }
+    out.result = sub ? sub->resultLayer : nullptr;
     out.ok = ran && out.result;
     if (!out.ok) return;
     out.analysisName = out.result->name;
@@ -58,9 +56,8 @@ void TakeResult(IPXTask& task, bool ran, ProspectingOutcome& out) {
     out.areas = fc->RowCount(nullptr);
     // The analysis's folder, wherever its output went (a file beside it, or
     // a table in a database).
-    auto sub = std::dynamic_pointer_cast<pxcp::ProspectingSubTask>(main->SubTask());
-    out.analysisFolder = sub && sub->Analysis() ? sub->Analysis()->Folder()
-                                                : fs::path(fc->DataPath()).parent_path().string() + "/";
+    out.analysisFolder = sub->Analysis() ? sub->Analysis()->Folder()
+                                         : fs::path(fc->DataPath()).parent_path().string() + "/";
     auto report = fs::path(out.analysisFolder) / "Report.txt";
     if (fs::is_regular_file(report)) out.reportText = report.string();
 }
