@@ -293,8 +293,9 @@ bool ReadShapefilePoints(const Table& table, const std::function<void(const OidP
         size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
         if (!shp.Need(8 + length)) return false;  // damaged: let OGR say so
         const unsigned char* content = shp.Data() + 8;
-        bool deleted = static_cast<size_t>(oid) < layout.rows && dbf.Need(layout.record) && dbf.Data()[0] == '*';
-        if (static_cast<size_t>(oid) < layout.rows && dbf.Need(layout.record)) dbf.Skip(layout.record);
+        bool hasRow = static_cast<size_t>(oid) < layout.rows && dbf.Need(layout.record);
+        bool deleted = hasRow && dbf.Data()[0] == '*';
+        if (hasRow) dbf.Skip(layout.record);
         if (length >= 20 && Little32(content) == 1 && !deleted)
             visit({LittleDouble(content + 4), LittleDouble(content + 12), oid});
         shp.Skip(8 + length);
