@@ -66,7 +66,10 @@ as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
 
 password=$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')
 admin() { "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p 5432 -U plexa_admin "$@"; }
+# The server logs every statement; the one that holds the password is kept
+# out of the log.
 admin -d postgres <<SQL
+SET log_statement = 'none';
 CREATE ROLE analyst LOGIN PASSWORD '$password';
 CREATE DATABASE plexa OWNER analyst;
 SQL
