@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "host/framework/AnalysisList.h"
 #include "host/framework/ConfigCheck.h"
+#include "host/gis/LayerExport.h"
 #include "host/gis/PgConnection.h"
 
 using namespace host;
@@ -209,6 +210,18 @@ TEST_F(PostgisTest, RemovingAnAnalysisDropsItsTableAndKeepsItWhileTheDatabaseIsA
     EXPECT_TRUE(RemoveAnalysisAndLayers(analyses, map, "Sales"));
     EXPECT_FALSE(analyses.AnalysisExists("Sales"));
     EXPECT_EQ(Tables(), "");
+}
+
+TEST_F(PostgisTest, ALayerOfTheDatabaseIsExportedLikeAFile) {
+    auto ws = WriteOutput("Export_", 3);
+    ws->CommitDataset("Result");
+    auto layer = std::make_shared<gis::FeatureLayer>();
+    layer->featureClass = ws->OpenFeatureClass("Result");
+    layer->name = "Result";
+    ScratchDir dir;
+    EXPECT_EQ(gis::ExportLayer(*layer, dir / "areas.gpkg", false), 3);
+    auto back = gis::Workspace::OpenGeoPackage(dir / "areas.gpkg")->OpenFeatureClass("areas");
+    EXPECT_EQ(back->RowCount(nullptr), 3);
 }
 
 }  // namespace

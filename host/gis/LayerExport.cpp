@@ -53,9 +53,8 @@ long CopyFeatures(const FeatureLayer& layer, GDALDataset& out, const std::string
     const Table& fc = *layer.featureClass;
     // The layer is read through a connection of its own, so that the map's
     // cursors on it are left where they are.
-    DatasetPtr in(GDALDataset::Open(fc.DataPath().c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY));
-    OGRLayer* src = nullptr;
-    if (in) src = in->GetLayerCount() == 1 ? in->GetLayer(0) : in->GetLayerByName(fc.Name().c_str());
+    auto in = fc.OpenReader();
+    OGRLayer* src = in.layer;
     if (!src) Raise(kErrPathFileAccess, "the layer " + layer.name + " cannot be read from " + fc.DataPath(), "PXGIS");
 
     auto sr = fc.GetSpatialReference();

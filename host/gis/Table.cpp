@@ -119,14 +119,19 @@ std::string Table::DataPath() const {
     return ds_ ? ds_->GetDescription() : "";
 }
 
-namespace {
-// A connection of its own to the table's data: the file again, or the database.
-std::shared_ptr<GDALDataset> OpenForReading(const Table& table) {
-    auto ws = table.GetWorkspace();
-    std::string path = ws && ws->Kind() == WorkspaceKind::PostGIS ? ws->PathName() : table.DataPath();
-    return WrapDataset(
+Table::Reader Table::OpenReader() const {
+    std::string path = ws_ && ws_->Kind() == WorkspaceKind::PostGIS ? ws_->PathName() : DataPath();
+    Reader r;
+    r.dataset = WrapDataset(
         static_cast<GDALDataset*>(GDALOpenEx(path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
+    if (!r.dataset) return r;
+    r.layer = r.dataset->GetLayerByName(name_.c_str());
+    if (!r.layer && r.dataset->GetLayerCount() == 1) r.layer = r.dataset->GetLayer(0);
+    if (!r.layer) r.dataset.reset();
+    return r;
 }
+
+namespace {
 bool InDatabase(const Table& table) { return table.GetWorkspace() && table.GetWorkspace()->Kind() == WorkspaceKind::PostGIS; }
 
 void ApplyFilter(OGRLayer* layer, const Table& table, const QueryFilter* filter) {
@@ -203,14 +208,10 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
     long ogrIndex = HostIndexToOgr(index);
     if (ogrIndex < 0) return nullptr;
     if (!keyDs_) {
-        keyDs_ = OpenForReading(*this);
-        if (!keyDs_) return nullptr;
-        keyLayer_ = keyDs_->GetLayerByName(name_.c_str());
-        if (!keyLayer_ && keyDs_->GetLayerCount() == 1) keyLayer_ = keyDs_->GetLayer(0);
-        if (!keyLayer_) {
-            keyDs_.reset();
-            return nullptr;
-        }
+        auto reader = OpenReader();
+        if (!reader.layer) return nullptr;
+        keyDs_ = reader.dataset;
+        keyLayer_ = reader.layer;
     }
     auto& values = keyIndex_[index];
     if (values.empty()) {
@@ -256,14 +257,12 @@ CursorPtr Table::Search(const QueryFilter* filter, bool recycling) const {
         if (auto byKey = SearchByKey(*filter, recycling)) return byKey;
     // Each cursor reads through a connection of its own so that cursors do
     // not disturb one another.
-    std::shared_ptr<GDALDataset> ds = OpenForReading(*this);
-    if (!ds) RaiseGdal("The dataset " + name_ + " could not be opened for reading");
-    OGRLayer* layer = ds->GetLayerByName(name_.c_str());
-    if (!layer && ds->GetLayerCount() == 1) layer = ds->GetLayer(0);
-    if (!layer) RaiseGdal("The dataset " + name_ + " could not be opened for reading");
-    ApplyFilter(layer, *this, filter);
-    layer->ResetReading();
-    return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), ds, layer, recycling);
+    auto reader = OpenReader();
+    if (!reader.layer) RaiseGdal("The dataset " + name_ + " could not be opened for reading");
+    ApplyFilter(reader.layer, *this, filter);
+    reader.layer->ResetReading();
+    return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), reader.dataset,
+                                    reader.layer, recycling);
 }
 
 long Table::RowCount(const QueryFilter* filter) const {
@@ -271,14 +270,10 @@ long Table::RowCount(const QueryFilter* filter) const {
     // Counts come often (one per area in a profile): they share one reading
     // connection, opened on first use and dropped when rows are added.
     if (!countDs_) {
-        countDs_ = OpenForReading(*this);
-        if (!countDs_) RaiseGdal("The dataset " + name_ + " could not be opened");
-        countLayer_ = countDs_->GetLayerByName(name_.c_str());
-        if (!countLayer_ && countDs_->GetLayerCount() == 1) countLayer_ = countDs_->GetLayer(0);
-        if (!countLayer_) {
-            countDs_.reset();
-            RaiseGdal("The dataset " + name_ + " could not be opened");
-        }
+        auto reader = OpenReader();
+        if (!reader.layer) RaiseGdal("The dataset " + name_ + " could not be opened");
+        countDs_ = reader.dataset;
+        countLayer_ = reader.layer;
     }
     countLayer_->SetAttributeFilter(nullptr);
     countLayer_->SetSpatialFilter(nullptr);

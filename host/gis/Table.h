@@ -66,6 +66,14 @@ public:
     // For the GIS layer's own use.
     OGRLayer* OgrLayer() const { return layer_; }
     GDALDataset* OgrDataset() const { return ds_.get(); }
+    // A connection of its own to the table's data (the file again, or the
+    // database) with the table's layer in it, so that reading there leaves
+    // other cursors where they are; a null layer when it cannot be opened.
+    struct Reader {
+        std::shared_ptr<GDALDataset> dataset;
+        OGRLayer* layer = nullptr;
+    };
+    Reader OpenReader() const;
     long HostIndexToOgr(long hostIndex) const;  // -1 for OID and shape
     void Close();
 
