@@ -14,6 +14,7 @@
 #include "host/framework/AnalysisList.h"
 #include "host/framework/ConfigCheck.h"
 #include "host/gis/LayerExport.h"
+#include "host/gis/LayerSource.h"
 #include "host/gis/PgConnection.h"
 
 using namespace host;
@@ -210,6 +211,61 @@ TEST_F(PostgisTest, RemovingAnAnalysisDropsItsTableAndKeepsItWhileTheDatabaseIsA
     EXPECT_TRUE(RemoveAnalysisAndLayers(analyses, map, "Sales"));
     EXPECT_FALSE(analyses.AnalysisExists("Sales"));
     EXPECT_EQ(Tables(), "");
+}
+
+// What a run that replaces an analysis does to it: the old one goes, a new
+// one under the same name gets a new table.
+void ReplaceSales(DataManager& analyses, const gis::WorkspacePtr& output) {
+    ASSERT_TRUE(analyses.RemoveAnalysis("Sales"));
+    auto a = analyses.CreateAnalysis("Sales");
+    output->CommitDataset("Result");
+    a->AddLayer(output->OpenFeatureClass("Result")->DataPath());
+}
+
+TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
+    ScratchDir dir;
+    auto root = dir / "analyses";
+    auto analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
+    auto first = WriteOutput("Sales_", 3);
+    first->CommitDataset("Result");
+    analyses->CreateAnalysis("Sales")->AddLayer(first->OpenFeatureClass("Result")->DataPath());
+    auto leftovers = [&] {
+        return server.Query("SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE nspname = '" +
+                            schema + "' AND (relname LIKE '%\\_old\\_%' OR relname LIKE '%\\_new\\_%')");
+    };
+
+    // A run that fails after its table took the old one's place.
+    std::string aside = analyses->SetAside("Sales");
+    ReplaceSales(*analyses, WriteOutput("Sales_", 5));
+    EXPECT_EQ(Rows("sales_result"), 5);
+    analyses->EndReplacement(aside, false);
+    EXPECT_EQ(Tables(), "sales_result");
+    EXPECT_EQ(Rows("sales_result"), 3);
+    EXPECT_EQ(leftovers(), "0");
+    ASSERT_TRUE(analyses->AnalysisExists("Sales"));
+    auto back = gis::OpenLayerSource(gis::LayerSource::Parse(analyses->GetAnalysis("Sales")->Layers().at(0)));
+    EXPECT_EQ(back->RowCount(nullptr), 3);
+    EXPECT_TRUE(back->HasSpatialIndex());
+
+    // One that succeeds keeps its table and leaves no copy.
+    aside = analyses->SetAside("Sales");
+    ReplaceSales(*analyses, WriteOutput("Sales_", 5));
+    analyses->EndReplacement(aside, true);
+    EXPECT_EQ(Tables(), "sales_result");
+    EXPECT_EQ(Rows("sales_result"), 5);
+    EXPECT_EQ(leftovers(), "0");
+
+    // One killed before its analysis was whole: the next start puts the
+    // old table back.
+    aside = analyses->SetAside("Sales");
+    ASSERT_TRUE(analyses->RemoveAnalysis("Sales"));
+    analyses->CreateAnalysis("Sales");
+    WriteOutput("Sales_", 2)->CommitDataset("Result");
+    std::filesystem::rename(aside, aside.substr(0, aside.rfind('.')) + ".2147483647");  // no such process
+    analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
+    EXPECT_EQ(Rows("sales_result"), 5);
+    EXPECT_EQ(leftovers(), "0");
+    EXPECT_EQ(analyses->GetAnalysis("Sales")->Layers().size(), 1u);
 }
 
 TEST_F(PostgisTest, ALayerOfTheDatabaseIsExportedLikeAFile) {

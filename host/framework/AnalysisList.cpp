@@ -5,10 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "host/gis/LayerSource.h"
 #include "host/gis/Map.h"
-#include "host/gis/PgConnection.h"
-#include "host/gis/Workspace.h"
 
 namespace fs = std::filesystem;
 
@@ -117,18 +114,6 @@ bool RemoveAnalysisAndLayers(DataManager& dataManager, gis::Map& map, const std:
     if (!analysis) return false;
     // The layers go first: they hold the files that are about to be removed.
     for (auto& l : LayersOfAnalysis(map, *analysis)) map.DeleteLayer(l);
-    // Outputs kept in a database go with the analysis; while one cannot be
-    // dropped the analysis stays.
-    try {
-        for (auto& path : analysis->Layers()) {
-            auto source = gis::LayerSource::Parse(path);
-            if (!gis::PgConnection::IsConnectionString(source.file)) continue;
-            auto ws = gis::Workspace::OpenPostGIS(source.file);
-            if (ws->DatasetExists(source.layer)) ws->DeleteDataset(source.layer);
-        }
-    } catch (const std::exception&) {
-        return false;
-    }
     return dataManager.RemoveAnalysis(name);
 }
 

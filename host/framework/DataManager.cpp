@@ -13,6 +13,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "host/gis/LayerSource.h"
+#include "host/gis/PgConnection.h"
+#include "host/gis/Workspace.h"
 #include "host/platform/TextFile.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +91,57 @@ long MarkerPid(const fs::path& marker) {
     return pid;
 }
 
+// The tables of an analysis that live in a database, as its layer sources
+// name them ("PG:...|schema.table").
+std::vector<gis::LayerSource> DatabaseTables(const Analysis& analysis) {
+    std::vector<gis::LayerSource> tables;
+    for (auto& path : analysis.Layers()) {
+        auto source = gis::LayerSource::Parse(path);
+        if (gis::PgConnection::IsConnectionString(source.file)) tables.push_back(source);
+    }
+    return tables;
+}
+
+// A folder kept aside lists the copies of its analysis's database tables in
+// this file, one per line: the copy's name, a tab, the table's source.
+const char* kAsideTables = ".tables";
+
+struct AsideTable {
+    std::string copy;
+    gis::LayerSource source;
+};
+
+std::vector<AsideTable> ReadAsideTables(const fs::path& aside) {
+    std::vector<AsideTable> tables;
+    std::ifstream in(aside / kAsideTables);
+    for (std::string line; std::getline(in, line);) {
+        auto tab = line.find('\t');
+        if (tab != std::string::npos) tables.push_back({line.substr(0, tab), gis::LayerSource::Parse(line.substr(tab + 1))});
+    }
+    return tables;
+}
+
+// Ends the copies kept aside: each is put back in its table's place
+// (restore), or dropped. False when the database could not do it; the list
+// then stays for another try.
+bool EndAsideTables(const fs::path& aside, bool restore) {
+    auto tables = ReadAsideTables(aside);
+    try {
+        for (auto& t : tables) {
+            auto ws = gis::Workspace::OpenPostGIS(t.source.file);
+            if (restore)
+                ws->PutTableBack(t.copy, t.source.layer);
+            else if (ws->DatasetExists(t.copy))
+                ws->DeleteDataset(t.copy);
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    std::error_code ec;
+    fs::remove(aside / kAsideTables, ec);
+    return true;
+}
+
 }  // namespace
 
 void DataManager::Scan() {
@@ -103,6 +157,7 @@ void DataManager::Scan() {
             if (ProcessAlive(pid)) continue;
             fs::path original = fs::path(root_) / e.path().filename().string().substr(0, dot);
             bool complete = fs::exists(original / "analysis.xml") && !fs::exists(original / kIncomplete);
+            if (!EndAsideTables(e.path(), !complete)) continue;  // the database is away: next time
             if (complete) {
                 fs::remove_all(e.path(), ec);
             } else {
@@ -142,9 +197,27 @@ std::string DataManager::SetAside(const std::string& name) {
     fs::remove_all(aside, ec);
     fs::create_directories(aside.parent_path(), ec);
     fs::copy(folder, aside, fs::copy_options::recursive, ec);
-    if (ec) {
+    std::string why = ec ? ec.message() : "";
+    // Its tables in a database are copied there, and the copies listed
+    // beside the folder as each is made.
+    if (why.empty()) {
+        std::ofstream list(aside / kAsideTables);
+        try {
+            for (auto& table : DatabaseTables(*a)) {
+                auto ws = gis::Workspace::OpenPostGIS(table.file);
+                if (!ws->DatasetExists(table.layer)) continue;
+                list << ws->CopyTable(table.layer) << '\t' << gis::LayerSource{table.file, table.layer}.ToString() << '\n';
+                list.flush();
+                if (!list) throw std::runtime_error("the list of its tables could not be written");
+            }
+        } catch (const std::exception& e) {
+            why = e.what();
+        }
+    }
+    if (!why.empty()) {
+        EndAsideTables(aside, false);
         fs::remove_all(aside, ec);
-        Raise(kErrPathNotFound, "The analysis " + name + " could not be kept aside while it is replaced");
+        Raise(kErrPathNotFound, "The analysis " + name + " could not be kept aside while it is replaced: " + why);
     }
     return aside.string();
 }
@@ -153,14 +226,17 @@ void DataManager::EndReplacement(const std::string& aside, bool keepNew) {
     if (aside.empty()) return;
     std::error_code ec;
     fs::path copy(aside);
+    auto dot = copy.filename().string().rfind('.');
+    fs::path original = fs::path(root_) / copy.filename().string().substr(0, dot);
     if (!keepNew) {
-        auto dot = copy.filename().string().rfind('.');
-        fs::path original = fs::path(root_) / copy.filename().string().substr(0, dot);
-        // Whatever the failed run left under the name goes; the old one returns.
+        // Whatever the failed run left under the name goes; the old one
+        // returns, its tables first. While the database is away the copy
+        // stays where it is, and the next start puts it back.
         fs::remove_all(original, ec);
-        fs::rename(copy, original, ec);
+        if (EndAsideTables(copy, true)) fs::rename(copy, original, ec);
+    } else if (EndAsideTables(copy, false)) {
+        fs::remove_all(copy, ec);
     }
-    fs::remove_all(copy, ec);
     Scan();
 }
 
@@ -210,6 +286,16 @@ AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
 bool DataManager::RemoveAnalysis(const std::string& name) {
     auto it = analyses_.find(UCase(name));
     if (it == analyses_.end()) return false;
+    // Its tables in a database go with it; while one cannot be dropped the
+    // analysis stays.
+    try {
+        for (auto& table : DatabaseTables(*it->second)) {
+            auto ws = gis::Workspace::OpenPostGIS(table.file);
+            if (ws->DatasetExists(table.layer)) ws->DeleteDataset(table.layer);
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
     std::error_code ec;
     fs::remove_all(it->second->Folder(), ec);
     if (ec) return false;

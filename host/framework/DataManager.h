@@ -60,13 +60,16 @@ public:
     bool AnalysisExists(const std::string& name) const;
     AnalysisPtr GetAnalysis(const std::string& name) const;  // null when missing
     AnalysisPtr CreateAnalysis(const std::string& name);
+    // Removes the analysis's folder and its tables in a database; false
+    // (and nothing removed) while a table cannot be dropped.
     bool RemoveAnalysis(const std::string& name);
     // Replacing an analysis safely: SetAside keeps a copy of it (returns
     // where; empty when there is no such analysis) before the run that
-    // replaces it; EndReplacement drops the copy when the new analysis is
-    // complete (keepNew), or puts the old one back in place of whatever the
-    // run left. A copy left by a run that was killed is put back the next
-    // time the analyses are read, as are analyses it never finished removed.
+    // replaces it, and of its tables in a database; EndReplacement drops
+    // the copies when the new analysis is complete (keepNew), or puts the
+    // old one back in place of whatever the run left. A copy left by a run
+    // that was killed is put back the next time the analyses are read, as
+    // are analyses it never finished removed.
     std::string SetAside(const std::string& name);
     void EndReplacement(const std::string& aside, bool keepNew);
     std::vector<std::string> AnalysisNames() const;

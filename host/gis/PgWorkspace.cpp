@@ -36,11 +36,11 @@ std::string OneLineReason(const std::string& text) {
 }
 
 // A table name no other run will choose: the table's own, shortened to leave
-// room, and a random suffix.
-std::string TemporaryName(const std::string& table) {
+// room, a word that says what it holds ("_new_", "_old_") and a random suffix.
+std::string TemporaryName(const std::string& table, const std::string& word = "_new_") {
     static std::mt19937_64 random{std::random_device{}()};
     const char* hex = "0123456789abcdef";
-    std::string suffix = "_new_";
+    std::string suffix = word;
     auto r = random();
     for (int i = 0; i < 10; ++i, r >>= 4) suffix += hex[r & 15];
     return table.substr(0, 63 - suffix.size()) + suffix;
@@ -182,28 +182,65 @@ void Workspace::CommitDataset(const std::string& name) {
     try {
         // Rows still on their way (GDAL copies them in) arrive first.
         p.layer->SyncToDisk();
-        std::string bare = SchemaAndTable(table, "").second;
-        ExecutePg(*p.connection, "DROP TABLE IF EXISTS " + SqlName(table), "The table " + table + " could not be replaced");
-        ExecutePg(*p.connection, "ALTER TABLE " + SqlName(p.temporaryName) + " RENAME TO " + QuotePgIdentifier(bare),
-                  "The table " + table + " could not be put in place");
-        // Its index and id sequence were named after the temporary name.
-        std::string schema = SchemaAndTable(table, PgConnection::Parse(path_).Schema()).first;
-        std::string scratch = SchemaAndTable(p.temporaryName, "").second;
-        for (auto& relation :
-             QueryPg(*p.connection, "SELECT c.relkind::text || c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = "
-                                    "c.relnamespace WHERE n.nspname = " + QuotePgLiteral(schema) +
-                                        " AND c.relkind IN ('i', 'S') AND starts_with(c.relname, " +
-                                        QuotePgLiteral(scratch) + ")")) {
-            std::string kind = relation[0] == 'i' ? "INDEX " : "SEQUENCE ";
-            std::string name = relation.substr(1);
-            ExecutePg(*p.connection,
-                      "ALTER " + kind + SqlName(schema + "." + name) + " RENAME TO " +
-                          QuotePgIdentifier(bare + name.substr(scratch.size())),
-                      "The table " + table + " could not be put in place");
-        }
+        MoveTable(*p.connection, p.temporaryName, table);
         if (p.connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The table " + table + " could not be committed");
     } catch (...) {
         p.connection->RollbackTransaction();
+        throw;
+    }
+}
+
+void Workspace::MoveTable(GDALDataset& connection, const std::string& from, const std::string& table) const {
+    std::string bare = SchemaAndTable(table, "").second;
+    ExecutePg(connection, "DROP TABLE IF EXISTS " + SqlName(table), "The table " + table + " could not be replaced");
+    ExecutePg(connection, "ALTER TABLE " + SqlName(from) + " RENAME TO " + QuotePgIdentifier(bare),
+              "The table " + table + " could not be put in place");
+    // Its indexes and id sequence were named after the name it had.
+    std::string schema = SchemaAndTable(table, PgConnection::Parse(path_).Schema()).first;
+    std::string scratch = SchemaAndTable(from, "").second;
+    for (auto& relation :
+         QueryPg(connection, "SELECT c.relkind::text || c.relname::text FROM pg_class c JOIN pg_namespace n ON n.oid = "
+                             "c.relnamespace WHERE n.nspname = " + QuotePgLiteral(schema) +
+                                 " AND c.relkind IN ('i', 'S') AND starts_with(c.relname, " + QuotePgLiteral(scratch) + ")")) {
+        std::string kind = relation[0] == 'i' ? "INDEX " : "SEQUENCE ";
+        std::string name = relation.substr(1);
+        ExecutePg(connection,
+                  "ALTER " + kind + SqlName(schema + "." + name) + " RENAME TO " +
+                      QuotePgIdentifier(bare + name.substr(scratch.size())),
+                  "The table " + table + " could not be put in place");
+    }
+}
+
+std::string Workspace::CopyTable(const std::string& table) {
+    auto [schema, bare] = SchemaAndTable(table, PgConnection::Parse(path_).Schema());
+    std::string copy = schema + "." + TemporaryName(bare, "_old_");
+    auto connection = ConnectPg(PgConnection::Parse(path_), true);
+    if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
+    try {
+        // Indexes and all, but not the id's default: that is the original's
+        // sequence, which goes with the original.
+        ExecutePg(*connection,
+                  "CREATE TABLE " + SqlName(copy) + " (LIKE " + SqlName(table) +
+                      " INCLUDING ALL EXCLUDING DEFAULTS EXCLUDING IDENTITY)",
+                  "The table " + table + " could not be copied");
+        ExecutePg(*connection, "INSERT INTO " + SqlName(copy) + " SELECT * FROM " + SqlName(table),
+                  "The table " + table + " could not be copied");
+        if (connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The copy of " + table + " could not be committed");
+    } catch (...) {
+        connection->RollbackTransaction();
+        throw;
+    }
+    return copy;
+}
+
+void Workspace::PutTableBack(const std::string& copy, const std::string& table) {
+    auto connection = ConnectPg(PgConnection::Parse(path_), true);
+    if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
+    try {
+        MoveTable(*connection, copy, table);
+        if (connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The table " + table + " could not be committed");
+    } catch (...) {
+        connection->RollbackTransaction();
         throw;
     }
 }

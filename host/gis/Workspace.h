@@ -78,6 +78,12 @@ public:
     // the geometry (given in the table's coordinate system); the database
     // answers it through its spatial index.
     std::string IntersectsCondition(const std::string& table, const std::string& shapeColumn, const Geometry& geometry) const;
+    // A table kept while a run replaces it: CopyTable copies it (rows and
+    // indexes) under a new name and returns that name; PutTableBack puts
+    // the copy in the table's place, in one transaction. Names as TableName
+    // gives them.
+    std::string CopyTable(const std::string& table);
+    void PutTableBack(const std::string& copy, const std::string& table);
 
 private:
     WorkspaceKind kind_ = WorkspaceKind::Folder;
@@ -94,6 +100,9 @@ private:
     };
     std::map<std::string, Pending> pending_;  // by table name
     FeatureClassPtr CreatePgFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField);
+    // Within the connection's transaction: the table "from" takes the place
+    // (and name) of the table, which is dropped if there is one.
+    void MoveTable(GDALDataset& connection, const std::string& from, const std::string& table) const;
 };
 using WorkspacePtr = std::shared_ptr<Workspace>;
 
