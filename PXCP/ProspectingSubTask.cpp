@@ -167,7 +167,10 @@ gis::FeatureClassPtr ProspectingSubTask::OpenOutput() {
     try {
         // Complete now: in a database the output takes the place of the old one.
         analysisWorkspace_->CommitDataset(analysisFeatureclassName_);
-        return analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+        auto output = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+        // Listed at once, so that a run stopped before the end takes it along.
+        if (auto a = dataManager_->GetAnalysis(analysisName_)) a->ExpectLayer(output->DataPath());
+        return output;
     } catch (...) {
         ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
         return nullptr;

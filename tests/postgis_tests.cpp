@@ -268,6 +268,23 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     EXPECT_EQ(analyses->GetAnalysis("Sales")->Layers().size(), 1u);
 }
 
+TEST_F(PostgisTest, ANewAnalysisStoppedAfterItsTableWasWrittenLeavesNoTable) {
+    ScratchDir dir;
+    auto root = dir / "analyses";
+    auto a = DataManager({}, root).CreateAnalysis("Fresh");
+    auto output = WriteOutput("Fresh_", 2);
+    output->CommitDataset("Result");
+    a->ExpectLayer(output->OpenFeatureClass("Result")->DataPath());
+    EXPECT_EQ(Tables(), "fresh_result");
+    // While its run goes on, the analysis is left alone.
+    EXPECT_TRUE(DataManager({}, root).AnalysisExists("Fresh"));
+    EXPECT_EQ(Tables(), "fresh_result");
+    std::ofstream(a->Folder() + ".incomplete") << "2147483647\n";  // no such process
+    EXPECT_FALSE(DataManager({}, root).AnalysisExists("Fresh"));
+    EXPECT_EQ(Tables(), "");
+    EXPECT_FALSE(std::filesystem::exists(a->Folder()));
+}
+
 TEST_F(PostgisTest, ALayerOfTheDatabaseIsExportedLikeAFile) {
     auto ws = WriteOutput("Export_", 3);
     ws->CommitDataset("Result");

@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -34,11 +35,14 @@ void Analysis::SetProperty(const std::string& name, Variant v) {
 
 Variant Analysis::GetProperty(const std::string& name) const { return properties_->GetProperty(name); }
 
-void Analysis::AddLayer(const std::string& path) {
-    for (auto& l : layers_)
-        if (l == path) return;
+void Analysis::ExpectLayer(const std::string& path) {
+    if (std::find(layers_.begin(), layers_.end(), path) != layers_.end()) return;
     layers_.push_back(path);
     Save();
+}
+
+void Analysis::AddLayer(const std::string& path) {
+    ExpectLayer(path);
     // With its output registered the analysis is complete.
     std::error_code ec;
     fs::remove(fs::path(folder_) / ".incomplete", ec);
@@ -100,6 +104,20 @@ std::vector<gis::LayerSource> DatabaseTables(const Analysis& analysis) {
         if (gis::PgConnection::IsConnectionString(source.file)) tables.push_back(source);
     }
     return tables;
+}
+
+// Drops the analysis's tables in a database; false when one cannot be
+// dropped (the database is away, or refuses).
+bool DropDatabaseTables(const Analysis& analysis) {
+    try {
+        for (auto& table : DatabaseTables(analysis)) {
+            auto ws = gis::Workspace::OpenPostGIS(table.file);
+            if (ws->DatasetExists(table.layer)) ws->DeleteDataset(table.layer);
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
 }
 
 // A folder kept aside lists the copies of its analysis's database tables in
@@ -167,11 +185,6 @@ void DataManager::Scan() {
         }
     for (auto& e : fs::directory_iterator(root_)) {
         if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
-        // Left by a run that was stopped before it finished.
-        if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
-            fs::remove_all(e.path(), ec);
-            continue;
-        }
         for (auto& f : fs::directory_iterator(e.path(), ec))
             if (f.path().filename().string().rfind(".analysis.xml.", 0) == 0) fs::remove(f.path(), ec);
         pugi::xml_document doc;
@@ -184,6 +197,12 @@ void DataManager::Scan() {
         root.child("PropertySet").print(props);
         if (root.child("PropertySet")) a->properties_->FromXml(props.str());
         for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
+        // Left by a run that was stopped before it finished, with the
+        // tables it made (while the database is away, until next time).
+        if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
+            if (DropDatabaseTables(*a)) fs::remove_all(e.path(), ec);
+            continue;
+        }
         if (!a->name_.empty()) analyses_[UCase(a->name_)] = a;
     }
 }
@@ -288,14 +307,7 @@ bool DataManager::RemoveAnalysis(const std::string& name) {
     if (it == analyses_.end()) return false;
     // Its tables in a database go with it; while one cannot be dropped the
     // analysis stays.
-    try {
-        for (auto& table : DatabaseTables(*it->second)) {
-            auto ws = gis::Workspace::OpenPostGIS(table.file);
-            if (ws->DatasetExists(table.layer)) ws->DeleteDataset(table.layer);
-        }
-    } catch (const std::exception&) {
-        return false;
-    }
+    if (!DropDatabaseTables(*it->second)) return false;
     std::error_code ec;
     fs::remove_all(it->second->Folder(), ec);
     if (ec) return false;

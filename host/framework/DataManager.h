@@ -33,7 +33,11 @@ public:
     Variant GetProperty(const std::string& name) const;
     // Result layers registered with the analysis (paths of feature classes).
     const std::vector<std::string>& Layers() const { return layers_; }
+    // Registers a result layer; the analysis is complete from then on.
     void AddLayer(const std::string& path);
+    // Lists a layer the run has made before the analysis is complete, so
+    // that a run that never finishes leaves nothing behind.
+    void ExpectLayer(const std::string& path);
     void Save() const;
 
 private:
