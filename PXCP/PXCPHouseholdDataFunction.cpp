@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,8 @@
 
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/gis/PointIndex.h"
+#include "host/gis/ShapefileFiles.h"
+#include "host/gis/ShapefileWriter.h"
 #include "host/framework/ParamTable.h"
 #include "i18n/modi18N.h"
 #include "service/HouseholdDataClient.h"
@@ -114,6 +117,25 @@ public:
         used_ += size;
         return handle;
     }
+    // Keeps a copy of a shapefile's shape record; returns its handle.
+    int64_t Add(std::string_view record) {
+        size_t size = 4 + record.size();
+        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
+        unsigned char* at = blocks_.back().get() + used_;
+        uint32_t length = static_cast<uint32_t>(record.size());
+        std::memcpy(at, &length, 4);
+        std::memcpy(at + 4, record.data(), record.size());
+        int64_t handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
+        used_ += size;
+        return handle;
+    }
+    // The shape record of a handle that Add(record) gave.
+    std::string_view Record(int64_t handle) const {
+        const unsigned char* at = blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
+        uint32_t length;
+        std::memcpy(&length, at, 4);
+        return std::string_view(reinterpret_cast<const char*>(at + 4), length);
+    }
     // A new geometry from the shape of the handle.
     std::unique_ptr<OGRGeometry> Make(int64_t handle) const {
         OGRGeometry* g = nullptr;
@@ -149,6 +171,15 @@ bool PXCPHouseholdDataFunction::Init() {
 }
 
 void PXCPHouseholdDataFunction::Cleanup() {
+    // A run stopped half-way keeps the areas written so far, whichever way
+    // they were written.
+    if (writer_) {
+        try {
+            writer_->Finish();
+        } catch (const std::exception&) {
+        }
+        writer_.reset();
+    }
     joinFilter_.reset();
     insert_.reset();
     buffer_.reset();
@@ -320,7 +351,21 @@ bool PXCPHouseholdDataFunction::DoStep() {
     } catch (const std::exception& e) {
         ReportException(errorHandler_, Loc("IPXFunction_DoStep"));
         if (lastError_ == 0) Fail(35, e.what());
+        DiscardStraightOutput();
         return false;
+    }
+}
+
+// An output that failed while written straight to its files is removed:
+// no reader should take a part of the areas for all of them.
+void PXCPHouseholdDataFunction::DiscardStraightOutput() {
+    if (!writer_) return;
+    writer_.reset();
+    output_.reset();
+    try {
+        analysisWorkspace_->DeleteDataset(analysisFeatureclassName_);
+    } catch (const std::exception&) {
+        ReportException(errorHandler_, Loc("IPXFunction_DoStep"));
     }
 }
 
@@ -545,8 +590,15 @@ bool PXCPHouseholdDataFunction::OpenJoinCursors() {
     if (field < 0) return Fail(8, "The geography layer has no key field " + joinKeyField_ + ".");
     ReadResultRows();
     if (rows_.empty()) return Fail(35, "The result table " + resultDbfPath_ + " holds no rows.");
-    insert_ = output_->Insert(true);
-    buffer_ = insert_->CreateBuffer();
+    if (writer_) {
+        keyPos_ = writer_->FindField("KEY");
+        totReadPos_ = writer_->FindField("TOTREAD");
+        totalPos_ = writer_->FindField("TOTAL");
+        percentPos_ = writer_->FindField("PERCENT");
+    } else {
+        insert_ = output_->Insert(true);
+        buffer_ = insert_->CreateBuffer();
+    }
     // One row is joined per step: the runner can tell how far the join is.
     nextRow_ = 0;
     joinRows_ = static_cast<long>(rows_.size());
@@ -608,25 +660,68 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
     for (auto& g : groups_) kept += g.keptRows;
     readAhead_ = kept * 50 > mainFeatureClass_->RowCount(nullptr);
     shapes_ = std::make_unique<ShapeStore>();
+    if (readAhead_ && FindAreasInShapefile(groupOfKey)) return;
     gis::QueryFilter f;
     f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
     if (readAhead_) f.subFields += "," + mainFeatureClass_->ShapeFieldName();
-    // Tables usually list their keys in the layer's order: the key after
-    // the one last found is tried before the index.
     size_t expected = 0;
     auto cursor = mainFeatureClass_->Search(&f, true);
     while (auto area = cursor->NextRow()) {
-        std::string key = AreaKey(area->Value(field).ToString());
-        if (expected >= groups_.size() || AreaKey(rows_[groups_[expected].firstRow].key) != key) {
-            auto found = groupOfKey.find(key);
-            if (found == groupOfKey.end()) continue;
-            expected = found->second;
-        }
-        KeyGroup& g = groups_[expected++];
-        if (g.area >= 0) continue;  // the first area of a key wins
-        g.area = area->OID();
-        if (readAhead_ && g.keptRows > 0 && area->ShapeRef()) g.shape = shapes_->Add(*area->ShapeRef());
+        KeyGroup* g = GroupOfArea(AreaKey(area->Value(field).ToString()), groupOfKey, expected);
+        if (!g || g->area >= 0) continue;  // the first area of a key wins
+        g->area = area->OID();
+        if (readAhead_ && g->keptRows > 0 && area->ShapeRef()) g->shape = shapes_->Add(*area->ShapeRef());
     }
+}
+
+// The group of rows whose key an area has; null when no row has it.
+// Tables usually list their keys in the layer's order: the key after the
+// one last found is tried before the index.
+PXCPHouseholdDataFunction::KeyGroup* PXCPHouseholdDataFunction::GroupOfArea(
+    const std::string& key, const std::unordered_map<std::string, uint32_t>& groupOfKey, size_t& expected) {
+    if (expected >= groups_.size() || AreaKey(rows_[groups_[expected].firstRow].key) != key) {
+        auto found = groupOfKey.find(key);
+        if (found == groupOfKey.end()) return nullptr;
+        expected = found->second;
+    }
+    return &groups_[expected++];
+}
+
+// The same pass, when both the areas and the output are plain polygon
+// shapefiles with a text key: the areas' records are read straight from
+// their files and the shape record of each area to be written is kept as
+// the output will hold it, to be copied there by the shapefile writer.
+// What a cursor would make of a record is asked of the layer only for the
+// few records that are not plain: keys outside printable ASCII, shapes of
+// more than one ring. False, with nothing changed, when the layers do not
+// allow it.
+bool PXCPHouseholdDataFunction::FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey) {
+    if (numericKey_ || !output_ || analysisWorkspace_->Kind() != gis::WorkspaceKind::Folder) return false;
+    long field = mainFeatureClass_->FindField(joinKeyField_);
+    auto records = gis::ShapefileRecords::Open(*mainFeatureClass_, field);
+    if (!records) return false;
+    writer_ = gis::ShapefileWriter::Open(*output_);
+    if (!writer_) return false;
+    gis::PolygonRecords polygons;
+    std::string record;
+    size_t expected = 0;
+    while (records->Next()) {
+        std::string_view text = records->Text();
+        bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+        gis::RowPtr area;
+        if (!plain) area = mainFeatureClass_->GetRow(records->Oid());
+        KeyGroup* g = GroupOfArea(AreaKey(plain ? Trimmed(text) : area->Value(field).ToString()), groupOfKey, expected);
+        if (!g || g->area >= 0) continue;  // the first area of a key wins
+        g->area = records->Oid();
+        if (g->keptRows == 0) continue;
+        if (gis::PolygonRecords::FromStoredRing(records->Shape(), record)) {
+            g->shape = shapes_->Add(record);
+            continue;
+        }
+        if (!area) area = mainFeatureClass_->GetRow(records->Oid());
+        if (area && area->ShapeRef()) g->shape = shapes_->Add(polygons.FromShape(*area->ShapeRef()));
+    }
+    return true;
 }
 
 PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(long read, long total) const {
@@ -661,7 +756,17 @@ std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
 bool PXCPHouseholdDataFunction::JoinNextRow() {
     if (nextRow_ >= rows_.size()) return false;
     const ResultRow& row = rows_[nextRow_++];
-    if (row.counts.kept) {
+    if (row.counts.kept && writer_) {
+        const KeyGroup& g = groups_[row.group];
+        if (g.area >= 0 && g.shape >= 0) {
+            writer_->SetText(keyPos_, row.key);
+            writer_->SetNumber(totReadPos_, static_cast<double>(row.counts.read));
+            writer_->SetNumber(totalPos_, static_cast<double>(row.counts.total));
+            writer_->SetNumber(percentPos_, row.counts.percent);
+            writer_->Append(shapes_->Record(g.shape));
+            ++written_;
+        }
+    } else if (row.counts.kept) {
         if (auto shape = ShapeOfRow(row.group)) {
             buffer_->Ogr()->SetGeometryDirectly(shape.release());
             buffer_->SetValue(keyPos_, row.key);
@@ -706,6 +811,12 @@ bool PXCPHouseholdDataFunction::WritePendingRow() {
 
 void PXCPHouseholdDataFunction::FinishOutput() {
     if (insert_) insert_->Flush();
+    if (writer_) {
+        // Written straight to its files: the layer is opened anew to be indexed.
+        writer_->Finish();
+        writer_.reset();
+        output_ = analysisWorkspace_->OpenFeatureClass(analysisFeatureclassName_);
+    }
     insert_.reset();
     buffer_.reset();
     rowCursor_.reset();

@@ -14,6 +14,10 @@
 
 class OGRGeometry;
 
+namespace host::gis {
+class ShapefileWriter;
+}
+
 namespace pxcp {
 
 class HouseholdDataClient;
@@ -52,6 +56,11 @@ private:
     bool OpenJoinCursors();
     void ReadResultRows();
     void FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey);
+    bool FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey);
+    struct KeyGroup;
+    KeyGroup* GroupOfArea(const std::string& key, const std::unordered_map<std::string, uint32_t>& groupOfKey,
+                          size_t& expected);
+    void DiscardStraightOutput();
     std::unique_ptr<OGRGeometry> ShapeOfRow(uint32_t group);
     std::string AreaKey(const std::string& key) const;
     struct Counts {
@@ -90,8 +99,11 @@ private:
     long joinRows_ = 0, joined_ = 0;  // rows of the result table, and how many were joined
     host::gis::FeatureClassPtr output_;
     host::gis::InsertCursorPtr insert_;
+    // The output written straight to its files (see FindAreasInShapefile);
+    // null when written through insert_.
+    std::unique_ptr<host::gis::ShapefileWriter> writer_;
     host::gis::RowPtr buffer_;
-    long keyPos_ = -1, totReadPos_ = -1, totalPos_ = -1, percentPos_ = -1;
+    long keyPos_ = -1, totReadPos_ = -1, totalPos_ = -1, percentPos_ = -1;  // of output_, or of writer_
     long keyColumn_ = -1, readColumn_ = -1, matchColumn_ = -1, pendingKey_ = -1;
     std::unique_ptr<host::gis::QueryFilter> joinFilter_;
     std::string prefix_, joinKeyField_;
@@ -114,8 +126,9 @@ private:
         int64_t shape = -1;
         uint32_t firstRow = 0;
     };
-    // The shapes read ahead, kept as WKB in large blocks: a fraction of the
-    // memory geometry objects take, and mapped in one go.
+    // The shapes read ahead, kept as WKB (or as the shape records the
+    // shapefile writer copies) in large blocks: a fraction of the memory
+    // geometry objects take, and mapped in one go.
     class ShapeStore;
     std::unique_ptr<ShapeStore> shapes_;
     // The result table's bytes, kept by CheckResultTable when the rows can

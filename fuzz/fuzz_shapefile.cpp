@@ -1,9 +1,9 @@
-// A shapefile's .shp as the profile reads it straight from the file: the
-// polygons of the areas with a count of their table, and the customers'
-// points. The bytes replace the .shp of a small polygon layer and of a
-// small point layer after GDAL opened them, so that the readers, not GDAL,
-// meet whatever the file holds; a damaged file is refused with an error,
-// never read past its end.
+// A shapefile's .shp as the profile and the household join read it
+// straight from the file: the polygons of the areas with a count or a key
+// of their table, and the customers' points. The bytes replace the .shp of
+// a small polygon layer and of a small point layer after GDAL opened them,
+// so that the readers, not GDAL, meet whatever the file holds; a damaged
+// file is refused with an error, never read past its end.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +11,8 @@
 #include "FuzzSupport.h"
 #include "host/gis/Gis.h"
 #include "host/gis/PointIndex.h"
+#include "host/gis/ShapefileFiles.h"
+#include "host/gis/ShapefileWriter.h"
 
 namespace fs = std::filesystem;
 using namespace host;
@@ -31,6 +33,7 @@ void MakeTemplates(const fs::path& dir) {
         shape->geometryDef.spatialReference = g_wgs;
         f.AddField(shape);
         f.AddField(NewField("POP", kFieldInteger));
+        f.AddField(NewField("NAME", kFieldString, "", 8));
         auto fc = ws->CreateFeatureClass(points ? "points" : "areas", f, "shape");
         auto ins = fc->Insert(true);
         auto buf = ins->CreateBuffer();
@@ -38,6 +41,7 @@ void MakeTemplates(const fs::path& dir) {
             if (points) buf->SetShape(*Geometry::FromWkt("POINT (" + std::to_string(i) + ".5 0.5)", g_wgs));
             else buf->SetShape(*Geometry::MakeEnvelopePolygon({double(i), 0, double(i) + 1, 1, false}, g_wgs));
             buf->SetValue(2, 100 * (i + 1));
+            buf->SetValue(3, "area " + std::to_string(i));
             ins->Insert(*buf);
         }
         ins->Flush();
@@ -87,6 +91,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         } catch (const RuntimeError&) {
             // A damaged file is refused by record.
+        }
+        try {
+            // The household join's reading: each record where the index
+            // says it is, carried over as it will be written.
+            if (auto records = ShapefileRecords::Open(*areas, areas->FindField("NAME"))) {
+                std::string record;
+                while (records->Next())
+                    if (PolygonRecords::FromStoredRing(records->Shape(), record) && record.size() < 48)
+                        pxfuzz::Violated("a carried record shorter than its header");
+            }
+        } catch (const RuntimeError&) {
         }
         auto points = OpenWithShp("points", data, size);
         long last = -1;

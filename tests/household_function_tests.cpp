@@ -506,3 +506,106 @@ TEST_F(HouseholdFunctionTest, FewRowsAmongManyAreasFindTheirOwnShapes) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string FileBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+struct StraightOutputTest : HouseholdFunctionTest {
+    // The join over the areas with the linked table, keyed on keyField;
+    // the output's .shp, .shx and .dbf (its date left out), or the error.
+    std::vector<std::string> Join(const FeatureClassPtr& main, const std::string& keyField, const std::string& table) {
+        auto ws = Workspace::OpenFolder(dir / "analysis");
+        if (ws->DatasetExists("Result")) ws->DeleteDataset("Result");
+        auto f = Function(true, true, 0, main);
+        Variant yes(true), file(table), key(keyField);
+        f->SetParam("LinkDBF", yes);
+        f->SetParam("DBFFilePath", file);
+        f->SetParam("KeyField", key);
+        Run(*f);
+        if (f->LastError() != 0) return {f->ErrorText()};
+        std::vector<std::string> files;
+        for (const char* ext : {".shp", ".shx", ".dbf"}) files.push_back(FileBytes(dir.Path() / "analysis" / (std::string("Result") + ext)));
+        if (files[2].size() > 4) files[2].replace(1, 3, "ymd");
+        return files;
+    }
+    // The same areas in a GeoPackage: joined through the layer, not straight.
+    FeatureClassPtr InGeoPackage(const FeatureClassPtr& areas, const std::string& keyField) {
+        auto gpkg = Workspace::CreateGeoPackage(dir.Path().string(), "copy.gpkg");
+        Fields f;
+        auto shape = NewField("shape", kFieldGeometry);
+        shape->geometryDef.type = kGeomPolygon;
+        shape->geometryDef.spatialReference = areas->GetSpatialReference();
+        f.AddField(shape);
+        f.AddField(NewField(keyField, kFieldString, "", 12));
+        std::string name = "copy" + std::to_string(++copies);
+        auto fc = gpkg->CreateFeatureClass(name, f, "shape");
+        auto ins = fc->Insert(true);
+        auto buf = ins->CreateBuffer();
+        auto c = areas->Search(nullptr, false);
+        while (auto row = c->NextRow()) {
+            buf->SetShapeCopyFrom(*row);
+            buf->SetValue(fc->FindField(keyField), row->Value(areas->FindField(keyField)));
+            ins->Insert(*buf);
+        }
+        ins->Flush();
+        return gpkg->OpenFeatureClass(name);
+    }
+    FeatureClassPtr SampleCounties(const std::string& name) {
+        for (const char* ext : {".shp", ".shx", ".dbf", ".prj"})
+            fs::copy_file(fs::path(pxtest::SampleDir()) / (std::string("nc") + ext), dir / (name + ext));
+        return data->OpenFeatureClass(name);
+    }
+    int copies = 0;
+};
+
+// The sample's counties (some of several parts) joined straight from the
+// shapefile and through a GeoPackage copy of it: the same output, byte for
+// byte, with the rows in the order of the table.
+TEST_F(StraightOutputTest, StraightAndLayeredJoinsWriteTheSameLayer) {
+    auto counties = SampleCounties("counties");
+    std::vector<std::tuple<std::string, long, long>> rows;
+    auto c = counties->Search(nullptr, false);
+    long i = 0;
+    while (auto row = c->NextRow()) {
+        std::string fips = row->Value(counties->FindField("FIPS")).ToString();
+        rows.insert(i % 2 ? rows.end() : rows.begin(), {fips, i % 3, 10 + i});  // a third at 0: not kept
+        ++i;
+    }
+    rows.insert(rows.begin() + 7, {"99999", 5, 10});                  // no such area
+    rows.push_back({std::get<0>(rows[20]), 4, 1000});  // a key named twice
+    std::string table = LinkedTable(rows, "countycounts");
+    auto straight = Join(counties, "FIPS", table);
+    auto layered = Join(InGeoPackage(counties, "FIPS"), "FIPS", table);
+    ASSERT_EQ(straight.size(), 3u) << straight[0];
+    ASSERT_EQ(layered.size(), 3u) << layered[0];
+    for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(straight[k] == layered[k]) << "file " << k << " differs";
+    EXPECT_EQ(Output()->RowCount(nullptr), 67);
+
+    // Keys outside plain ASCII, padded and in another case, are found as the layer finds them.
+    auto accented = MakeAreas("accented", "GEOID", {"Évry", "A02", "  Sète", "a04"});
+    std::string other = LinkedTable({{"Évry", 5, 10}, {"A04", 2, 9}, {"Sète", 3, 7}, {"A02", 0, 4}}, "accentcounts");
+    auto straightKeys = Join(accented, "GEOID", other);
+    auto layeredKeys = Join(InGeoPackage(accented, "GEOID"), "GEOID", other);
+    ASSERT_EQ(straightKeys.size(), 3u) << straightKeys[0];
+    EXPECT_EQ(straightKeys, layeredKeys);
+    EXPECT_EQ(Output()->RowCount(nullptr), 3);
+}
+
+TEST_F(StraightOutputTest, ADamagedAreaShapefileFailsWithoutOutput) {
+    auto counties = SampleCounties("cut");
+    std::vector<std::tuple<std::string, long, long>> rows;
+    auto c = counties->Search(nullptr, false);
+    while (auto row = c->NextRow()) rows.push_back({row->Value(counties->FindField("FIPS")).ToString(), 5, 10});
+    std::string table = LinkedTable(rows, "cutcounts");
+    fs::resize_file(dir / "cut.shp", fs::file_size(dir / "cut.shp") - 1000);
+    auto result = Join(data->OpenFeatureClass("cut"), "FIPS", table);
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_NE(result[0].find("cut.shp is damaged at record"), std::string::npos) << result[0];
+    EXPECT_FALSE(Workspace::OpenFolder(dir / "analysis")->DatasetExists("Result"));
+}
+
+}  // namespace

@@ -106,4 +106,18 @@ void AddOgrFields(OGRLayer* layer, const Fields& fields) {
     }
 }
 
+std::string FitDbaseText(const std::string& utf8, int width, bool bytePerCharacter) {
+    if (width <= 0) return utf8;
+    size_t end = 0, used = 0;
+    while (end < utf8.size()) {
+        size_t next = end + 1;
+        while (next < utf8.size() && (static_cast<unsigned char>(utf8[next]) & 0xC0) == 0x80) ++next;
+        size_t cost = bytePerCharacter ? 1 : next - end;
+        if (used + cost > static_cast<size_t>(width)) break;
+        used += cost;
+        end = next;
+    }
+    return utf8.substr(0, end);
+}
+
 }  // namespace host::gis

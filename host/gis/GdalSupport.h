@@ -41,4 +41,10 @@ std::vector<std::string> QueryPg(GDALDataset& connection, const std::string& sql
 // id and shape fields are the layer's own); raises when one is refused.
 void AddOgrFields(OGRLayer* layer, const Fields& fields);
 
+// A text as a dBASE field of the given width holds it: the width counts
+// bytes of the table's encoding, one per character in the one-byte
+// encodings a table is written in by default, and a longer text is cut,
+// never split inside a character.
+std::string FitDbaseText(const std::string& utf8, int width, bool bytePerCharacter);
+
 }  // namespace host::gis

@@ -1,5 +1,7 @@
 #include "host/gis/PointIndex.h"
 
+#include "host/gis/ShapefileFiles.h"
+
 #include <gdal_priv.h>
 
 #include <ogr_geometry.h>
@@ -10,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -195,99 +196,15 @@ bool PreparedPolygon::Intersects(const Envelope& box) const {
     return false;
 }
 
-namespace {
-
-uint32_t BigEndian32(const unsigned char* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint32_t Little32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-double LittleDouble(const unsigned char* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-    double d;
-    std::memcpy(&d, &v, sizeof d);
-    return d;
-}
-
-std::string BaseOf(const std::string& shp) {
-    if (shp.size() < 4 || (shp.substr(shp.size() - 4) != ".shp" && shp.substr(shp.size() - 4) != ".SHP")) return "";
-    return shp.substr(0, shp.size() - 4);
-}
-
-bool IsShapefile(const Table& table) {
-    GDALDataset* ds = table.OgrDataset();
-    return ds && ds->GetDriver() && std::string(ds->GetDriver()->GetDescription()) == "ESRI Shapefile";
-}
-
-}  // namespace
-
-// A file read front to back through a buffer of fixed size, so that a file
-// of any size costs the same little memory.
-class ShapefilePolygons::StreamedFile {
-public:
-    explicit StreamedFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")), buffer_(1 << 20) {
-        std::error_code ec;
-        auto size = std::filesystem::file_size(path, ec);
-        left_ = ec ? 0 : static_cast<size_t>(size);
-    }
-    ~StreamedFile() {
-        if (f_) std::fclose(f_);
-    }
-    bool IsOpen() const { return f_ != nullptr; }
-    // Makes n bytes available at Data(); false when the file ends first.
-    bool Need(size_t n) {
-        if (end_ - at_ >= n) return true;
-        // A length beyond the end of the file (a damaged record) is not
-        // waited for, nor made room for.
-        if (!f_ || n - (end_ - at_) > left_) return false;
-        std::memmove(buffer_.data(), buffer_.data() + at_, end_ - at_);
-        end_ -= at_;
-        at_ = 0;
-        if (n > buffer_.size()) buffer_.resize(n);
-        while (end_ < n) {
-            size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, f_);
-            if (got == 0) return false;
-            end_ += got;
-            left_ -= std::min(got, left_);
-        }
-        return true;
-    }
-    const unsigned char* Data() const { return buffer_.data() + at_; }
-    void Skip(size_t n) { at_ += n; }
-
-private:
-    std::FILE* f_;
-    std::vector<unsigned char> buffer_;
-    size_t at_ = 0, end_ = 0;
-    size_t left_ = 0;  // bytes of the file not yet in the buffer
-};
-
-namespace {
-
-// The header of a dBASE table: its row count, header and record lengths and
-// where each column lies within a record (after the deletion mark).
-struct DbfLayout {
-    uint32_t rows = 0;
-    size_t header = 0, record = 0;
-    struct Column {
-        size_t offset, length;
-    };
-    std::vector<Column> columns;
-};
-
-// Reads the header of a dBASE table, leaving the file at its first record.
-// An unreadable or missing table has no rows.
-DbfLayout ReadDbfHeader(ShapefilePolygons::StreamedFile& dbf);
-
-}  // namespace
-
 bool ReadShapefilePoints(const Table& table, const std::function<void(const OidPoint&)>& visit) {
     if (!IsShapefile(table) || table.ShapeType() != kGeomPoint) return false;
-    std::string base = BaseOf(table.DataPath());
+    std::string base = ShapefileBase(table.DataPath());
     if (base.empty()) return false;
-    ShapefilePolygons::StreamedFile shp(base + ".shp");
+    StreamedFile shp(base + ".shp");
     // The file header: code 9994, shape type 1 (point); 2-D points only.
     if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994 || Little32(shp.Data() + 32) != 1) return false;
     shp.Skip(100);
-    ShapefilePolygons::StreamedFile dbf(base + ".dbf");
+    StreamedFile dbf(base + ".dbf");
     DbfLayout layout = ReadDbfHeader(dbf);
     for (long oid = 0; shp.Need(8); ++oid) {
         size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
@@ -303,35 +220,11 @@ bool ReadShapefilePoints(const Table& table, const std::function<void(const OidP
     return true;
 }
 
-namespace {
-
-DbfLayout ReadDbfHeader(ShapefilePolygons::StreamedFile& dbf) {
-    DbfLayout layout;
-    if (!dbf.Need(32)) return layout;
-    const unsigned char* d = dbf.Data();
-    size_t header = d[8] | d[9] << 8, record = d[10] | d[11] << 8;
-    if (header < 33 || record == 0 || !dbf.Need(header)) return layout;
-    d = dbf.Data();
-    size_t offset = 1;
-    for (size_t at = 32; at + 32 <= header && d[at] != 0x0d; at += 32) {
-        layout.columns.push_back({offset, d[at + 16]});
-        offset += d[at + 16];
-    }
-    if (offset > record) return DbfLayout();
-    layout.rows = Little32(d + 4);
-    layout.header = header;
-    layout.record = record;
-    dbf.Skip(header);
-    return layout;
-}
-
-}  // namespace
-
 ShapefilePolygons::~ShapefilePolygons() = default;
 
 std::unique_ptr<ShapefilePolygons> ShapefilePolygons::Open(const Table& table, const std::vector<long>& fields) {
     if (!IsShapefile(table) || table.ShapeType() != kGeomPolygon) return nullptr;
-    std::string base = BaseOf(table.DataPath());
+    std::string base = ShapefileBase(table.DataPath());
     if (base.empty()) return nullptr;
     std::unique_ptr<ShapefilePolygons> reader(new ShapefilePolygons());
     reader->path_ = base + ".shp";

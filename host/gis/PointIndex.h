@@ -16,6 +16,8 @@ class OGRLinearRing;
 
 namespace host::gis {
 
+class StreamedFile;
+
 // Every point of a point shapefile with its object id, read straight from
 // the .shp records (rows deleted in the .dbf are left out, as OGR does) and
 // handed to visit in the file's order. False when the table is not a plain
@@ -49,8 +51,6 @@ public:
     const std::vector<int32_t>& partStarts() const { return parts_; }
     // The k-th field asked for; nullopt for a null value.
     std::optional<double> Value(size_t k) const;
-
-    class StreamedFile;  // a file read front to back, within PointIndex.cpp
 
 private:
     struct Column {

@@ -6,29 +6,10 @@
 
 #include <cstdint>
 
+#include "host/gis/GdalSupport.h"
 #include "host/gis/Table.h"
 
 namespace host::gis {
-
-namespace {
-// A text as a dBASE field of the given width holds it: the width counts
-// bytes of the table's encoding, one per character in the one-byte
-// encodings a table is written in by default, and a longer text is cut,
-// never split inside a character.
-std::string FitDbaseText(const std::string& utf8, int width, bool bytePerCharacter) {
-    if (width <= 0) return utf8;
-    size_t end = 0, used = 0;
-    while (end < utf8.size()) {
-        size_t next = end + 1;
-        while (next < utf8.size() && (static_cast<unsigned char>(utf8[next]) & 0xC0) == 0x80) ++next;
-        size_t cost = bytePerCharacter ? 1 : next - end;
-        if (used + cost > static_cast<size_t>(width)) break;
-        used += cost;
-        end = next;
-    }
-    return utf8.substr(0, end);
-}
-}  // namespace
 
 Row::Row(std::shared_ptr<const Table> table, std::unique_ptr<OGRFeature> f) : table_(std::move(table)), f_(std::move(f)) {}
 Row::~Row() = default;
