@@ -19,6 +19,8 @@ namespace host::gis {
 namespace {
 
 constexpr size_t kFlushAt = size_t{1} << 20;
+// The headers count a file's length in 16-bit words, as a signed number.
+constexpr uint64_t kLargestFile = (uint64_t{1} << 32) - 2;
 
 void PutBigEndian32(unsigned char* p, uint32_t v) {
     p[0] = static_cast<unsigned char>(v >> 24);
@@ -154,6 +156,8 @@ void ShapefileWriter::Append(std::string_view shape) {
     if (content.size() < 4) content = std::string_view(kNullShape, 4);
     PutBigEndian32(head, static_cast<uint32_t>(rows_ + 1));
     PutBigEndian32(head + 4, static_cast<uint32_t>(content.size() / 2));
+    if (shp_.length + 8 + content.size() > kLargestFile)
+        Raise(kErrInvalidCall, "The output " + shp_.path + " would pass the 4 GB a shapefile can hold", "PXGIS");
     unsigned char entry[8];
     PutBigEndian32(entry, static_cast<uint32_t>(shp_.length / 2));
     PutBigEndian32(entry + 4, static_cast<uint32_t>(content.size() / 2));
