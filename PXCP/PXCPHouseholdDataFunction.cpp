@@ -667,7 +667,7 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
     size_t expected = 0;
     auto cursor = mainFeatureClass_->Search(&f, true);
     while (auto area = cursor->NextRow()) {
-        KeyGroup* g = GroupOfArea(AreaKey(area->Value(field).ToString()), groupOfKey, expected);
+        KeyGroup* g = GroupOfArea(AreaKey(area->Value(field)), groupOfKey, expected);
         if (!g || g->area >= 0) continue;  // the first area of a key wins
         g->area = area->OID();
         if (readAhead_ && g->keptRows > 0 && area->ShapeRef()) g->shape = shapes_->Add(*area->ShapeRef());
@@ -687,30 +687,53 @@ PXCPHouseholdDataFunction::KeyGroup* PXCPHouseholdDataFunction::GroupOfArea(
     return &groups_[expected++];
 }
 
+// The key of an area as a cursor would read it from the bytes of its
+// column: a text of printable ASCII, or a whole number of up to 15 digits.
+// False for the few keys a cursor reads otherwise (other characters, a
+// number with decimals, a null), which are asked of the layer.
+bool PXCPHouseholdDataFunction::KeyOfRecord(std::string_view text, std::string& key) const {
+    if (!numericKey_) {
+        if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; })) return false;
+        key = AreaKey(Trimmed(text));
+        return true;
+    }
+    std::string number = Trimmed(text);
+    size_t digits = number.size() - (!number.empty() && number[0] == '-' ? 1 : 0);
+    if (digits == 0 || digits > 15 || !IsWholeNumberText(number)) return false;
+    long long value = 0;
+    std::from_chars(number.data(), number.data() + number.size(), value);
+    key = AreaKey(std::to_string(value));
+    return true;
+}
+
 // The same pass, when both the areas and the output are plain polygon
-// shapefiles with a text key: the areas' records are read straight from
-// their files and the shape record of each area to be written is kept as
-// the output will hold it, to be copied there by the shapefile writer.
-// What a cursor would make of a record is asked of the layer only for the
-// few records that are not plain: keys outside printable ASCII, shapes of
-// more than one ring. False, with nothing changed, when the layers do not
-// allow it.
+// shapefiles with a text or whole-number key: the areas' records are read
+// straight from their files and the shape record of each area to be
+// written is kept as the output will hold it, to be copied there by the
+// shapefile writer. What a cursor would make of a record is asked of the
+// layer only for the few records that are not plain: keys that KeyOfRecord
+// leaves to it, shapes of more than one ring. False, with nothing changed,
+// when the layers do not allow it.
 bool PXCPHouseholdDataFunction::FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey) {
-    if (numericKey_ || !output_ || analysisWorkspace_->Kind() != gis::WorkspaceKind::Folder) return false;
+    if (!output_ || analysisWorkspace_->Kind() != gis::WorkspaceKind::Folder) return false;
     long field = mainFeatureClass_->FindField(joinKeyField_);
     auto records = gis::ShapefileRecords::Open(*mainFeatureClass_, field);
     if (!records) return false;
     writer_ = gis::ShapefileWriter::Open(*output_);
     if (!writer_) return false;
     gis::PolygonRecords polygons;
-    std::string record;
+    std::string record, key;
     size_t expected = 0;
     while (records->Next()) {
-        std::string_view text = records->Text();
-        bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
         gis::RowPtr area;
-        if (!plain) area = mainFeatureClass_->GetRow(records->Oid());
-        KeyGroup* g = GroupOfArea(AreaKey(plain ? Trimmed(text) : area->Value(field).ToString()), groupOfKey, expected);
+        if (!KeyOfRecord(records->Text(), key)) {
+            area = mainFeatureClass_->GetRow(records->Oid());
+            if (!area)
+                Raise(kErrInvalidCall, "The area " + std::to_string(records->Oid() + 1) + " of the geography layer cannot be read",
+                      "PXCP");
+            key = AreaKey(area->Value(field));
+        }
+        KeyGroup* g = GroupOfArea(key, groupOfKey, expected);
         if (!g || g->area >= 0) continue;  // the first area of a key wins
         g->area = records->Oid();
         if (g->keptRows == 0) continue;
@@ -751,6 +774,17 @@ std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
         return text;
     }
     return LCase(key);
+}
+
+// A key as a layer or table reads it: numbers by their value, which the
+// text a number is shown in (in the user's locale) may not keep.
+std::string PXCPHouseholdDataFunction::AreaKey(const Variant& key) const {
+    if (numericKey_ && key.IsNumber()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", key.ToDouble());
+        return text;
+    }
+    return AreaKey(key.ToString());
 }
 
 bool PXCPHouseholdDataFunction::JoinNextRow() {

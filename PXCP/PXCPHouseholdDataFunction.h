@@ -57,12 +57,14 @@ private:
     void ReadResultRows();
     void FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey);
     bool FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey);
+    bool KeyOfRecord(std::string_view text, std::string& key) const;
     struct KeyGroup;
     KeyGroup* GroupOfArea(const std::string& key, const std::unordered_map<std::string, uint32_t>& groupOfKey,
                           size_t& expected);
     void DiscardStraightOutput();
     std::unique_ptr<OGRGeometry> ShapeOfRow(uint32_t group);
     std::string AreaKey(const std::string& key) const;
+    std::string AreaKey(const host::Variant& key) const;
     struct Counts {
         long read = 0, total = 0;
         double percent = 0;

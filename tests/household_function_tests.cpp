@@ -540,7 +540,8 @@ struct StraightOutputTest : HouseholdFunctionTest {
         shape->geometryDef.type = kGeomPolygon;
         shape->geometryDef.spatialReference = areas->GetSpatialReference();
         f.AddField(shape);
-        f.AddField(NewField(keyField, kFieldString, "", 12));
+        auto key = areas->GetFields()->GetField(areas->FindField(keyField));
+        f.AddField(NewField(keyField, key->type, "", key->type == kFieldString ? 12 : 0));
         std::string name = "copy" + std::to_string(++copies);
         auto fc = gpkg->CreateFeatureClass(name, f, "shape");
         auto ins = fc->Insert(true);
@@ -593,6 +594,20 @@ TEST_F(StraightOutputTest, StraightAndLayeredJoinsWriteTheSameLayer) {
     ASSERT_EQ(straightKeys.size(), 3u) << straightKeys[0];
     EXPECT_EQ(straightKeys, layeredKeys);
     EXPECT_EQ(Output()->RowCount(nullptr), 3);
+
+    // A whole-number key, named by the table with leading zeros and signs.
+    std::vector<std::tuple<std::string, long, long>> numbered;
+    c = counties->Search(nullptr, false);
+    while (auto row = c->NextRow()) {
+        long id = row->Value(counties->FindField("CRESS_ID")).ToLong();
+        numbered.push_back({id % 4 == 0 ? "00" + std::to_string(id) : id % 4 == 1 ? "+" + std::to_string(id) : std::to_string(id), 5, 10 + id % 7});
+    }
+    std::string byNumber = LinkedTable(numbered, "numbercounts");
+    auto straightNumbers = Join(counties, "CRESS_ID", byNumber);
+    auto layeredNumbers = Join(InGeoPackage(counties, "CRESS_ID"), "CRESS_ID", byNumber);
+    ASSERT_EQ(straightNumbers.size(), 3u) << straightNumbers[0];
+    EXPECT_EQ(straightNumbers, layeredNumbers);
+    EXPECT_EQ(Output()->RowCount(nullptr), 100);
 }
 
 TEST_F(StraightOutputTest, ADamagedAreaShapefileFailsWithoutOutput) {

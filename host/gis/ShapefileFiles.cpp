@@ -79,7 +79,7 @@ DbfLayout ReadDbfHeader(StreamedFile& dbf) {
     return layout;
 }
 
-std::unique_ptr<ShapefileRecords> ShapefileRecords::Open(const Table& table, long textField) {
+std::unique_ptr<ShapefileRecords> ShapefileRecords::Open(const Table& table, long keyField) {
     if (!IsShapefile(table) || table.ShapeType() != kGeomPolygon) return nullptr;
     std::string base = ShapefileBase(table.DataPath());
     if (base.empty()) return nullptr;
@@ -98,11 +98,14 @@ std::unique_ptr<ShapefileRecords> ShapefileRecords::Open(const Table& table, lon
     shx.Skip(100);
     DbfLayout layout = ReadDbfHeader(*reader->dbf_);
     if (layout.rows != reader->records_) return nullptr;
-    long i = table.HostIndexToOgr(textField);
+    long i = table.HostIndexToOgr(keyField);
     OGRFeatureDefn* defn = table.OgrLayer()->GetLayerDefn();
-    if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount() ||
-        defn->GetFieldDefn(static_cast<int>(i))->GetType() != OFTString || layout.columns[i].type != 'C')
-        return nullptr;
+    if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount()) return nullptr;
+    OGRFieldType type = defn->GetFieldDefn(static_cast<int>(i))->GetType();
+    char column = layout.columns[i].type;
+    bool text = type == OFTString && column == 'C';
+    bool whole = (type == OFTInteger || type == OFTInteger64) && (column == 'N' || column == 'F');
+    if (!text && !whole) return nullptr;
     reader->column_ = layout.columns[i];
     reader->dbfRecord_ = layout.record;
     return reader;

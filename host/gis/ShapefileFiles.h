@@ -88,9 +88,9 @@ class ShapefileRecords {
 public:
     // Null unless the table is a shapefile of plain polygons (no Z or M)
     // whose .shx and .dbf count the same records and the field (a host
-    // field index) is a text column of its table: the caller then reads
-    // the layer through a cursor.
-    static std::unique_ptr<ShapefileRecords> Open(const Table& table, long textField);
+    // field index) is a text or whole-number column of its table: the
+    // caller then reads the layer through a cursor.
+    static std::unique_ptr<ShapefileRecords> Open(const Table& table, long keyField);
     // Moves to the next record whose row is not deleted, as a cursor would.
     // False at the end; raises an error naming the file and the record when
     // the files are damaged.
