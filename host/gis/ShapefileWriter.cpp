@@ -49,6 +49,14 @@ std::string Head(const std::string& path, size_t n) {
     return got == n ? bytes : "";
 }
 
+// Encodings of one byte per character, whose texts are cut to their field
+// as GDAL cuts them; in the others GDAL widens the field instead.
+bool OneBytePerCharacter(const std::string& encoding) {
+    for (const char* prefix : {"ISO-8859", "ISO8859", "CP125", "CP437", "CP85", "CP86", "LATIN", "KOI8"})
+        if (STARTS_WITH_CI(encoding.c_str(), prefix)) return true;
+    return false;
+}
+
 bool IsAscii(const std::string& s) {
     for (char c : s)
         if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -73,7 +81,9 @@ std::unique_ptr<ShapefileWriter> ShapefileWriter::Open(Table& table) {
     w->base_ = base;
     const char* encoding = layer->GetMetadataItem("SOURCE_ENCODING", "SHAPEFILE");
     w->encoding_ = encoding ? encoding : "";
-    w->bytePerCharacter_ = !w->encoding_.empty() && !EQUAL(w->encoding_.c_str(), "UTF-8");
+    bool utf8 = w->encoding_.empty() || EQUAL(w->encoding_.c_str(), "UTF-8");
+    if (!utf8 && !OneBytePerCharacter(w->encoding_)) return nullptr;
+    w->bytePerCharacter_ = !utf8;
     // GDAL writes the headers of the empty layer when it lets go of it.
     table.Close();
 
@@ -84,6 +94,7 @@ std::unique_ptr<ShapefileWriter> ShapefileWriter::Open(Table& table) {
     std::error_code ec;
     if (w->shp_.header.empty() || w->shx_.header.empty() || std::filesystem::file_size(base + ".shp", ec) != 100 ||
         std::filesystem::file_size(base + ".shx", ec) != 100 || layout.header == 0 || layout.rows != 0 ||
+        std::filesystem::file_size(base + ".dbf", ec) != layout.header ||
         layout.columns.size() != fields.size())
         Raise(kErrInvalidCall, "The new feature class " + base + ".shp is not an empty shapefile", "PXGIS");
     w->dbf_.header = Head(base + ".dbf", layout.header);
