@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "PXCP/PXCPDemographicDataFunction.h"
 #include "PostgisServer.h"
 #include "TestSupport.h"
@@ -255,6 +257,17 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     EXPECT_EQ(Rows("sales_result"), 5);
     EXPECT_EQ(leftovers(), "0");
 
+    // One killed after it removed the old analysis, before its own: the
+    // old table was never touched, and the old analysis comes back.
+    aside = analyses->SetAside("Sales");
+    ASSERT_TRUE(analyses->RemoveAnalysis("Sales"));
+    EXPECT_EQ(Rows("sales_result"), 5);
+    std::filesystem::rename(aside, aside.substr(0, aside.rfind('.')) + ".2147483647");  // no such process
+    analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
+    EXPECT_EQ(Rows("sales_result"), 5);
+    EXPECT_EQ(leftovers(), "0");
+    ASSERT_TRUE(analyses->AnalysisExists("Sales"));
+
     // One killed before its analysis was whole: the next start puts the
     // old table back.
     aside = analyses->SetAside("Sales");
@@ -266,6 +279,31 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     EXPECT_EQ(Rows("sales_result"), 5);
     EXPECT_EQ(leftovers(), "0");
     EXPECT_EQ(analyses->GetAnalysis("Sales")->Layers().size(), 1u);
+}
+
+// A re-run whose output goes to another table (its prefix changed): the
+// table of the analysis that is kept stays, the other goes.
+TEST_F(PostgisTest, AReplacementThatMovesItsTableLeavesOnlyTheKeptOne) {
+    ScratchDir dir;
+    DataManager analyses({}, dir / "analyses");
+    auto first = WriteOutput("Sales_", 3);
+    first->CommitDataset("Result");
+    analyses.CreateAnalysis("Sales")->AddLayer(first->OpenFeatureClass("Result")->DataPath());
+    for (bool keep : {false, true}) {
+        std::string aside = analyses.SetAside("Sales");
+        ReplaceSales(analyses, WriteOutput("Moved_", 4));
+        EXPECT_EQ(Tables().rfind("moved_result,sales_result,sales_result_old_", 0), 0u) << Tables();  // and the copy
+        analyses.EndReplacement(aside, keep);
+        EXPECT_EQ(Tables(), keep ? "moved_result" : "sales_result");
+        EXPECT_EQ(Rows(keep ? "moved_result" : "sales_result"), keep ? 4 : 3);
+    }
+    // While the database is away nothing is kept aside, and nothing changes.
+    analyses.CreateAnalysis("Away")->AddLayer("PG:dbname=plexa host=/nonexistent-folder|away_result");
+    std::string error = ErrorOf([&] { analyses.SetAside("Away"); });
+    EXPECT_NE(error.find("The analysis Away could not be kept aside while it is replaced: Cannot connect"), std::string::npos)
+        << error;
+    EXPECT_TRUE(analyses.AnalysisExists("Away"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "analyses/.replaced/Away." + std::to_string(getpid())));
 }
 
 TEST_F(PostgisTest, ANewAnalysisStoppedAfterItsTableWasWrittenLeavesNoTable) {

@@ -121,7 +121,8 @@ bool DropDatabaseTables(const Analysis& analysis) {
 }
 
 // A folder kept aside lists the copies of its analysis's database tables in
-// this file, one per line: the copy's name, a tab, the table's source.
+// this file, one per line: the copy's name, a tab, the table's source. Each
+// line is written before its copy is made.
 const char* kAsideTables = ".tables";
 
 struct AsideTable {
@@ -139,18 +140,42 @@ std::vector<AsideTable> ReadAsideTables(const fs::path& aside) {
     return tables;
 }
 
-// Ends the copies kept aside: each is put back in its table's place
-// (restore), or dropped. False when the database could not do it; the list
-// then stays for another try.
-bool EndAsideTables(const fs::path& aside, bool restore) {
-    auto tables = ReadAsideTables(aside);
+// Settles the database tables of a replacement kept aside, given the layers
+// of the new analysis. When the new one is kept, the copies go, and so do
+// the old tables it no longer lists. Otherwise the tables it made that the
+// old one did not have go, and the copies are put back. Tables are told
+// apart by name: when in doubt one is kept. Every step may be taken again,
+// so what the database could not finish (false) is taken up later.
+bool SettleAsideTables(const fs::path& aside, const std::vector<std::string>& newLayers, bool keepNew) {
+    auto copies = ReadAsideTables(aside);
+    std::vector<gis::LayerSource> made;
+    for (auto& path : newLayers) {
+        auto source = gis::LayerSource::Parse(path);
+        if (gis::PgConnection::IsConnectionString(source.file)) made.push_back(source);
+    }
+    auto isNew = [&](const std::string& table) {
+        return std::any_of(made.begin(), made.end(), [&](const gis::LayerSource& m) { return IEquals(m.layer, table); });
+    };
+    auto isOld = [&](const std::string& table) {
+        return std::any_of(copies.begin(), copies.end(), [&](const AsideTable& c) { return IEquals(c.source.layer, table); });
+    };
     try {
-        for (auto& t : tables) {
-            auto ws = gis::Workspace::OpenPostGIS(t.source.file);
-            if (restore)
-                ws->PutTableBack(t.copy, t.source.layer);
-            else if (ws->DatasetExists(t.copy))
-                ws->DeleteDataset(t.copy);
+        if (keepNew) {
+            for (auto& c : copies) {
+                auto ws = gis::Workspace::OpenPostGIS(c.source.file);
+                if (!isNew(c.source.layer) && ws->DatasetExists(c.source.layer)) ws->DeleteDataset(c.source.layer);
+                if (ws->DatasetExists(c.copy)) ws->DeleteDataset(c.copy);
+            }
+        } else {
+            for (auto& m : made) {
+                if (isOld(m.layer)) continue;
+                auto ws = gis::Workspace::OpenPostGIS(m.file);
+                if (ws->DatasetExists(m.layer)) ws->DeleteDataset(m.layer);
+            }
+            for (auto& c : copies) {
+                auto ws = gis::Workspace::OpenPostGIS(c.source.file);
+                if (ws->DatasetExists(c.copy)) ws->PutTableBack(c.copy, c.source.layer);
+            }
         }
     } catch (const std::exception&) {
         return false;
@@ -160,43 +185,63 @@ bool EndAsideTables(const fs::path& aside, bool restore) {
     return true;
 }
 
+// The analysis folder a copy kept aside belongs to: its name without the
+// process number.
+fs::path OriginalOf(const fs::path& aside, const std::string& root) {
+    std::string name = aside.filename().string();
+    return fs::path(root) / name.substr(0, name.rfind('.'));
+}
+
 }  // namespace
+
+AnalysisPtr DataManager::ReadAnalysis(const std::string& folder) {
+    pugi::xml_document doc;
+    if (!doc.load_file((fs::path(folder) / "analysis.xml").c_str())) return nullptr;
+    auto root = doc.child("Analysis");
+    auto a = std::make_shared<Analysis>();
+    a->name_ = root.attribute("name").as_string();
+    a->folder_ = fs::path(folder).string() + "/";
+    std::ostringstream props;
+    root.child("PropertySet").print(props);
+    if (root.child("PropertySet")) a->properties_->FromXml(props.str());
+    for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
+    return a;
+}
+
+bool DataManager::SettleAside(const std::string& aside) {
+    fs::path original = OriginalOf(aside, root_);
+    bool complete = fs::exists(original / "analysis.xml") && !fs::exists(original / kIncomplete);
+    auto replacement = ReadAnalysis(original.string());
+    if (!SettleAsideTables(aside, replacement ? replacement->layers_ : std::vector<std::string>{}, complete)) return false;
+    std::error_code ec;
+    if (complete) {
+        fs::remove_all(aside, ec);
+    } else {
+        fs::remove_all(original, ec);
+        fs::rename(aside, original, ec);
+    }
+    return true;
+}
 
 void DataManager::Scan() {
     analyses_.clear();
     std::error_code ec;
     // Copies kept while an analysis was replaced: a run that never ended
-    // (killed, or the machine went down) gets its old analysis back.
+    // (killed, or the machine went down) gets its old analysis back. While
+    // the database is away, the copy waits for the next time.
     fs::path aside = fs::path(root_) / ".replaced";
     if (fs::is_directory(aside, ec))
         for (auto& e : fs::directory_iterator(aside, ec)) {
             auto dot = e.path().filename().string().rfind('.');
             long pid = dot == std::string::npos ? 0 : std::atol(e.path().filename().string().c_str() + dot + 1);
-            if (ProcessAlive(pid)) continue;
-            fs::path original = fs::path(root_) / e.path().filename().string().substr(0, dot);
-            bool complete = fs::exists(original / "analysis.xml") && !fs::exists(original / kIncomplete);
-            if (!EndAsideTables(e.path(), !complete)) continue;  // the database is away: next time
-            if (complete) {
-                fs::remove_all(e.path(), ec);
-            } else {
-                fs::remove_all(original, ec);
-                fs::rename(e.path(), original, ec);
-            }
+            if (!ProcessAlive(pid)) SettleAside(e.path().string());
         }
     for (auto& e : fs::directory_iterator(root_)) {
         if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
         for (auto& f : fs::directory_iterator(e.path(), ec))
             if (f.path().filename().string().rfind(".analysis.xml.", 0) == 0) fs::remove(f.path(), ec);
-        pugi::xml_document doc;
-        if (!doc.load_file((e.path() / "analysis.xml").c_str())) continue;
-        auto root = doc.child("Analysis");
-        auto a = std::make_shared<Analysis>();
-        a->name_ = root.attribute("name").as_string();
-        a->folder_ = e.path().string() + "/";
-        std::ostringstream props;
-        root.child("PropertySet").print(props);
-        if (root.child("PropertySet")) a->properties_->FromXml(props.str());
-        for (auto l : root.children("Layer")) a->layers_.push_back(l.attribute("path").as_string());
+        auto a = ReadAnalysis(e.path().string());
+        if (!a) continue;
         // Left by a run that was stopped before it finished, with the
         // tables it made (while the database is away, until next time).
         if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
@@ -213,49 +258,50 @@ std::string DataManager::SetAside(const std::string& name) {
     fs::path folder = fs::path(a->Folder()).parent_path();
     fs::path aside = fs::path(root_) / ".replaced" / (folder.filename().string() + "." + std::to_string(getpid()));
     std::error_code ec;
-    fs::remove_all(aside, ec);
+    // One left by an earlier replacement in this process, which the
+    // database did not let finish, is finished first.
+    if (fs::exists(aside) && !SettleAside(aside.string()))
+        Raise(kErrPathNotFound, "The analysis " + name + " cannot be replaced yet: the database still holds what an "
+                                "earlier run kept aside");
     fs::create_directories(aside.parent_path(), ec);
     fs::copy(folder, aside, fs::copy_options::recursive, ec);
     std::string why = ec ? ec.message() : "";
-    // Its tables in a database are copied there, and the copies listed
-    // beside the folder as each is made.
+    // Its tables in a database are copied there; each copy is listed
+    // beside the folder before it is made.
     if (why.empty()) {
         std::ofstream list(aside / kAsideTables);
         try {
             for (auto& table : DatabaseTables(*a)) {
                 auto ws = gis::Workspace::OpenPostGIS(table.file);
                 if (!ws->DatasetExists(table.layer)) continue;
-                list << ws->CopyTable(table.layer) << '\t' << gis::LayerSource{table.file, table.layer}.ToString() << '\n';
+                std::string copy = ws->CopyName(table.layer);
+                list << copy << '\t' << gis::LayerSource{table.file, table.layer}.ToString() << '\n';
                 list.flush();
                 if (!list) throw std::runtime_error("the list of its tables could not be written");
+                ws->CopyTable(table.layer, copy);
             }
         } catch (const std::exception& e) {
             why = e.what();
         }
     }
     if (!why.empty()) {
-        EndAsideTables(aside, false);
-        fs::remove_all(aside, ec);
+        // The copies made so far go; while the database is away they stay
+        // listed, and the next start drops them.
+        if (SettleAsideTables(aside, a->layers_, true)) fs::remove_all(aside, ec);
         Raise(kErrPathNotFound, "The analysis " + name + " could not be kept aside while it is replaced: " + why);
     }
+    replacing_[aside.string()] = UCase(name);
     return aside.string();
 }
 
 void DataManager::EndReplacement(const std::string& aside, bool keepNew) {
     if (aside.empty()) return;
-    std::error_code ec;
-    fs::path copy(aside);
-    auto dot = copy.filename().string().rfind('.');
-    fs::path original = fs::path(root_) / copy.filename().string().substr(0, dot);
-    if (!keepNew) {
-        // Whatever the failed run left under the name goes; the old one
-        // returns, its tables first. While the database is away the copy
-        // stays where it is, and the next start puts it back.
-        fs::remove_all(original, ec);
-        if (EndAsideTables(copy, true)) fs::rename(copy, original, ec);
-    } else if (EndAsideTables(copy, false)) {
-        fs::remove_all(copy, ec);
-    }
+    replacing_.erase(aside);
+    fs::path original = OriginalOf(aside, root_);
+    // A failed run's analysis is marked unfinished first, so that should the
+    // database not let the old one back now, the next start does it.
+    if (!keepNew && fs::exists(original / "analysis.xml")) std::ofstream(original / kIncomplete) << getpid() << "\n";
+    SettleAside(aside);
     Scan();
 }
 
@@ -306,8 +352,11 @@ bool DataManager::RemoveAnalysis(const std::string& name) {
     auto it = analyses_.find(UCase(name));
     if (it == analyses_.end()) return false;
     // Its tables in a database go with it; while one cannot be dropped the
-    // analysis stays.
-    if (!DropDatabaseTables(*it->second)) return false;
+    // analysis stays. Those of an analysis being replaced stay until the
+    // replacement ends: the new tables take their place, or the old ones
+    // are kept.
+    bool replaced = std::any_of(replacing_.begin(), replacing_.end(), [&](auto& r) { return r.second == it->first; });
+    if (!replaced && !DropDatabaseTables(*it->second)) return false;
     std::error_code ec;
     fs::remove_all(it->second->Folder(), ec);
     if (ec) return false;

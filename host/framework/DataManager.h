@@ -82,9 +82,16 @@ public:
 
 private:
     void Scan();
+    // The analysis kept in a folder; null when it holds none.
+    static AnalysisPtr ReadAnalysis(const std::string& folder);
+    // Ends a replacement kept aside by a run that is over: its new analysis
+    // stays when it is whole, else the old one comes back. False (and the
+    // copy kept) while the database cannot do its part.
+    bool SettleAside(const std::string& aside);
     std::vector<DatasetPtr> datasets_;
     std::string root_;
     std::map<std::string, AnalysisPtr> analyses_;  // by upper-case name
+    std::map<std::string, std::string> replacing_;  // aside → upper-case name, while replaced
 };
 
 // "PXDM.PXFileInfo": splits a path into folder (with separator) and name.

@@ -211,9 +211,12 @@ void Workspace::MoveTable(GDALDataset& connection, const std::string& from, cons
     }
 }
 
-std::string Workspace::CopyTable(const std::string& table) {
+std::string Workspace::CopyName(const std::string& table) const {
     auto [schema, bare] = SchemaAndTable(table, PgConnection::Parse(path_).Schema());
-    std::string copy = schema + "." + TemporaryName(bare, "_old_");
+    return schema + "." + TemporaryName(bare, "_old_");
+}
+
+void Workspace::CopyTable(const std::string& table, const std::string& copy) {
     auto connection = ConnectPg(PgConnection::Parse(path_), true);
     if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
     try {
@@ -230,7 +233,6 @@ std::string Workspace::CopyTable(const std::string& table) {
         connection->RollbackTransaction();
         throw;
     }
-    return copy;
 }
 
 void Workspace::PutTableBack(const std::string& copy, const std::string& table) {

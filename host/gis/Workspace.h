@@ -78,11 +78,12 @@ public:
     // the geometry (given in the table's coordinate system); the database
     // answers it through its spatial index.
     std::string IntersectsCondition(const std::string& table, const std::string& shapeColumn, const Geometry& geometry) const;
-    // A table kept while a run replaces it: CopyTable copies it (rows and
-    // indexes) under a new name and returns that name; PutTableBack puts
-    // the copy in the table's place, in one transaction. Names as TableName
-    // gives them.
-    std::string CopyTable(const std::string& table);
+    // A table kept while a run replaces it: CopyName chooses a name no
+    // other table has, CopyTable copies the table (rows and indexes) under
+    // it, PutTableBack puts the copy in the table's place, in one
+    // transaction. Names as TableName gives them.
+    std::string CopyName(const std::string& table) const;
+    void CopyTable(const std::string& table, const std::string& copy);
     void PutTableBack(const std::string& copy, const std::string& table);
 
 private:
