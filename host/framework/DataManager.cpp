@@ -95,11 +95,11 @@ long MarkerPid(const fs::path& marker) {
     return pid;
 }
 
-// The tables of an analysis that live in a database, as its layer sources
-// name them ("PG:...|schema.table").
-std::vector<gis::LayerSource> DatabaseTables(const Analysis& analysis) {
+// The layers of an analysis that are tables in a database, as their
+// sources name them ("PG:...|schema.table").
+std::vector<gis::LayerSource> DatabaseTables(const std::vector<std::string>& layers) {
     std::vector<gis::LayerSource> tables;
-    for (auto& path : analysis.Layers()) {
+    for (auto& path : layers) {
         auto source = gis::LayerSource::Parse(path);
         if (gis::PgConnection::IsConnectionString(source.file)) tables.push_back(source);
     }
@@ -110,7 +110,7 @@ std::vector<gis::LayerSource> DatabaseTables(const Analysis& analysis) {
 // dropped (the database is away, or refuses).
 bool DropDatabaseTables(const Analysis& analysis) {
     try {
-        for (auto& table : DatabaseTables(analysis)) {
+        for (auto& table : DatabaseTables(analysis.Layers())) {
             auto ws = gis::Workspace::OpenPostGIS(table.file);
             if (ws->DatasetExists(table.layer)) ws->DeleteDataset(table.layer);
         }
@@ -148,11 +148,7 @@ std::vector<AsideTable> ReadAsideTables(const fs::path& aside) {
 // so what the database could not finish (false) is taken up later.
 bool SettleAsideTables(const fs::path& aside, const std::vector<std::string>& newLayers, bool keepNew) {
     auto copies = ReadAsideTables(aside);
-    std::vector<gis::LayerSource> made;
-    for (auto& path : newLayers) {
-        auto source = gis::LayerSource::Parse(path);
-        if (gis::PgConnection::IsConnectionString(source.file)) made.push_back(source);
-    }
+    auto made = DatabaseTables(newLayers);
     auto isNew = [&](const std::string& table) {
         return std::any_of(made.begin(), made.end(), [&](const gis::LayerSource& m) { return IEquals(m.layer, table); });
     };
@@ -271,7 +267,7 @@ std::string DataManager::SetAside(const std::string& name) {
     if (why.empty()) {
         std::ofstream list(aside / kAsideTables);
         try {
-            for (auto& table : DatabaseTables(*a)) {
+            for (auto& table : DatabaseTables(a->Layers())) {
                 auto ws = gis::Workspace::OpenPostGIS(table.file);
                 if (!ws->DatasetExists(table.layer)) continue;
                 std::string copy = ws->CopyName(table.layer);

@@ -5,6 +5,7 @@
 #include <ogrsf_frmts.h>
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -51,6 +52,18 @@ std::pair<std::string, std::string> SchemaAndTable(const std::string& table, con
     auto dot = table.find('.');
     if (dot == std::string::npos) return {schema, table};
     return {table.substr(0, dot), table.substr(dot + 1)};
+}
+
+// Runs work in the connection's transaction and commits it; rolls it back
+// when the work or the commit fails.
+void CommitOrRollBack(GDALDataset& connection, const std::string& table, const std::function<void()>& work) {
+    try {
+        work();
+        if (connection.CommitTransaction() != OGRERR_NONE) RaiseGdal("The table " + table + " could not be committed");
+    } catch (...) {
+        connection.RollbackTransaction();
+        throw;
+    }
 }
 
 }  // namespace
@@ -148,8 +161,7 @@ std::string Workspace::IntersectsCondition(const std::string& table, const std::
 FeatureClassPtr Workspace::CreatePgFeatureClass(const std::string& name, const Fields& fields, const std::string& shapeField) {
     const GeometryDef& gd = fields.GetField(fields.FindField(shapeField))->geometryDef;
     std::string table = TableName(name);
-    auto connection = ConnectPg(PgConnection::Parse(path_), true);
-    if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
+    auto connection = ConnectInTransaction();
     std::string schema = SchemaAndTable(table, PgConnection::Parse(path_).Schema()).first;
     // The schema the analyst chose for the outputs is made on first use.
     if (QueryPg(*connection, "SELECT 1 FROM pg_namespace WHERE nspname = " + QuotePgLiteral(schema)).empty())
@@ -179,15 +191,11 @@ void Workspace::CommitDataset(const std::string& name) {
     if (it == pending_.end()) return;
     Pending p = it->second;
     pending_.erase(it);
-    try {
+    CommitOrRollBack(*p.connection, table, [&] {
         // Rows still on their way (GDAL copies them in) arrive first.
         p.layer->SyncToDisk();
         MoveTable(*p.connection, p.temporaryName, table);
-        if (p.connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The table " + table + " could not be committed");
-    } catch (...) {
-        p.connection->RollbackTransaction();
-        throw;
-    }
+    });
 }
 
 void Workspace::MoveTable(GDALDataset& connection, const std::string& from, const std::string& table) const {
@@ -217,9 +225,8 @@ std::string Workspace::CopyName(const std::string& table) const {
 }
 
 void Workspace::CopyTable(const std::string& table, const std::string& copy) {
-    auto connection = ConnectPg(PgConnection::Parse(path_), true);
-    if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
-    try {
+    auto connection = ConnectInTransaction();
+    CommitOrRollBack(*connection, copy, [&] {
         // Indexes and all, but not the id's default: that is the original's
         // sequence, which goes with the original.
         ExecutePg(*connection,
@@ -228,23 +235,18 @@ void Workspace::CopyTable(const std::string& table, const std::string& copy) {
                   "The table " + table + " could not be copied");
         ExecutePg(*connection, "INSERT INTO " + SqlName(copy) + " SELECT * FROM " + SqlName(table),
                   "The table " + table + " could not be copied");
-        if (connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The copy of " + table + " could not be committed");
-    } catch (...) {
-        connection->RollbackTransaction();
-        throw;
-    }
+    });
 }
 
 void Workspace::PutTableBack(const std::string& copy, const std::string& table) {
+    auto connection = ConnectInTransaction();
+    CommitOrRollBack(*connection, table, [&] { MoveTable(*connection, copy, table); });
+}
+
+std::shared_ptr<GDALDataset> Workspace::ConnectInTransaction() const {
     auto connection = ConnectPg(PgConnection::Parse(path_), true);
     if (connection->StartTransaction() != OGRERR_NONE) RaiseGdal("No transaction could be started in " + Describe());
-    try {
-        MoveTable(*connection, copy, table);
-        if (connection->CommitTransaction() != OGRERR_NONE) RaiseGdal("The table " + table + " could not be committed");
-    } catch (...) {
-        connection->RollbackTransaction();
-        throw;
-    }
+    return connection;
 }
 
 }  // namespace host::gis

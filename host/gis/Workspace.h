@@ -104,6 +104,8 @@ private:
     // Within the connection's transaction: the table "from" takes the place
     // (and name) of the table, which is dropped if there is one.
     void MoveTable(GDALDataset& connection, const std::string& from, const std::string& table) const;
+    // A connection of its own to the database, in a transaction.
+    std::shared_ptr<GDALDataset> ConnectInTransaction() const;
 };
 using WorkspacePtr = std::shared_ptr<Workspace>;
 
