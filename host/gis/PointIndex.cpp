@@ -255,8 +255,7 @@ bool ShapefilePolygons::Next(const Envelope& filter) {
     while (shp.Need(8)) {
         ++oid_;
         size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
-        if (!shp.Need(8 + length))
-            Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+        if (!shp.Need(8 + length)) RaiseDamagedShapefile(path_, oid_);
         const unsigned char* content = shp.Data() + 8;
         bool hasRow = static_cast<size_t>(oid_) < dbfRows_ && dbf_->Need(dbfRecord_);
         if (hasRow) {
@@ -274,15 +273,14 @@ bool ShapefilePolygons::Next(const Envelope& filter) {
         uint32_t parts = Little32(content + 36), points = Little32(content + 40);
         if (parts == 0 || points == 0) continue;  // empty
         if (44 + 4 * static_cast<size_t>(parts) + 16 * static_cast<size_t>(points) > length)
-            Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+            RaiseDamagedShapefile(path_, oid_);
         if (!filter.empty && (bounds.xmax < filter.xmin || bounds.xmin > filter.xmax || bounds.ymax < filter.ymin ||
                               bounds.ymin > filter.ymax))
             continue;
         parts_.resize(parts);
         for (uint32_t k = 0; k < parts; ++k) {
             parts_[k] = static_cast<int32_t>(Little32(content + 44 + 4 * k));
-            if (parts_[k] < 0 || static_cast<uint32_t>(parts_[k]) >= points)
-                Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1), "PXGIS");
+            if (parts_[k] < 0 || static_cast<uint32_t>(parts_[k]) >= points) RaiseDamagedShapefile(path_, oid_);
         }
         xy_.resize(2 * static_cast<size_t>(points));
         std::memcpy(xy_.data(), content + 44 + 4 * parts, 16 * static_cast<size_t>(points));

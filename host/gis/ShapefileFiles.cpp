@@ -111,28 +111,30 @@ std::unique_ptr<ShapefileRecords> ShapefileRecords::Open(const Table& table, lon
     return reader;
 }
 
-void ShapefileRecords::Damaged(const std::string& why) const {
-    Raise(kErrInvalidCall, "The shapefile " + path_ + " is damaged at record " + std::to_string(oid_ + 1) + ": " + why,
-          "PXGIS");
+void RaiseDamagedShapefile(const std::string& shpPath, long record, const std::string& why) {
+    std::string where = "The shapefile " + shpPath + " is damaged at record " + std::to_string(record + 1);
+    Raise(kErrInvalidCall, why.empty() ? where : where + ": " + why, "PXGIS");
 }
 
 bool ShapefileRecords::Next() {
     StreamedFile &shp = *shp_, &shx = *shx_, &dbf = *dbf_;
     while (static_cast<size_t>(oid_ + 1) < records_) {
         ++oid_;
-        if (!shx.Need(8)) Damaged("its index (.shx) ends early");
+        if (!shx.Need(8)) RaiseDamagedShapefile(path_, oid_, "its index (.shx) ends early");
         uint64_t offset = uint64_t{BigEndian32(shx.Data())} * 2;
         size_t length = static_cast<size_t>(BigEndian32(shx.Data() + 4)) * 2;
         shx.Skip(8);
-        if (!dbf.Need(dbfRecord_)) Damaged("its table (.dbf) ends early");
+        if (!dbf.Need(dbfRecord_)) RaiseDamagedShapefile(path_, oid_, "its table (.dbf) ends early");
         bool deleted = dbf.Data()[0] == '*';
         text_ = std::string_view(reinterpret_cast<const char*>(dbf.Data()) + column_.offset, column_.length);
         dbf.Skip(dbfRecord_);
         if (deleted) continue;
         // Records usually follow one another; the index says where each is.
-        if (offset != shp.Position() && !shp.SeekTo(offset)) Damaged("the index points past the end of the file");
-        if (!shp.Need(8 + length)) Damaged("the record runs past the end of the file");
-        if (BigEndian32(shp.Data() + 4) * size_t{2} != length) Damaged("the record and the index disagree on its length");
+        if (offset != shp.Position() && !shp.SeekTo(offset))
+            RaiseDamagedShapefile(path_, oid_, "the index points past the end of the file");
+        if (!shp.Need(8 + length)) RaiseDamagedShapefile(path_, oid_, "the record runs past the end of the file");
+        if (BigEndian32(shp.Data() + 4) * size_t{2} != length)
+            RaiseDamagedShapefile(path_, oid_, "the record and the index disagree on its length");
         shape_ = std::string_view(reinterpret_cast<const char*>(shp.Data()) + 8, length);
         shp.Skip(8 + length);
         return true;

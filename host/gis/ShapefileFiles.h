@@ -75,13 +75,17 @@ struct DbfLayout {
     std::vector<Column> columns;
 };
 
+// Raises the error of a shapefile whose record (counted from 0) cannot be
+// read, with the reason when there is one.
+[[noreturn]] void RaiseDamagedShapefile(const std::string& shpPath, long record, const std::string& why = "");
+
 // Reads the header of a dBASE table, leaving the file at its first record.
 // An unreadable or missing table has no rows and no columns.
 DbfLayout ReadDbfHeader(StreamedFile& dbf);
 
 // The records of a 2-D polygon shapefile read straight from its files in
 // the order of its index (the .shx), each with its shape record as stored
-// and the bytes of one text column of its table: what a cursor over the
+// and the bytes of its key column (a text or a whole number): what a cursor over the
 // layer reads, without making features. What it hands out is valid until
 // the next call of Next.
 class ShapefileRecords {
@@ -104,7 +108,6 @@ public:
 
 private:
     ShapefileRecords() = default;
-    [[noreturn]] void Damaged(const std::string& why) const;
     std::unique_ptr<StreamedFile> shp_, shx_, dbf_;
     std::string path_;
     size_t records_ = 0, dbfRecord_ = 0;
