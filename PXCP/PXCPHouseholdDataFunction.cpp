@@ -104,34 +104,35 @@ long WholeNumberText(std::string_view text) {
     return value;
 }
 
+// A numeric key by its value, as the areas and the rows both spell it.
+std::string NumberKey(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
 }  // namespace
 
 class PXCPHouseholdDataFunction::ShapeStore {
 public:
     // Keeps a copy of the shape; returns its handle.
     int64_t Add(const OGRGeometry& g) {
-        size_t size = g.WkbSize();
-        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
-        g.exportToWkb(wkbNDR, blocks_.back().get() + used_);
-        int64_t handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
-        used_ += size;
+        int64_t handle;
+        g.exportToWkb(wkbNDR, Reserve(g.WkbSize(), handle));
         return handle;
     }
     // Keeps a copy of a shapefile's shape record; returns its handle.
     int64_t Add(std::string_view record) {
-        size_t size = 4 + record.size();
-        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
-        unsigned char* at = blocks_.back().get() + used_;
+        int64_t handle;
+        unsigned char* at = Reserve(4 + record.size(), handle);
         uint32_t length = static_cast<uint32_t>(record.size());
         std::memcpy(at, &length, 4);
         std::memcpy(at + 4, record.data(), record.size());
-        int64_t handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
-        used_ += size;
         return handle;
     }
     // The shape record of a handle that Add(record) gave.
     std::string_view Record(int64_t handle) const {
-        const unsigned char* at = blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
+        const unsigned char* at = At(handle);
         uint32_t length;
         std::memcpy(&length, at, 4);
         return std::string_view(reinterpret_cast<const char*>(at + 4), length);
@@ -139,13 +140,23 @@ public:
     // A new geometry from the shape of the handle.
     std::unique_ptr<OGRGeometry> Make(int64_t handle) const {
         OGRGeometry* g = nullptr;
-        const unsigned char* at = blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
-        OGRGeometryFactory::createFromWkb(at, nullptr, &g, -1);
+        OGRGeometryFactory::createFromWkb(At(handle), nullptr, &g, -1);
         return std::unique_ptr<OGRGeometry>(g);
     }
 
 private:
     static constexpr size_t kBlockSize = size_t{16} << 20;
+    // Room for size bytes, and the handle that finds them again.
+    unsigned char* Reserve(size_t size, int64_t& handle) {
+        if (blocks_.empty() || used_ + size > blockSize_) NewBlock(std::max(size, kBlockSize));
+        handle = static_cast<int64_t>(blocks_.size() - 1) << 32 | static_cast<int64_t>(used_);
+        unsigned char* at = blocks_.back().get() + used_;
+        used_ += size;
+        return at;
+    }
+    const unsigned char* At(int64_t handle) const {
+        return blocks_[static_cast<size_t>(handle >> 32)].get() + (handle & 0xffffffff);
+    }
     void NewBlock(size_t size) {
         blocks_.emplace_back(new unsigned char[size]);
         gis::PrepareToFill(blocks_.back().get(), size);
@@ -619,11 +630,15 @@ void PXCPHouseholdDataFunction::ReadResultRows() {
     size_t count = static_cast<size_t>(std::max(0L, resultTable_->RowCount(nullptr)));
     rows_.reserve(count);
     groups_.reserve(count);
-    std::unordered_map<std::string, uint32_t> groupOfKey;
-    groupOfKey.reserve(count);
+    KeyIndex keys;
+    keys.groupOf.reserve(count);
+    keys.keyOf.reserve(count);
     auto add = [&](ResultRow r) {
-        auto [at, added] = groupOfKey.emplace(AreaKey(r.key), static_cast<uint32_t>(groups_.size()));
-        if (added) groups_.push_back({-1, 0, -1, static_cast<uint32_t>(rows_.size())});
+        auto [at, added] = keys.groupOf.emplace(AreaKey(r.key), static_cast<uint32_t>(groups_.size()));
+        if (added) {
+            groups_.push_back({-1, 0, -1});
+            keys.keyOf.push_back(&at->first);
+        }
         r.group = at->second;
         if (r.counts.kept) ++groups_[r.group].keptRows;
         rows_.push_back(std::move(r));
@@ -646,7 +661,7 @@ void PXCPHouseholdDataFunction::ReadResultRows() {
     }
     plainTable_ = PlainTable();
     if (rows_.empty()) return;
-    FindAreas(groupOfKey);
+    FindAreas(keys);
 }
 
 // One pass over the areas reads their keys, and their shapes as well when
@@ -654,20 +669,20 @@ void PXCPHouseholdDataFunction::ReadResultRows() {
 // costs a seek into each of the layer's files, while one pass in the
 // layer's own order is much cheaper. The rows are still joined one by one,
 // in the order of the table, when their turn comes.
-void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey) {
+void PXCPHouseholdDataFunction::FindAreas(const KeyIndex& keys) {
     long field = mainFeatureClass_->FindField(joinKeyField_);
     long kept = 0;
     for (auto& g : groups_) kept += g.keptRows;
     readAhead_ = kept * 50 > mainFeatureClass_->RowCount(nullptr);
     shapes_ = std::make_unique<ShapeStore>();
-    if (readAhead_ && FindAreasInShapefile(groupOfKey)) return;
+    if (readAhead_ && FindAreasInShapefile(keys)) return;
     gis::QueryFilter f;
     f.subFields = mainFeatureClass_->OIDFieldName() + "," + joinKeyField_;
     if (readAhead_) f.subFields += "," + mainFeatureClass_->ShapeFieldName();
     size_t expected = 0;
     auto cursor = mainFeatureClass_->Search(&f, true);
     while (auto area = cursor->NextRow()) {
-        KeyGroup* g = GroupOfArea(AreaKey(area->Value(field)), groupOfKey, expected);
+        KeyGroup* g = GroupOfArea(AreaKey(area->Value(field)), keys, expected);
         if (!g || g->area >= 0) continue;  // the first area of a key wins
         g->area = area->OID();
         if (readAhead_ && g->keptRows > 0 && area->ShapeRef()) g->shape = shapes_->Add(*area->ShapeRef());
@@ -678,10 +693,10 @@ void PXCPHouseholdDataFunction::FindAreas(const std::unordered_map<std::string, 
 // Tables usually list their keys in the layer's order: the key after the
 // one last found is tried before the index.
 PXCPHouseholdDataFunction::KeyGroup* PXCPHouseholdDataFunction::GroupOfArea(
-    const std::string& key, const std::unordered_map<std::string, uint32_t>& groupOfKey, size_t& expected) {
-    if (expected >= groups_.size() || AreaKey(rows_[groups_[expected].firstRow].key) != key) {
-        auto found = groupOfKey.find(key);
-        if (found == groupOfKey.end()) return nullptr;
+    const std::string& key, const KeyIndex& keys, size_t& expected) {
+    if (expected >= keys.keyOf.size() || *keys.keyOf[expected] != key) {
+        auto found = keys.groupOf.find(key);
+        if (found == keys.groupOf.end()) return nullptr;
         expected = found->second;
     }
     return &groups_[expected++];
@@ -702,7 +717,7 @@ bool PXCPHouseholdDataFunction::KeyOfRecord(std::string_view text, std::string& 
     if (digits == 0 || digits > 15 || !IsWholeNumberText(number)) return false;
     long long value = 0;
     std::from_chars(number.data(), number.data() + number.size(), value);
-    key = AreaKey(std::to_string(value));
+    key = NumberKey(static_cast<double>(value));
     return true;
 }
 
@@ -714,7 +729,7 @@ bool PXCPHouseholdDataFunction::KeyOfRecord(std::string_view text, std::string& 
 // layer only for the few records that are not plain: keys that KeyOfRecord
 // leaves to it, shapes of more than one ring. False, with nothing changed,
 // when the layers do not allow it.
-bool PXCPHouseholdDataFunction::FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey) {
+bool PXCPHouseholdDataFunction::FindAreasInShapefile(const KeyIndex& keys) {
     if (!output_ || analysisWorkspace_->Kind() != gis::WorkspaceKind::Folder) return false;
     long field = mainFeatureClass_->FindField(joinKeyField_);
     auto records = gis::ShapefileRecords::Open(*mainFeatureClass_, field);
@@ -733,7 +748,7 @@ bool PXCPHouseholdDataFunction::FindAreasInShapefile(const std::unordered_map<st
                       "PXCP");
             key = AreaKey(area->Value(field));
         }
-        KeyGroup* g = GroupOfArea(key, groupOfKey, expected);
+        KeyGroup* g = GroupOfArea(key, keys, expected);
         if (!g || g->area >= 0) continue;  // the first area of a key wins
         g->area = records->Oid();
         if (g->keptRows == 0) continue;
@@ -768,23 +783,13 @@ std::unique_ptr<OGRGeometry> PXCPHouseholdDataFunction::ShapeOfRow(uint32_t grou
 }
 
 std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
-    if (numericKey_) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", std::strtod(key.c_str(), nullptr));
-        return text;
-    }
-    return LCase(key);
+    return numericKey_ ? NumberKey(std::strtod(key.c_str(), nullptr)) : LCase(key);
 }
 
 // A key as a layer or table reads it: numbers by their value, which the
 // text a number is shown in (in the user's locale) may not keep.
 std::string PXCPHouseholdDataFunction::AreaKey(const Variant& key) const {
-    if (numericKey_ && key.IsNumber()) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.17g", key.ToDouble());
-        return text;
-    }
-    return AreaKey(key.ToString());
+    return numericKey_ && key.IsNumber() ? NumberKey(key.ToDouble()) : AreaKey(key.ToString());
 }
 
 bool PXCPHouseholdDataFunction::JoinNextRow() {

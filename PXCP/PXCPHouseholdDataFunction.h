@@ -55,12 +55,17 @@ private:
     bool CreateResultFeatureClass(bool pending);
     bool OpenJoinCursors();
     void ReadResultRows();
-    void FindAreas(const std::unordered_map<std::string, uint32_t>& groupOfKey);
-    bool FindAreasInShapefile(const std::unordered_map<std::string, uint32_t>& groupOfKey);
+    // The groups of rows by their keys, as an area's key is compared, and
+    // the key of each group, while the areas are looked for.
+    struct KeyIndex {
+        std::unordered_map<std::string, uint32_t> groupOf;
+        std::vector<const std::string*> keyOf;
+    };
+    void FindAreas(const KeyIndex& keys);
+    bool FindAreasInShapefile(const KeyIndex& keys);
     bool KeyOfRecord(std::string_view text, std::string& key) const;
     struct KeyGroup;
-    KeyGroup* GroupOfArea(const std::string& key, const std::unordered_map<std::string, uint32_t>& groupOfKey,
-                          size_t& expected);
+    KeyGroup* GroupOfArea(const std::string& key, const KeyIndex& keys, size_t& expected);
     void DiscardStraightOutput();
     std::unique_ptr<OGRGeometry> ShapeOfRow(uint32_t group);
     std::string AreaKey(const std::string& key) const;
@@ -121,12 +126,11 @@ private:
     // where-clause "KEY = 'value'" would: numbers by value, texts without
     // regard to case. keptRows counts the rows of the key whose counts are
     // above the minimum; shape is the area's shape in shapes_ when read
-    // ahead (-1: none); firstRow the first of its rows.
+    // ahead (-1: none).
     struct KeyGroup {
         long area = -1;
         uint32_t keptRows = 0;
         int64_t shape = -1;
-        uint32_t firstRow = 0;
     };
     // The shapes read ahead, kept as WKB (or as the shape records the
     // shapefile writer copies) in large blocks: a fraction of the memory
