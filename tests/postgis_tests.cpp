@@ -67,6 +67,14 @@ protected:
     std::string schema;
 };
 
+// A new analysis whose output is put in place and registered, as a run
+// makes it.
+void AddAnalysis(DataManager& analyses, const std::string& name, const gis::WorkspacePtr& output) {
+    auto a = analyses.CreateAnalysis(name);
+    output->CommitDataset("Result");
+    a->AddLayer(output->OpenFeatureClass("Result")->DataPath());
+}
+
 std::string ErrorOf(const std::function<void()>& f) {
     try {
         f();
@@ -202,9 +210,7 @@ TEST_F(PostgisTest, TheCheckNamesTheTableThatIsMissingOrHasNoShapes) {
 TEST_F(PostgisTest, RemovingAnAnalysisDropsItsTableAndKeepsItWhileTheDatabaseIsAway) {
     ScratchDir dir;
     DataManager analyses({}, dir / "analyses");
-    auto kept = WriteOutput("Sales_", 2);
-    kept->CommitDataset("Result");
-    analyses.CreateAnalysis("Sales")->AddLayer(kept->OpenFeatureClass("Result")->DataPath());
+    AddAnalysis(analyses, "Sales", WriteOutput("Sales_", 2));
     analyses.CreateAnalysis("Elsewhere")->AddLayer("PG:dbname=plexa host=/nonexistent-folder|elsewhere_result");
     gis::Map map;
 
@@ -219,18 +225,14 @@ TEST_F(PostgisTest, RemovingAnAnalysisDropsItsTableAndKeepsItWhileTheDatabaseIsA
 // one under the same name gets a new table.
 void ReplaceSales(DataManager& analyses, const gis::WorkspacePtr& output) {
     ASSERT_TRUE(analyses.RemoveAnalysis("Sales"));
-    auto a = analyses.CreateAnalysis("Sales");
-    output->CommitDataset("Result");
-    a->AddLayer(output->OpenFeatureClass("Result")->DataPath());
+    AddAnalysis(analyses, "Sales", output);
 }
 
 TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     ScratchDir dir;
     auto root = dir / "analyses";
     auto analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
-    auto first = WriteOutput("Sales_", 3);
-    first->CommitDataset("Result");
-    analyses->CreateAnalysis("Sales")->AddLayer(first->OpenFeatureClass("Result")->DataPath());
+    AddAnalysis(*analyses, "Sales", WriteOutput("Sales_", 3));
     auto leftovers = [&] {
         return server.Query("SELECT count(*) FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace WHERE nspname = '" +
                             schema + "' AND (relname LIKE '%\\_old\\_%' OR relname LIKE '%\\_new\\_%')");
@@ -286,9 +288,7 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
 TEST_F(PostgisTest, AReplacementThatMovesItsTableLeavesOnlyTheKeptOne) {
     ScratchDir dir;
     DataManager analyses({}, dir / "analyses");
-    auto first = WriteOutput("Sales_", 3);
-    first->CommitDataset("Result");
-    analyses.CreateAnalysis("Sales")->AddLayer(first->OpenFeatureClass("Result")->DataPath());
+    AddAnalysis(analyses, "Sales", WriteOutput("Sales_", 3));
     for (bool keep : {false, true}) {
         std::string aside = analyses.SetAside("Sales");
         ReplaceSales(analyses, WriteOutput("Moved_", 4));
