@@ -74,7 +74,7 @@ void InsertCursor::Flush() {
         inTransaction_ = false;
         if (table_->ds_->CommitTransaction() != OGRERR_NONE) RaiseGdal("The rows could not be committed");
     }
-    table_->countDs_.reset();
+    table_->counter_ = Table::Reader();
     if (pending_) {
         table_->layer_->SyncToDisk();
         pending_ = 0;

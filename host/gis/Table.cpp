@@ -207,32 +207,30 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
     if (index < 0 || fields_->GetField(index)->type != kFieldString) return nullptr;
     long ogrIndex = HostIndexToOgr(index);
     if (ogrIndex < 0) return nullptr;
-    if (!keyDs_) {
-        auto reader = OpenReader();
-        if (!reader.layer) return nullptr;
-        keyDs_ = reader.dataset;
-        keyLayer_ = reader.layer;
+    if (!keyReader_.layer) {
+        keyReader_ = OpenReader();
+        if (!keyReader_.layer) return nullptr;
     }
     auto& values = keyIndex_[index];
     if (values.empty()) {
         // One scan of the key column only.
         std::vector<std::string> ignored;
-        OGRFeatureDefn* defn = keyLayer_->GetLayerDefn();
+        OGRFeatureDefn* defn = keyReader_.layer->GetLayerDefn();
         for (int i = 0; i < defn->GetFieldCount(); ++i)
             if (i != ogrIndex) ignored.push_back(defn->GetFieldDefn(i)->GetNameRef());
         ignored.push_back("OGR_GEOMETRY");
         std::vector<const char*> list;
         for (auto& n : ignored) list.push_back(n.c_str());
         list.push_back(nullptr);
-        keyLayer_->SetIgnoredFields(list.data());
-        keyLayer_->SetAttributeFilter(nullptr);
-        keyLayer_->SetSpatialFilter(nullptr);
-        keyLayer_->ResetReading();
-        while (OGRFeature* f = keyLayer_->GetNextFeature()) {
+        keyReader_.layer->SetIgnoredFields(list.data());
+        keyReader_.layer->SetAttributeFilter(nullptr);
+        keyReader_.layer->SetSpatialFilter(nullptr);
+        keyReader_.layer->ResetReading();
+        while (OGRFeature* f = keyReader_.layer->GetNextFeature()) {
             values[f->GetFieldAsString(static_cast<int>(ogrIndex))].push_back(f->GetFID());
             OGRFeature::DestroyFeature(f);
         }
-        keyLayer_->SetIgnoredFields(nullptr);
+        keyReader_.layer->SetIgnoredFields(nullptr);
         keySubFields_ = "*";
         values.emplace("", std::vector<long long>{});  // marks the index as built
     }
@@ -241,14 +239,14 @@ CursorPtr Table::SearchByKey(const QueryFilter& filter, bool recycling) const {
     // Only the fields asked for are read; the shared connection remembers
     // the last choice so that a run of equal searches sets it once.
     if (filter.subFields != keySubFields_) {
-        keyLayer_->SetIgnoredFields(nullptr);
+        keyReader_.layer->SetIgnoredFields(nullptr);
         QueryFilter fieldsOnly;
         fieldsOnly.subFields = filter.subFields;
-        ApplyFilter(keyLayer_, *this, &fieldsOnly);
+        ApplyFilter(keyReader_.layer, *this, &fieldsOnly);
         keySubFields_ = filter.subFields;
     }
-    return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), keyDs_, keyLayer_,
-                                    std::move(ids), recycling);
+    return std::make_shared<Cursor>(std::static_pointer_cast<const Table>(shared_from_this()), keyReader_.dataset,
+                                    keyReader_.layer, std::move(ids), recycling);
 }
 
 CursorPtr Table::Search(const QueryFilter* filter, bool recycling) const {
@@ -269,23 +267,20 @@ long Table::RowCount(const QueryFilter* filter) const {
     if (!filter) return static_cast<long>(layer_->GetFeatureCount());
     // Counts come often (one per area in a profile): they share one reading
     // connection, opened on first use and dropped when rows are added.
-    if (!countDs_) {
-        auto reader = OpenReader();
-        if (!reader.layer) RaiseGdal("The dataset " + name_ + " could not be opened");
-        countDs_ = reader.dataset;
-        countLayer_ = reader.layer;
+    if (!counter_.layer) {
+        counter_ = OpenReader();
+        if (!counter_.layer) RaiseGdal("The dataset " + name_ + " could not be opened");
     }
-    countLayer_->SetAttributeFilter(nullptr);
-    countLayer_->SetSpatialFilter(nullptr);
-    countLayer_->SetIgnoredFields(nullptr);
-    ApplyFilter(countLayer_, *this, filter);
-    return static_cast<long>(countLayer_->GetFeatureCount());
+    counter_.layer->SetAttributeFilter(nullptr);
+    counter_.layer->SetSpatialFilter(nullptr);
+    counter_.layer->SetIgnoredFields(nullptr);
+    ApplyFilter(counter_.layer, *this, filter);
+    return static_cast<long>(counter_.layer->GetFeatureCount());
 }
 
 InsertCursorPtr Table::Insert(bool buffered) {
     keyIndex_.clear();
-    keyDs_.reset();
-    keyLayer_ = nullptr;
+    keyReader_ = Reader();
     if (!layer_->TestCapability(OLCSequentialWrite)) Raise(kErrInvalidCall, "The dataset " + name_ + " is read-only", "PXGIS");
     return std::make_shared<InsertCursor>(std::static_pointer_cast<Table>(shared_from_this()), buffered);
 }
@@ -349,7 +344,7 @@ bool Table::HasSpatialIndex() const {
 }
 
 void Table::Close() {
-    countDs_.reset();
+    counter_ = Reader();
     layer_ = nullptr;
     ds_.reset();
 }
@@ -361,10 +356,8 @@ void Table::AddField(const FieldPtr& field) {
     AddOgrFields(layer_, one);
     layer_->SyncToDisk();
     keyIndex_.clear();
-    keyDs_.reset();
-    keyLayer_ = nullptr;
-    countDs_.reset();
-    countLayer_ = nullptr;
+    keyReader_ = Reader();
+    counter_ = Reader();
     BuildFields();
 }
 

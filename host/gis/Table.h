@@ -89,15 +89,13 @@ private:
     SpatialReferencePtr assignedSr_;
     GeometryType shapeType_ = kGeomNull;
     long attrOffset_ = 1;
-    mutable std::shared_ptr<GDALDataset> countDs_;
-    mutable OGRLayer* countLayer_ = nullptr;
+    mutable Reader counter_;  // the connection counts share
     // Searches of the form FIELD = 'text' on a text field are answered from
     // an index of that field's values, built on first use and dropped when
     // rows are added; the rows are then read by id, not by a scan.
     CursorPtr SearchByKey(const QueryFilter& filter, bool recycling) const;
     mutable std::map<long, std::unordered_map<std::string, std::vector<long long>>> keyIndex_;
-    mutable std::shared_ptr<GDALDataset> keyDs_;
-    mutable OGRLayer* keyLayer_ = nullptr;
+    mutable Reader keyReader_;
     mutable std::string keySubFields_ = "*";
     friend class InsertCursor;
 };
