@@ -62,6 +62,8 @@ run_one() {
     echo "ok: $k ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs)"
   else
     echo "FAIL: $k (see $log; inputs in $findings)"
+    # What went wrong, for a reader who sees only this script's output.
+    grep -m4 -E "^(pxcp fuzz:|==[0-9]+==ERROR|SUMMARY:)|runtime error:" "$log" | cut -c1-300 | sed 's/^/  /'
     return 1
   fi
 }

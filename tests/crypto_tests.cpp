@@ -108,6 +108,13 @@ TEST(RegistryTest, StringValuesPersistInTheUsersFile) {
     RegSetValue(HKEY_CURRENT_USER, key, "z", {REG_SZ, std::string("ab\0cd", 5)});
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, key, "z"), "ab");
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", "w"), "keep");
+    // Names that look like a section or a comment in the file.
+    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, "Software\\Other", "[a", "b]"));
+    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, "Software\\Other", ";c", "d"));
+    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, "Software\\Other", "x", "y"));
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", "[a"), "b]");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", ";c"), "d");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", "x"), "y");
     EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
     unsetenv("PLEXA_REGISTRY");
 

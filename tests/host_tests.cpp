@@ -285,24 +285,26 @@ TEST(DataManager, AnalysesAreFoldersThatSurviveARestart) {
 }
 
 // Bytes that are not UTF-8 and lone surrogates become U+FFFD and never
-// take the line break after them along: a Unicode file keeps its lines.
+// take the line break after them along, nor make one of their own: a
+// Unicode file keeps its lines.
 TEST(UnicodeText, BrokenCharactersDoNotSwallowLineBreaks) {
     using platform::Utf16ToUtf8;
     using platform::Utf8ToUtf16;
     EXPECT_EQ(Utf8ToUtf16("a\xc3\xa9\xf0\x9f\x98\x80"), (std::u16string{u'a', 0xe9, 0xd83d, 0xde00}));
     EXPECT_EQ(Utf8ToUtf16("x\xf6\r\n"), (std::u16string{u'x', 0xfffd, u'\r', u'\n'}));
     EXPECT_EQ(Utf8ToUtf16("\xe2\x82\n"), (std::u16string{0xfffd, u'\n'}));
+    EXPECT_EQ(Utf8ToUtf16("a\xc0\x8a" "b\xe0\x80\x8d\xf0\x80\x80\x8a"), (std::u16string{u'a', 0xfffd, u'b', 0xfffd, 0xfffd}));
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xd83d, 0xde00}), "\xf0\x9f\x98\x80");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xd800, u'\n', u'b'}), "a\xef\xbf\xbd\nb");
     EXPECT_EQ(Utf16ToUtf8(std::u16string{0xdc00}), "\xef\xbf\xbd");
 
     pxtest::ScratchDir dir;
     std::string file = dir / "lines.txt";
-    ASSERT_TRUE(platform::WriteUnicodeLines(file, {"analyst\xf6\xf6\xf6\xf6\xf6", "FBE79132", "next"}));
+    ASSERT_TRUE(platform::WriteUnicodeLines(file, {"analyst\xf6\xf6\xf6\xf6\xf6", "FBE79132", "next\xc0\x8aline"}));
     auto lines = platform::ReadUnicodeLines(file);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "FBE79132");
-    EXPECT_EQ(lines[2], "next");
+    EXPECT_EQ(lines[2], "next\xef\xbf\xbdline");
 }
 
 TEST(FileInfo, SplitsFolderAndName) {

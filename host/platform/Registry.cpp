@@ -26,8 +26,11 @@ std::string Upper(std::string s) {
     return s;
 }
 
+// A name that begins like a section or a comment keeps its backslash in
+// front, so that it reads back as the value it is.
 std::string Escape(const std::string& s) {
     std::string out;
+    if (!s.empty() && (s[0] == '[' || s[0] == ';')) out += '\\';
     for (char c : s) {
         if (c == '\\') out += "\\\\";
         else if (c == '\n') out += "\\n";

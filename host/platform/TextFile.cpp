@@ -15,7 +15,8 @@ namespace host::platform {
 // A byte sequence that is not UTF-8 becomes U+FFFD, one for each byte that
 // starts no valid sequence; a lead byte never swallows what follows it
 // unless that is a continuation byte, so a line break always stays a line
-// break.
+// break. An over-long sequence ("\xc0\x8a" for a line feed) is no character
+// either: decoded, it would put a line break where the text had none.
 std::u16string Utf8ToUtf16(const std::string& s) {
     std::u16string out;
     auto continuation = [&](size_t i) { return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xc0) == 0x80; };
@@ -31,7 +32,8 @@ std::u16string Utf8ToUtf16(const std::string& s) {
         ++i;
         int k = 0;
         for (; k < extra && continuation(i); ++k, ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3f);
-        if (k < extra || cp > 0x10ffff || (cp >= 0xd800 && cp < 0xe000)) cp = 0xfffd;
+        static constexpr char32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+        if (k < extra || cp < kLeast[extra] || cp > 0x10ffff || (cp >= 0xd800 && cp < 0xe000)) cp = 0xfffd;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xd800 + (cp >> 10));
