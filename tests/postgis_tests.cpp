@@ -250,6 +250,12 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     auto back = gis::OpenLayerSource(gis::LayerSource::Parse(analyses->GetAnalysis("Sales")->Layers().at(0)));
     EXPECT_EQ(back->RowCount(nullptr), 3);
     EXPECT_TRUE(back->HasSpatialIndex());
+    // Rows added to it are numbered on from the last, by a sequence named
+    // after the table.
+    EXPECT_EQ(server.Query("INSERT INTO " + schema + ".sales_result DEFAULT VALUES RETURNING ogc_fid"), "4");
+    EXPECT_EQ(server.Query("SELECT pg_get_serial_sequence('" + schema + ".sales_result', 'ogc_fid')"),
+              schema + ".sales_result_ogc_fid_seq");
+    server.Query("DELETE FROM " + schema + ".sales_result WHERE ogc_fid = 4");
 
     // One that succeeds keeps its table and leaves no copy.
     aside = analyses->SetAside("Sales");

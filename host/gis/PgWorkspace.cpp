@@ -235,6 +235,27 @@ void Workspace::CopyTable(const std::string& table, const std::string& copy) {
                   "The table " + table + " could not be copied");
         ExecutePg(*connection, "INSERT INTO " + SqlName(copy) + " SELECT * FROM " + SqlName(table),
                   "The table " + table + " could not be copied");
+        // A sequence of the copy's own for each serial column, named after
+        // the copy so that it follows the copy's name when the copy is put
+        // back: rows added to a restored table are numbered as before.
+        auto [schema, bare] = SchemaAndTable(copy, "");
+        for (auto& column : QueryPg(*connection,
+                                    "SELECT a.attname::text FROM pg_attribute a JOIN pg_attrdef d ON d.adrelid = "
+                                    "a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = " +
+                                        QuotePgLiteral(SqlName(table)) + "::regclass AND pg_get_expr(d.adbin, "
+                                                                         "d.adrelid) LIKE 'nextval(%'")) {
+            std::string suffix = column.size() < 20 ? "_" + column + "_seq" : "_id_seq";
+            std::string sequence = SqlName(schema + "." + bare.substr(0, 63 - suffix.size()) + suffix);
+            std::string qualified = SqlName(copy) + "." + QuotePgIdentifier(column);
+            std::string why = "The table " + table + " could not be copied";
+            ExecutePg(*connection, "CREATE SEQUENCE " + sequence + " OWNED BY " + qualified, why);
+            ExecutePg(*connection,
+                      "ALTER TABLE " + SqlName(copy) + " ALTER COLUMN " + QuotePgIdentifier(column) +
+                          " SET DEFAULT nextval(" + QuotePgLiteral(sequence) + "::regclass)",
+                      why);
+            QueryPg(*connection, "SELECT setval(" + QuotePgLiteral(sequence) + ", coalesce(max(" +
+                                     QuotePgIdentifier(column) + "), 0) + 1, false) FROM " + SqlName(copy));
+        }
     });
 }
 
