@@ -792,26 +792,28 @@ std::string PXCPHouseholdDataFunction::AreaKey(const Variant& key) const {
     return numericKey_ && key.IsNumber() ? NumberKey(key.ToDouble()) : AreaKey(key.ToString());
 }
 
+template <class Target>
+void PXCPHouseholdDataFunction::SetCounts(Target& target, const ResultRow& row) const {
+    target.SetValue(keyPos_, row.key);
+    target.SetValue(totReadPos_, static_cast<double>(row.counts.read));
+    target.SetValue(totalPos_, static_cast<double>(row.counts.total));
+    target.SetValue(percentPos_, row.counts.percent);
+}
+
 bool PXCPHouseholdDataFunction::JoinNextRow() {
     if (nextRow_ >= rows_.size()) return false;
     const ResultRow& row = rows_[nextRow_++];
     if (row.counts.kept && writer_) {
         const KeyGroup& g = groups_[row.group];
         if (g.area >= 0 && g.shape >= 0) {
-            writer_->SetText(keyPos_, row.key);
-            writer_->SetNumber(totReadPos_, static_cast<double>(row.counts.read));
-            writer_->SetNumber(totalPos_, static_cast<double>(row.counts.total));
-            writer_->SetNumber(percentPos_, row.counts.percent);
+            SetCounts(*writer_, row);
             writer_->Append(shapes_->Record(g.shape));
             ++written_;
         }
     } else if (row.counts.kept) {
         if (auto shape = ShapeOfRow(row.group)) {
             buffer_->Ogr()->SetGeometryDirectly(shape.release());
-            buffer_->SetValue(keyPos_, row.key);
-            buffer_->SetValue(totReadPos_, static_cast<double>(row.counts.read));
-            buffer_->SetValue(totalPos_, static_cast<double>(row.counts.total));
-            buffer_->SetValue(percentPos_, row.counts.percent);
+            SetCounts(*buffer_, row);
             insert_->Insert(*buffer_);
             ++written_;
         }

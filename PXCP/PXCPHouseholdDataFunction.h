@@ -121,6 +121,10 @@ private:
         Counts counts;
         uint32_t group = 0;
     };
+    // The key and counts of a result row, set on an output row or on the
+    // writer's row.
+    template <class Target>
+    void SetCounts(Target& target, const ResultRow& row) const;
     // The rows of one key and the area that key names: the first area of
     // the geography layer with that key (-1: none). Keys compare as the
     // where-clause "KEY = 'value'" would: numbers by value, texts without

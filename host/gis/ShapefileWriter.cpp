@@ -160,6 +160,11 @@ void ShapefileWriter::SetNumber(long field, double value) {
     std::memcpy(at + c.width - n, text, n);
 }
 
+void ShapefileWriter::SetValue(long field, const Variant& value) {
+    if (value.IsNumber()) SetNumber(field, value.ToDouble());
+    else SetText(field, value.ToString());
+}
+
 void ShapefileWriter::Append(std::string_view shape) {
     unsigned char head[8];
     std::string_view content = shape;

@@ -45,6 +45,8 @@ public:
     // the layer would write it.
     void SetText(long field, const std::string& utf8);
     void SetNumber(long field, double value);
+    // A number or, for anything else, its text: as a row's SetValue.
+    void SetValue(long field, const Variant& value);
     // Appends the row with the shape record's content (see
     // PolygonRecords): its type first; empty for a row without shape.
     // Raises when the files cannot be written.
