@@ -197,14 +197,11 @@ bool PreparedPolygon::Intersects(const Envelope& box) const {
 }
 
 bool ReadShapefilePoints(const Table& table, const std::function<void(const OidPoint&)>& visit) {
-    if (!IsShapefile(table) || table.ShapeType() != kGeomPoint) return false;
-    std::string base = ShapefileBase(table.DataPath());
-    if (base.empty()) return false;
-    StreamedFile shp(base + ".shp");
-    // The file header: code 9994, shape type 1 (point); 2-D points only.
-    if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994 || Little32(shp.Data() + 32) != 1) return false;
-    shp.Skip(100);
-    StreamedFile dbf(base + ".dbf");
+    // 2-D points only (shape type 1).
+    MainShapeFile main = OpenMainShapeFile(table, kGeomPoint);
+    if (!main.file || main.shapeType != 1) return false;
+    StreamedFile& shp = *main.file;
+    StreamedFile dbf(main.base + ".dbf");
     DbfLayout layout = ReadDbfHeader(dbf);
     for (long oid = 0; shp.Need(8); ++oid) {
         size_t length = static_cast<size_t>(BigEndian32(shp.Data() + 4)) * 2;
@@ -223,29 +220,20 @@ bool ReadShapefilePoints(const Table& table, const std::function<void(const OidP
 ShapefilePolygons::~ShapefilePolygons() = default;
 
 std::unique_ptr<ShapefilePolygons> ShapefilePolygons::Open(const Table& table, const std::vector<long>& fields) {
-    if (!IsShapefile(table) || table.ShapeType() != kGeomPolygon) return nullptr;
-    std::string base = ShapefileBase(table.DataPath());
-    if (base.empty()) return nullptr;
-    std::unique_ptr<ShapefilePolygons> reader(new ShapefilePolygons());
-    reader->path_ = base + ".shp";
-    reader->shp_ = std::make_unique<StreamedFile>(base + ".shp");
-    StreamedFile& shp = *reader->shp_;
     // Polygons, with or without Z and M: their x, y come first alike.
-    if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994) return nullptr;
-    uint32_t type = Little32(shp.Data() + 32);
-    if (type != 5 && type != 15 && type != 25) return nullptr;
-    shp.Skip(100);
-    reader->dbf_ = std::make_unique<StreamedFile>(base + ".dbf");
+    MainShapeFile main = OpenMainShapeFile(table, kGeomPolygon);
+    if (!main.file || (main.shapeType != 5 && main.shapeType != 15 && main.shapeType != 25)) return nullptr;
+    std::unique_ptr<ShapefilePolygons> reader(new ShapefilePolygons());
+    reader->path_ = main.base + ".shp";
+    reader->shp_ = std::move(main.file);
+    reader->dbf_ = std::make_unique<StreamedFile>(main.base + ".dbf");
     DbfLayout layout = ReadDbfHeader(*reader->dbf_);
     reader->dbfRows_ = layout.rows;
     reader->dbfRecord_ = layout.record;
-    OGRFeatureDefn* defn = table.OgrLayer()->GetLayerDefn();
     for (long field : fields) {
-        long i = table.HostIndexToOgr(field);
-        if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount()) return nullptr;
-        OGRFieldType t = defn->GetFieldDefn(static_cast<int>(i))->GetType();
-        if (t != OFTInteger && t != OFTInteger64 && t != OFTReal) return nullptr;
-        reader->columns_.push_back({layout.columns[i].offset, layout.columns[i].length, t != OFTReal});
+        auto f = FindDbfField(table, layout, field);
+        if (!f || (f->value != DbfField::kWholeNumber && f->value != DbfField::kRealNumber)) return nullptr;
+        reader->columns_.push_back({f->column.offset, f->column.length, f->value == DbfField::kWholeNumber});
     }
     return reader;
 }

@@ -79,34 +79,57 @@ DbfLayout ReadDbfHeader(StreamedFile& dbf) {
     return layout;
 }
 
+MainShapeFile OpenMainShapeFile(const Table& table, GeometryType type) {
+    MainShapeFile main;
+    if (!IsShapefile(table) || table.ShapeType() != type) return main;
+    main.base = ShapefileBase(table.DataPath());
+    if (main.base.empty()) return main;
+    auto shp = std::make_unique<StreamedFile>(main.base + ".shp");
+    if (!shp->Need(100) || BigEndian32(shp->Data()) != 9994) return main;
+    main.shapeType = Little32(shp->Data() + 32);
+    shp->Skip(100);
+    main.file = std::move(shp);
+    return main;
+}
+
+std::optional<DbfField> FindDbfField(const Table& table, const DbfLayout& layout, long field) {
+    long i = table.HostIndexToOgr(field);
+    OGRFeatureDefn* defn = table.OgrLayer()->GetLayerDefn();
+    if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount()) return std::nullopt;
+    DbfField found{layout.columns[static_cast<size_t>(i)], DbfField::kOther};
+    switch (defn->GetFieldDefn(static_cast<int>(i))->GetType()) {
+        case OFTString: found.value = DbfField::kText; break;
+        case OFTInteger:
+        case OFTInteger64: found.value = DbfField::kWholeNumber; break;
+        case OFTReal: found.value = DbfField::kRealNumber; break;
+        default: break;
+    }
+    return found;
+}
+
 std::unique_ptr<ShapefileRecords> ShapefileRecords::Open(const Table& table, long keyField) {
-    if (!IsShapefile(table) || table.ShapeType() != kGeomPolygon) return nullptr;
-    std::string base = ShapefileBase(table.DataPath());
-    if (base.empty()) return nullptr;
+    MainShapeFile main = OpenMainShapeFile(table, kGeomPolygon);
+    if (!main.file || main.shapeType != 5) return nullptr;
     std::unique_ptr<ShapefileRecords> reader(new ShapefileRecords());
-    reader->path_ = base + ".shp";
-    reader->shp_ = std::make_unique<StreamedFile>(base + ".shp");
-    reader->shx_ = std::make_unique<StreamedFile>(base + ".shx");
-    reader->dbf_ = std::make_unique<StreamedFile>(base + ".dbf");
-    StreamedFile &shp = *reader->shp_, &shx = *reader->shx_;
-    if (!shp.Need(100) || BigEndian32(shp.Data()) != 9994 || Little32(shp.Data() + 32) != 5) return nullptr;
+    reader->path_ = main.base + ".shp";
+    reader->shp_ = std::move(main.file);
+    reader->shx_ = std::make_unique<StreamedFile>(main.base + ".shx");
+    reader->dbf_ = std::make_unique<StreamedFile>(main.base + ".dbf");
+    StreamedFile& shx = *reader->shx_;
     if (!shx.Need(100) || BigEndian32(shx.Data()) != 9994) return nullptr;
     uint64_t shxLength = uint64_t{BigEndian32(shx.Data() + 24)} * 2;
     if (shxLength < 100) return nullptr;
     reader->records_ = static_cast<size_t>((shxLength - 100) / 8);
-    shp.Skip(100);
     shx.Skip(100);
     DbfLayout layout = ReadDbfHeader(*reader->dbf_);
     if (layout.rows != reader->records_) return nullptr;
-    long i = table.HostIndexToOgr(keyField);
-    OGRFeatureDefn* defn = table.OgrLayer()->GetLayerDefn();
-    if (i < 0 || static_cast<size_t>(i) >= layout.columns.size() || i >= defn->GetFieldCount()) return nullptr;
-    OGRFieldType type = defn->GetFieldDefn(static_cast<int>(i))->GetType();
-    char column = layout.columns[i].type;
-    bool text = type == OFTString && column == 'C';
-    bool whole = (type == OFTInteger || type == OFTInteger64) && (column == 'N' || column == 'F');
+    auto key = FindDbfField(table, layout, keyField);
+    if (!key) return nullptr;
+    char column = key->column.type;
+    bool text = key->value == DbfField::kText && column == 'C';
+    bool whole = key->value == DbfField::kWholeNumber && (column == 'N' || column == 'F');
     if (!text && !whole) return nullptr;
-    reader->column_ = layout.columns[i];
+    reader->column_ = key->column;
     reader->dbfRecord_ = layout.record;
     return reader;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,26 @@ struct DbfLayout {
 // Reads the header of a dBASE table, leaving the file at its first record.
 // An unreadable or missing table has no rows and no columns.
 DbfLayout ReadDbfHeader(StreamedFile& dbf);
+
+// The main file (.shp) of a shapefile table whose shapes are of one type,
+// its file code checked and its 100-byte header read past; `file` is null
+// when the table is no shapefile of that type or its .shp cannot be read.
+struct MainShapeFile {
+    std::string base;  // the path without ".shp"
+    uint32_t shapeType = 0;  // as the header has it
+    std::unique_ptr<StreamedFile> file;
+};
+MainShapeFile OpenMainShapeFile(const Table& table, GeometryType type);
+
+// A field of a table (a host field index) as its .dbf stores it: its place
+// in a record and what GDAL reads it as; nullopt when the .dbf and the
+// layer disagree on the field.
+struct DbfField {
+    enum Value { kText, kWholeNumber, kRealNumber, kOther };
+    DbfLayout::Column column;
+    Value value;
+};
+std::optional<DbfField> FindDbfField(const Table& table, const DbfLayout& layout, long field);
 
 // The records of a 2-D polygon shapefile read straight from its files in
 // the order of its index (the .shx), each with its shape record as stored
