@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "TestSupport.h"
 #include "crypto/CCrypto.h"
@@ -116,6 +117,9 @@ TEST(RegistryTest, StringValuesPersistInTheUsersFile) {
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", ";c"), "d");
     EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\Other", "x"), "y");
     EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
+    std::ofstream(file, std::ios::trunc) << "[HKEY_CURRENT_USER\\SOFTWARE\\A]\r\nv=1:a\r\n[HKEY_CURRENT_USER\\SOFTWARE\\B]\r\nv=1:b\r\n";
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\A", "v"), "a");
+    EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, "Software\\B", "v"), "b");
     unsetenv("PLEXA_REGISTRY");
 
     std::string seed = MakeKeySeed();

@@ -60,6 +60,8 @@ Store Load() {
     std::ifstream in(RegistryFile());
     std::string line, section;
     while (std::getline(in, line)) {
+        // A file saved by an editor with CR LF line ends reads the same.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == ';') continue;
         if (line.front() == '[' && line.back() == ']') {
             section = line.substr(1, line.size() - 2);
