@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -405,4 +406,14 @@ TEST(PointIndex, AgreesWithTheGeometryEngine) {
         if (prepared.Intersects(p.x, p.y)) {
             EXPECT_TRUE(seen[p.tag]);
         }
+
+    // A damaged file may give a ring an infinite or undefined coordinate:
+    // the polygon is still banded and asked without fault.
+    std::vector<double> xy;
+    for (int k = 0; k < 40; ++k) xy.insert(xy.end(), {std::cos(k / 6.4), std::sin(k / 6.4)});
+    xy[3] = std::numeric_limits<double>::infinity();
+    xy[7] = -std::numeric_limits<double>::infinity();
+    xy[11] = std::nan("");
+    prepared.Assign(xy, {0});
+    for (double y : {0.0, 0.5, std::numeric_limits<double>::infinity(), std::nan("")}) (void)prepared.Intersects(0, y);
 }

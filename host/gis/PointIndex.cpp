@@ -119,17 +119,22 @@ void PreparedPolygon::BuildBands() {
     }
     std::vector<uint32_t>& count = bandStart_;
     count.assign(bands_ + 1, 0);
-    auto band = [&](double y) { return std::clamp<long>(static_cast<long>((y - bounds_.ymin) / bandHeight_), 0, bands_ - 1); };
     for (auto& e : edges_)
-        for (long b = band(std::min(e.y1, e.y2)), b1 = band(std::max(e.y1, e.y2)); b <= b1; ++b) ++count[b + 1];
+        for (long b = BandOf(std::min(e.y1, e.y2)), b1 = BandOf(std::max(e.y1, e.y2)); b <= b1; ++b) ++count[b + 1];
     for (long b = 1; b <= bands_; ++b) count[b] += count[b - 1];
     bandEdges_.resize(count[bands_]);
     std::vector<uint32_t> next(count.begin(), count.end() - 1);
     for (uint32_t i = 0; i < edges_.size(); ++i) {
         auto& e = edges_[i];
-        for (long b = band(std::min(e.y1, e.y2)), b1 = band(std::max(e.y1, e.y2)); b <= b1; ++b)
+        for (long b = BandOf(std::min(e.y1, e.y2)), b1 = BandOf(std::max(e.y1, e.y2)); b <= b1; ++b)
             bandEdges_[next[b]++] = i;
     }
+}
+
+long PreparedPolygon::BandOf(double y) const {
+    double band = (y - bounds_.ymin) / bandHeight_;
+    if (!(band > 0)) return 0;
+    return band < static_cast<double>(bands_ - 1) ? static_cast<long>(band) : bands_ - 1;
 }
 
 void PreparedPolygon::AddRing(const OGRLinearRing& ring) {
@@ -144,7 +149,7 @@ void PreparedPolygon::AddEdge(double x1, double y1, double x2, double y2) {
 
 bool PreparedPolygon::Intersects(double x, double y) const {
     if (edges_.empty() || x < bounds_.xmin || x > bounds_.xmax || y < bounds_.ymin || y > bounds_.ymax) return false;
-    long b = std::clamp<long>(static_cast<long>((y - bounds_.ymin) / bandHeight_), 0, bands_ - 1);
+    long b = BandOf(y);
     bool inside = false;
     for (uint32_t k = bandStart_[b]; k < bandStart_[b + 1]; ++k) {
         const Edge& e = edges_[bandEdges_[k]];
