@@ -15,11 +15,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstring>
 #include <fstream>
-#include <random>
+#include <limits>
 #include <optional>
+#include <random>
 #include <tuple>
 
 using namespace host;
