@@ -150,6 +150,7 @@ bool PXCPProfileFunction::PrepareProfile() {
     points.reserve(static_cast<size_t>(std::max(0L, customers->RowCount(nullptr))));
     gis::PrepareToFill(points.data(), points.capacity() * sizeof(points[0]));
     auto add = [&](double x, double y) {
+        if (!std::isfinite(x) || !std::isfinite(y)) return;  // a point without a place, as an empty shape
         bool inExtent = !extent || extent->Intersects(x, y);
         points.push_back({x, y, inExtent ? 1u : 0u});
     };
@@ -187,7 +188,7 @@ bool PXCPProfileFunction::PrepareProfile() {
         ct->Transform(points.size(), x.data(), y.data(), nullptr, ok.data());
         size_t kept = 0;
         for (size_t i = 0; i < points.size(); ++i)
-            if (ok[i]) points[kept++] = {x[i], y[i], points[i].tag};
+            if (ok[i] && std::isfinite(x[i]) && std::isfinite(y[i])) points[kept++] = {x[i], y[i], points[i].tag};
         points.resize(kept);
     }
     gis::Envelope visit;

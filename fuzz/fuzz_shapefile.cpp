@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "host/gis/Gis.h"
@@ -105,10 +106,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         auto points = OpenWithShp("points", data, size);
         long last = -1;
+        std::vector<PointGrid::Point> read;
         ReadShapefilePoints(*points, [&](const OidPoint& p) {
             if (p.oid <= last) pxfuzz::Violated("points out of order");
             last = p.oid;
+            read.push_back({p.x, p.y, static_cast<uint32_t>(p.oid)});
         });
+        // Filed as the profile files the customers, and looked up by area.
+        size_t count = read.size(), offered = 0;
+        PointGrid grid(std::move(read));
+        grid.ForEachNear(Envelope{0, 0, 1.5, 1, false}, [&](const PointGrid::Point&) { ++offered; });
+        if (grid.Size() != count || offered > count) pxfuzz::Violated("the grid lost or made points");
     }
     pxfuzz::ForgetLogs();
     return 0;

@@ -416,4 +416,13 @@ TEST(PointIndex, AgreesWithTheGeometryEngine) {
     xy[11] = std::nan("");
     prepared.Assign(xy, {0});
     for (double y : {0.0, 0.5, std::numeric_limits<double>::infinity(), std::nan("")}) (void)prepared.Intersects(0, y);
+    // Points of the kind file the others where they belong.
+    double inf = std::numeric_limits<double>::infinity();
+    host::gis::PointGrid odd({{std::nan(""), 1, 0}, {1, 1, 1}, {inf, -inf, 2}, {3, 4, 3}, {2, std::nan(""), 4}});
+    std::vector<uint32_t> found;
+    odd.ForEachNear({0.5, 0.5, 1.5, 1.5, false}, [&](const host::gis::PointGrid::Point& p) {
+        if (p.x == 1 && p.y == 1) found.push_back(p.tag);
+    });
+    EXPECT_EQ(found, std::vector<uint32_t>{1});
+    EXPECT_EQ(odd.Bounds().xmax, 3);
 }

@@ -20,6 +20,17 @@
 
 namespace host::gis {
 
+namespace {
+
+// v cut to a whole number from first to last; a value that is no number
+// (from a coordinate that is none, or infinite) is first.
+inline long ClampedIndex(double v, long first, long last) {
+    if (!(v > static_cast<double>(first))) return first;
+    return v < static_cast<double>(last) ? static_cast<long>(v) : last;
+}
+
+}  // namespace
+
 void PrepareToFill(void* data, size_t bytes) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
     if (bytes < (size_t{4} << 20)) return;
@@ -37,6 +48,7 @@ void PrepareToFill(void* data, size_t bytes) {
 
 PointGrid::PointGrid(std::vector<Point> points) : size_(points.size()) {
     for (auto& p : points) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;  // in no cell's bounds
         if (bounds_.empty) {
             bounds_ = {p.x, p.y, p.x, p.y, false};
             continue;
@@ -50,8 +62,8 @@ PointGrid::PointGrid(std::vector<Point> points) : size_(points.size()) {
     double w = std::max(bounds_.Width(), 1e-12), h = std::max(bounds_.Height(), 1e-12);
     double cells = std::max<double>(1, static_cast<double>(points.size()));
     double side = std::sqrt(w * h / cells);
-    nx_ = std::clamp<long>(static_cast<long>(w / side), 1, 4096);
-    ny_ = std::clamp<long>(static_cast<long>(h / side), 1, 4096);
+    nx_ = ClampedIndex(w / side, 1, 4096);
+    ny_ = ClampedIndex(h / side, 1, 4096);
     cw_ = w / nx_;
     ch_ = h / ny_;
     perX_ = 1 / cw_;
@@ -72,13 +84,9 @@ PointGrid::PointGrid(std::vector<Point> points) : size_(points.size()) {
     for (auto& p : points) points_[next[cellOf(p)]++] = p;
 }
 
-long PointGrid::CellX(double x) const {
-    return std::clamp<long>(static_cast<long>((x - bounds_.xmin) * perX_), 0, nx_ - 1);
-}
+long PointGrid::CellX(double x) const { return ClampedIndex((x - bounds_.xmin) * perX_, 0, nx_ - 1); }
 
-long PointGrid::CellY(double y) const {
-    return std::clamp<long>(static_cast<long>((y - bounds_.ymin) * perY_), 0, ny_ - 1);
-}
+long PointGrid::CellY(double y) const { return ClampedIndex((y - bounds_.ymin) * perY_, 0, ny_ - 1); }
 
 PreparedPolygon::PreparedPolygon(const OGRGeometry& g) {
     auto type = wkbFlatten(g.getGeometryType());
@@ -131,11 +139,7 @@ void PreparedPolygon::BuildBands() {
     }
 }
 
-long PreparedPolygon::BandOf(double y) const {
-    double band = (y - bounds_.ymin) / bandHeight_;
-    if (!(band > 0)) return 0;
-    return band < static_cast<double>(bands_ - 1) ? static_cast<long>(band) : bands_ - 1;
-}
+long PreparedPolygon::BandOf(double y) const { return ClampedIndex((y - bounds_.ymin) / bandHeight_, 0, bands_ - 1); }
 
 void PreparedPolygon::AddRing(const OGRLinearRing& ring) {
     int n = ring.getNumPoints();

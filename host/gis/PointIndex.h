@@ -134,8 +134,8 @@ private:
     void AddRing(const OGRLinearRing& ring);
     void AddEdge(double x1, double y1, double x2, double y2);
     void BuildBands();
-    // The band a height falls in, the nearest for one outside the bounds
-    // (or not a number, from a shape with infinite coordinates).
+    // The band a height falls in, the nearest for one outside the bounds;
+    // the first for one that is no number.
     long BandOf(double y) const;
     std::vector<Edge> edges_;
     std::vector<uint32_t> bandStart_, bandEdges_;
