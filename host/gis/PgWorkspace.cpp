@@ -226,15 +226,15 @@ std::string Workspace::CopyName(const std::string& table) const {
 
 void Workspace::CopyTable(const std::string& table, const std::string& copy) {
     auto connection = ConnectInTransaction();
+    std::string why = "The table " + table + " could not be copied";
     CommitOrRollBack(*connection, copy, [&] {
         // Indexes and all, but not the id's default: that is the original's
         // sequence, which goes with the original.
         ExecutePg(*connection,
                   "CREATE TABLE " + SqlName(copy) + " (LIKE " + SqlName(table) +
                       " INCLUDING ALL EXCLUDING DEFAULTS EXCLUDING IDENTITY)",
-                  "The table " + table + " could not be copied");
-        ExecutePg(*connection, "INSERT INTO " + SqlName(copy) + " SELECT * FROM " + SqlName(table),
-                  "The table " + table + " could not be copied");
+                  why);
+        ExecutePg(*connection, "INSERT INTO " + SqlName(copy) + " SELECT * FROM " + SqlName(table), why);
         // A sequence of the copy's own for each serial column, named after
         // the copy so that it follows the copy's name when the copy is put
         // back: rows added to a restored table are numbered as before.
@@ -247,7 +247,6 @@ void Workspace::CopyTable(const std::string& table, const std::string& copy) {
             std::string suffix = column.size() < 20 ? "_" + column + "_seq" : "_id_seq";
             std::string sequence = SqlName(schema + "." + bare.substr(0, 63 - suffix.size()) + suffix);
             std::string qualified = SqlName(copy) + "." + QuotePgIdentifier(column);
-            std::string why = "The table " + table + " could not be copied";
             ExecutePg(*connection, "CREATE SEQUENCE " + sequence + " OWNED BY " + qualified, why);
             ExecutePg(*connection,
                       "ALTER TABLE " + SqlName(copy) + " ALTER COLUMN " + QuotePgIdentifier(column) +
