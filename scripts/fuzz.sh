@@ -37,6 +37,12 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 seconds=${FUZZ_SECONDS:-60}
 mkdir -p "$build/findings" "$build/logs"
 
+# What went wrong in a target's log, for a reader who sees only this
+# script's output.
+reason() {
+  grep -m4 -E "^(pxcp fuzz:|==[0-9]+==ERROR|SUMMARY:)|runtime error:" "$1" | cut -c1-300 | sed 's/^/  /'
+}
+
 # One target: replays its regressions, then fuzzes from the seeds. The
 # working corpus grows in build-fuzz, never in the repository.
 run_one() {
@@ -54,6 +60,7 @@ run_one() {
   if [ -d "$root/fuzz/regressions/$k" ] && [ -n "$(ls -A "$root/fuzz/regressions/$k")" ]; then
     if ! "$exe" -artifact_prefix="$findings/" "$root/fuzz/regressions/$k"/* >"$log.replay" 2>&1; then
       echo "FAIL: $k: a regression input fails again (see $log.replay)"
+      reason "$log.replay"
       return 1
     fi
   fi
@@ -62,8 +69,7 @@ run_one() {
     echo "ok: $k ($(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$') runs)"
   else
     echo "FAIL: $k (see $log; inputs in $findings)"
-    # What went wrong, for a reader who sees only this script's output.
-    grep -m4 -E "^(pxcp fuzz:|==[0-9]+==ERROR|SUMMARY:)|runtime error:" "$log" | cut -c1-300 | sed 's/^/  /'
+    reason "$log"
     return 1
   fi
 }
