@@ -1,5 +1,9 @@
 #include "CustomerProfile/CustomerProfileFile.h"
 
+#include <charconv>
+#include <cmath>
+#include <optional>
+
 #include "pages/QueryFileXml.h"
 
 #include "host/forms/Forms.h"
@@ -15,6 +19,23 @@ std::string Item(const Collection& row, const char* key) { return row.Contains(k
 bool Refuse(int textId) {
     forms::MsgBox(FindString(textId), forms::vbOKOnly, "");
     return false;
+}
+
+// Text 120 is also the caption of the populate page's check box: the
+// message names that option as the analyst knows it.
+bool RefuseClearOption() {
+    forms::MsgBox(FindString(128) + ": " + MakeToolTip(FindString(120)), forms::vbOKOnly, "");
+    return false;
+}
+
+// The variance as the populate page can offer it: a number from 0 to 100,
+// made whole with halves going to the even neighbour.
+std::optional<int16_t> ReadVariance(const std::string& value) {
+    std::string t = Trim(value);
+    double v = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !(v >= 0 && v <= 100)) return std::nullopt;
+    return static_cast<int16_t>(std::nearbyint(v));
 }
 
 }  // namespace
@@ -81,9 +102,12 @@ bool LoadCPFFile(CustomerProfileState& state, const std::string& path, const std
             else if (value == "FloorAndCeiling") state.manner = 2;
             else return Refuse(119);
         } else if (name == "Variance") {
-            state.variance = static_cast<int16_t>(Variant(value).ToLong());
+            // A variance that is no number is left out: the one already
+            // offered stays, and the rest of the file is read.
+            if (auto v = ReadVariance(value)) state.variance = *v;
+            else forms::MsgBox(FindString(155), forms::vbExclamation, "");
         } else if (name == "Clear unaffected values") {
-            if (value != "True" && value != "False") return Refuse(120);
+            if (value != "True" && value != "False") return RefuseClearOption();
             state.clearBefore = value == "True";
         } else {
             return Refuse(121);

@@ -26,7 +26,7 @@ void CustomerProfilePopulate::CreateControls() {
     }
     auto& text = Add("txtVariance", ControlKind::TextBox);
     text.onChange = [this] { Ctl("PopulateButton").enabled = IsValidVariance(Ctl("txtVariance").Text()); };
-    Add("chkClear", ControlKind::CheckBox, "125");
+    Add("chkClear", ControlKind::CheckBox, "120");
     Label("LabelNumAttr", 0).multiLine = true;
     Label("Label1", 154);
     Label("Label2", 153);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "CustomerProfile/CustomerProfileFile.h"
 #include "TestSupport.h"
@@ -97,12 +98,46 @@ TEST_F(CpfTest, InvalidOptionValuesAreRefusedWithTheirMessage) {
                             << "\"/></COMMONPROPERTIES><CATEGORIES/></CPCPFFILE>";
         EXPECT_FALSE(pxcp::LoadCPFFile(state, path, "ByLayer")) << name;
         ASSERT_EQ(forms::MessageLog().size(), 1u) << name;
-        EXPECT_EQ(forms::MessageLog()[0].text, pxcp::FindString(message)) << name;
+        // Text 120 is the populate page's caption for the option too.
+        std::string expected = message == 120 ? pxcp::FindString(128) + ": Clear unaffected values first"
+                                              : pxcp::FindString(message);
+        EXPECT_EQ(forms::MessageLog()[0].text, expected) << name;
     }
     std::ofstream(path) << "<CPCPFFILE><COMMONPROPERTIES><COMMONPROPERTY name=\"Populate manner\" value=\"Floor\"/>"
                            "</COMMONPROPERTIES></CPCPFFILE>";
     EXPECT_FALSE(pxcp::LoadCPFFile(state, path, "ByLayer"));  // no categories: silently
     EXPECT_EQ(state.manner, 1);
+}
+
+// A variance that is no number from 0 to 100 is left out with one message;
+// the variance offered so far stays and the rest of the file is read.
+TEST_F(CpfTest, AVarianceThatIsNoNumberKeepsTheOneOffered) {
+    pxcp::SaveCPFFile(state, path, "ByLayer");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    const std::string saved = "name=\"Variance\" value=\"15\"";
+    ASSERT_NE(text.str().find(saved), std::string::npos);
+    for (auto [value, expected] : std::vector<std::pair<std::string, int>>{
+             {"7", 7}, {" 40 ", 40}, {"12.5", 12}, {"0", 0}, {"100", 100},
+             {"ten", 3}, {"", 3}, {"12,5", 3}, {"1e9", 3}, {"-3", 3}, {"101", 3}, {"nan", 3}, {"40%", 3}}) {
+        forms::MessageLog().clear();
+        std::ofstream(path) << ReplaceAll(text.str(), saved, "name=\"Variance\" value=\"" + value + "\"");
+        CustomerProfileState back;
+        back.variance = 3;
+        back.rows = std::make_shared<Collection>();
+        for (int i = 0; i < 3; ++i) back.rows->Add(std::make_shared<Collection>(), std::to_string(i));
+        EXPECT_TRUE(pxcp::LoadCPFFile(back, path, "ByLayer")) << value;
+        EXPECT_EQ(back.variance, expected) << value;
+        EXPECT_TRUE(back.clearBefore) << value;  // read after the variance
+        EXPECT_EQ(back.rows->Count(), 3) << value;
+        if (expected == 3) {
+            ASSERT_EQ(forms::MessageLog().size(), 1u) << value;
+            EXPECT_EQ(forms::MessageLog()[0].text, pxcp::FindString(155));
+            EXPECT_EQ(forms::MessageLog()[0].style & 0x70, forms::vbExclamation);
+        } else {
+            EXPECT_TRUE(forms::MessageLog().empty()) << value;
+        }
+    }
 }
 
 }  // namespace

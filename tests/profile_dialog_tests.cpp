@@ -219,6 +219,7 @@ TEST_F(ProfileDialogTest, PopulateAnswersAndTheVarianceOfferedNextTime) {
     D().On("CustomerProfilePopulate", [](forms::Form& f) {
         EXPECT_EQ(f.Ctl("LabelNumAttr").caption, pxcp::FindString(129) + "2" + pxcp::FindString(130));
         EXPECT_TRUE(f.Ctl("optFloor").Value());
+        EXPECT_EQ(f.Ctl("chkClear").caption, pxcp::FindString(120));
         EXPECT_EQ(f.Ctl("txtVariance").Text(), "0");
         for (const char* bad : {"100.5", "-1", "", "ten"}) {
             f.UserType("txtVariance", -1, bad);
@@ -444,6 +445,43 @@ print )" + pdf + R"( 2
     EXPECT_EQ(again, averages);
     EXPECT_FALSE(averages[0].empty());
     EXPECT_EQ(d->Ctl("header2").caption, pxcp::FindString(136) + customers->name);
+}
+
+// A profile file whose variance is no number opens with the rest of its
+// state, each time the profile is asked for, and says so once.
+TEST_F(ProfileWizardTest, AProfileFileWithAVarianceThatIsNoNumberStillOpens) {
+    std::string cpf = dir / "hand-made.cpf";
+    {
+        auto d = Dialog();
+        ASSERT_TRUE(d->UserClickCell("CharacteristicsGrid", 2, 3));
+        d->SaveCPFFile(cpf);
+    }
+    std::stringstream text;
+    text << std::ifstream(cpf).rdbuf();
+    ASSERT_NE(text.str().find("name=\"Variance\" value=\"0\""), std::string::npos);
+    std::ofstream(cpf) << ReplaceAll(text.str(), "name=\"Variance\" value=\"0\"", "name=\"Variance\" value=\"ten\"");
+    h->session.pageSettings->SetProperty("ProfilingFileFullPath", cpf);
+
+    int opened = 0;
+    D().LoadScript("SelectGeographyLevelDialog: click NextButton\n");
+    for (int i = 0; i < 2; ++i) {
+        D().On("SelectDemographicDataDialog", [](forms::Form& f) { f.UserClick("ProfileButton"); });
+        D().On("CustomerProfileDialog", [&](forms::Form& f) {
+            auto& d = dynamic_cast<pxcp::CustomerProfileDialog&>(f);
+            ++opened;
+            EXPECT_EQ(d.m_pStateCol->Item("0").As<Collection>()->Item("2").ToLong(), 1);  // the file's tick
+            EXPECT_EQ(d.SavedVariance(), 0);
+            f.UserClick("CancelButton");
+        });
+    }
+    D().LoadScript("SelectDemographicDataDialog: click CancelButton\n");
+    size_t before = forms::MessageLog().size(), reports = ErrorHandler::Log().size();
+    EXPECT_EQ(Run(false), -1);
+    EXPECT_TRUE(D().Problems().empty()) << D().Problems().front();
+    EXPECT_EQ(opened, 2);
+    ASSERT_EQ(forms::MessageLog().size(), before + 1);
+    EXPECT_EQ(forms::MessageLog().back().text, pxcp::FindString(155));
+    EXPECT_EQ(ErrorHandler::Log().size(), reports);
 }
 
 }  // namespace
