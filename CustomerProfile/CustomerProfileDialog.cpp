@@ -112,11 +112,10 @@ void CustomerProfileDialog::InitializeDialog() {
     PX_CATCH(errorHandler_, "InitializeDialog ")
 }
 
-void CustomerProfileDialog::LoadCharacteristics() {
-    m_pStateCol = std::make_shared<Collection>();
-    auto fields = m_pDataQuery ? m_pDataQuery->Fields() : nullptr;
-    std::string year = std::to_string(m_nYearIndex);
-    for (auto& cat : mainTask->categories) {
+CharacteristicRows MakeCharacteristicRows(const TaskEntry& mainTask, const gis::Fields* fields, int16_t yearIndex) {
+    CharacteristicRows out;
+    std::string year = std::to_string(yearIndex);
+    for (auto& cat : mainTask.categories) {
         if (cat->Property("IsProfiled") != "True") continue;
         bool first = true;
         for (auto& target : cat->targets) {
@@ -126,17 +125,26 @@ void CustomerProfileDialog::LoadCharacteristics() {
             if (first) row->Add(cat->caption, "Cat.caption");
             row->Add(target->Property("ProfiledName"), "Target.caption");
             auto f = target->numberFields.find(year);
-            if (f == target->numberFields.end() || f->second.empty()) return;  // no field for the year: stop here
+            if (f == target->numberFields.end() || f->second.empty()) {
+                out.lacking = {cat->id, target->name};  // no field for the year: the list ends here
+                return out;
+            }
             row->Add(fields && fields->FindField(f->second) >= 0 ? 1 : 0, "3");
             row->Add(cat->id, "0");
             row->Add(target->name, "1");
             row->Add(0, "2");
             row->Add(std::string(), "Chance");
             row->Add(std::string(), "Value");
-            m_pStateCol->Add(row, std::to_string(m_pStateCol->Count()));
+            out.rows->Add(row, std::to_string(out.rows->Count()));
             first = false;
         }
     }
+    return out;
+}
+
+void CustomerProfileDialog::LoadCharacteristics() {
+    auto fields = m_pDataQuery ? m_pDataQuery->Fields() : nullptr;
+    m_pStateCol = MakeCharacteristicRows(*mainTask, fields.get(), m_nYearIndex).rows;
 }
 
 void CustomerProfileDialog::ResetParams() {

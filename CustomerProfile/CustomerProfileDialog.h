@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "CustomerProfile/CustomerProfileFile.h"
 #include "host/framework/ErrorHandler.h"
@@ -14,6 +16,18 @@
 #include "pages/WizardPage.h"
 
 namespace pxcp {
+
+// The characteristic rows of a catalogue for one year, as the profile page
+// lists them: one per profiled target of each profiled category, unticked
+// and without a value; "3" tells whether the target's field for the year is
+// among fields. The list ends at the first target without a field name for
+// the year; its category and target ids then go to lacking.
+struct CharacteristicRows {
+    host::CollectionPtr rows = std::make_shared<host::Collection>();
+    std::pair<std::string, std::string> lacking;  // empty when every target has one
+};
+CharacteristicRows MakeCharacteristicRows(const host::TaskEntry& mainTask, const host::gis::Fields* fields,
+                                          int16_t yearIndex);
 
 class CustomerProfileDialog : public WizardPage {
 public:

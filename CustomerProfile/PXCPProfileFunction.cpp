@@ -54,6 +54,7 @@ bool PXCPProfileFunction::SetParam(const std::string& name, Variant& value) {
 bool PXCPProfileFunction::Init() {
     step_ = 0;
     lastError_ = 0;
+    stored_ = false;
     return mainTask_ && yearIndex_ != 0 && dataQuery_ && paramsCollection_ && characteristicsGrid_ &&
            !demogrLayerID_.empty();
 }
@@ -309,7 +310,19 @@ std::string PXCPProfileFunction::AreaName(long oid) const {
     return "area " + std::to_string(oid);
 }
 
+std::optional<double> PXCPProfileFunction::ExactAverage(long row) const {
+    if (!stored_) return std::nullopt;
+    for (long k = 0; k < statistics_->Count() && k < static_cast<long>(accumulators_.size()); ++k) {
+        if (statistics_->Item(std::to_string(k)).As<Collection>()->Item("row").ToLong() != row) continue;
+        const Accumulator& acc = accumulators_[k];
+        if (acc.failedAreas > 0) return std::nullopt;
+        return acc.total > 0 ? acc.counter / acc.total : 0;
+    }
+    return std::nullopt;
+}
+
 void PXCPProfileFunction::StoreProfileValues() {
+    stored_ = true;
     for (long k = 0; k < statistics_->Count(); ++k) {
         auto stat = statistics_->Item(std::to_string(k)).As<Collection>();
         const Accumulator& acc = accumulators_[k];

@@ -34,6 +34,10 @@ public:
     // selected count) and how many of them lie in at least one area read.
     long CustomersRead() const { return customersRead_; }
     long CustomersInside() const { return customersInside_; }
+    // After a run: the average of the characteristic row at a position
+    // (1-based) before it was rounded to one decimal; empty for a row that
+    // was not profiled.
+    std::optional<double> ExactAverage(long row) const;
 
 private:
     void InitSpatialFilter();
@@ -83,6 +87,7 @@ private:
     host::gis::Envelope visit_;
     std::vector<bool> inside_;  // by grid position
     long customersRead_ = 0, customersInside_ = 0;
+    bool stored_ = false;  // step 4 has run
     host::ErrorHandlerPtr errorHandler_;
 };
 

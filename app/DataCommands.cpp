@@ -1,10 +1,13 @@
 // Commands about data: the levels of a configuration, its check, setting a
 // dataset up, the basemap picture, the customer profile and fetching a
 // household result.
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <tuple>
 
+#include "CustomerProfile/CustomerProfileDialog.h"
 #include "CustomerProfile/PXCPProfileFunction.h"
 #include "CustomerProfile/ProfileOutputs.h"
 #include "PXCP/Register.h"
@@ -15,6 +18,7 @@
 #include "host/gis/LayerData.h"
 #include "host/gis/MapDrawing.h"
 #include "host/platform/Help.h"
+#include "host/platform/Locale.h"
 #include "host/platform/Printer.h"
 #include "host/platform/TextFile.h"
 #include "pages/LoginToQuillonDialog.h"
@@ -94,6 +98,17 @@ int DatasetInit(const Options& o) {
     return kExitOk;
 }
 
+namespace {
+// A profile value with three significant digits at least and one decimal at
+// least: a share of 0.656 stays 0.656, an average of 6674.14 reads 6674.1.
+std::string SignificantText(double value) {
+    int decimals = 1;
+    if (value != 0 && std::isfinite(value))
+        decimals = std::max(1, 2 - static_cast<int>(std::floor(std::log10(std::fabs(value)))));
+    return platform::FormatFixed(value, std::min(decimals, 15));
+}
+}  // namespace
+
 // The average customer profile of a point layer over the areas of a level.
 int Profile(const Options& o) {
     auto s = OpenSession(o);
@@ -137,30 +152,16 @@ int Profile(const Options& o) {
     layer->featureClass = fc;
     layer->name = fc->Name();
 
-    auto rows = std::make_shared<Collection>();
+    // The characteristics as the profile page lists them for the year, all
+    // of them ticked.
     std::string key = std::to_string(year);
-    // The characteristics the configuration lets be profiled, under their
-    // profile names, as the profile page lists them.
-    for (auto& c : entry->categories) {
-        if (c->Property("IsProfiled") != "True") continue;
-        bool first = true;
-        for (auto& t : c->targets) {
-            if (t->Property("IsProfiledName") != "True") continue;
-            auto r = std::make_shared<Collection>();
-            r->Add(first ? "True" : "False", "First");
-            first = false;
-            r->Add(c->caption, "Cat.caption");
-            r->Add(t->Property("ProfiledName"), "Target.caption");
-            bool available = t->numberFields.count(key) && query->Fields()->FindField(t->numberFields.at(key)) >= 0;
-            r->Add(c->id, "0");
-            r->Add(t->name, "1");
-            r->Add(1, "2");
-            r->Add(available ? 1 : 0, "3");
-            r->Add(0.0, "Value");
-            r->Add(std::string(), "Chance");
-            rows->Add(r, std::to_string(rows->Count()));
-        }
-    }
+    std::string yearCaption = year - 1 < entry->years->Count() ? entry->years->Item(year - 1) : key;
+    auto made = pxcp::MakeCharacteristicRows(*entry, query->Fields().get(), static_cast<int16_t>(year));
+    auto rows = made.rows;
+    for (long i = 1; i <= rows->Count(); ++i) rows->Item(i).As<Collection>()->Replace("2", 1);
+    if (!made.lacking.second.empty())
+        std::cerr << "plexa: note: " << made.lacking.first << " / " << made.lacking.second << " has no field for "
+                  << yearCaption << " in the configuration; it and the characteristics after it are not profiled\n";
     auto f = CreateObjectAs<pxcp::PXCPProfileFunction>("PXCP.PXCPProfileFunction");
     auto set = [&](const char* k, Variant v) { f->SetParam(k, v); };
     set("Application", s.application);
@@ -179,7 +180,6 @@ int Profile(const Options& o) {
         std::string why = Console::LastReportedError();
         throw Failure("the profile could not be computed" + (why.empty() ? "" : ": " + why));
     }
-    std::string yearCaption = year - 1 < entry->years->Count() ? entry->years->Item(year - 1) : key;
     auto& out = Console::Out();
     out << "Customer profile of " << layer->name << " over " << o.level << " (" << yearCaption << ")\n"
         << "customers read: " << f->CustomersRead() << ", inside an area: " << f->CustomersInside()
@@ -190,11 +190,12 @@ int Profile(const Options& o) {
     for (long i = 1; i <= rows->Count(); ++i) {
         auto r = rows->Item(i).As<Collection>();
         // A characteristic that could not be profiled shows why, not a value.
+        auto average = f->ExactAverage(i);
         std::string shown = !r->Item("3").ToLong()    ? std::string("(not in the data for this year)")
                             : r->Contains("Reason") ? r->Item("Reason").ToString()
-                            : r->Item("Chance").ToString().empty()
-                                ? r->Item("Value").ToString()
-                                : r->Item("Value").ToString() + " " + r->Item("Chance").ToString();
+                            : !average              ? r->Item("Value").ToString()
+                                                    : SignificantText(*average);
+        if (r->Item("3").ToLong() && !r->Item("Chance").ToString().empty()) shown += " " + r->Item("Chance").ToString();
         out << "  " << r->Item("0").ToString() << " / " << r->Item("1").ToString() << ": " << shown << "\n";
     }
     pxcp::CustomerProfileState state;

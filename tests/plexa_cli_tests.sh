@@ -70,6 +70,19 @@ run 0 'inside an area: 1070' \
 run 1 'not points' "$plexa" profile --config "$good" --level Counties --customers "$sample/nc.shp"
 run 0 'customers read: 42555, inside an area: 1070, outside every area: 41485' \
   "$plexa" profile --config "$good" --level Counties --customers "$sample/zipcodes.shp"
+# The characteristics are those the profile page lists for the year: they
+# end at a target without a field for it, which a note names. A share keeps
+# three digits: the customers' counties average 0.1426 square degrees (as a
+# SpatiaLite join of zipcodes.shp and nc.shp averages AREA).
+sed -e 's|<Field year="1" number="SID74" percent="BIR74"/><Field year="2" number="SID79" percent="BIR79"/>|<Field year="1" number="SID74" percent="BIR74"/>|' \
+  -e 's|<Category id="Births" caption="Births">|&<Target name="County area" CanPercent="False"><Field year="1" number="AREA"/><Field year="2" number="AREA"/></Target>|' \
+  "$good" >"$work/gap.xml"
+run 0 'note: Infant health / Sudden infant deaths has no field for 1979-84' \
+  "$plexa" profile --config "$work/gap.xml" --level Counties --customers "$sample/zipcodes.shp" --year 2
+grep -qE '^  Births / County area: 0[.,]143$' "$work/out" || fail "the share is not shown with three digits: $(cat "$work/out")"
+grep -qE 'Sudden infant deaths|Non-white births' "$work/out" && fail "characteristics after the one without a field were profiled"
+run 0 'Ethnicity / Non-white births: 31[.,]4 % chance' \
+  "$plexa" profile --config "$work/gap.xml" --level Counties --customers "$sample/zipcodes.shp" --year 1
 
 # ---- criteria: --target, --save-dmq, --dmq give the same areas
 keys() {  # the FIPS codes of an analysis's result, sorted

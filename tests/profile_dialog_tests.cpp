@@ -118,6 +118,10 @@ TEST_F(ProfileDialogTest, RowsFollowTheCatalogueAndTheYear) {
     d->ResetParams();
     // Year 2 stops at the target without a field for that year.
     ASSERT_EQ(d->m_pStateCol->Count(), 3);
+    auto made = pxcp::MakeCharacteristicRows(*entry, nullptr, 2);
+    EXPECT_EQ(made.rows->Count(), 3);
+    EXPECT_EQ(made.lacking, std::make_pair(std::string("Infant health"), std::string("Non-white births")));
+    EXPECT_EQ(pxcp::MakeCharacteristicRows(*entry, nullptr, 1).lacking.second, "");
     EXPECT_EQ(d->m_pStateCol->Item("0").As<Collection>()->Item("2").ToLong(), 0);
     EXPECT_EQ(d->Ctl("CharacteristicsGrid").Rows(), 5);
 }

@@ -141,6 +141,10 @@ TEST_F(ProfileTest, WorkedExampleWithHalfToEvenRounding) {
     EXPECT_EQ(Row(2).Item("Value").ToDouble(), 21.2);  // 85 / 4 = 21.25
     EXPECT_EQ(Row(2).Item("Chance").ToString(), "% chance");
     EXPECT_EQ(Row(3).Item("Value").ToDouble(), -1.0);  // not ticked: untouched
+    // The averages before rounding, for those who print more digits.
+    EXPECT_EQ(f->ExactAverage(2), 21.25);
+    EXPECT_EQ(f->ExactAverage(1), 100.0);
+    EXPECT_FALSE(f->ExactAverage(3));
 }
 
 TEST_F(ProfileTest, SelectedCustomersOnly) {
@@ -187,6 +191,8 @@ TEST_F(ProfileTest, AnAreaThatCannotBeAveragedLeavesItsRowWithTheReason) {
     EXPECT_EQ(Row(1).Item("Value").ToDouble(), -1.0);  // kept, not an average of the other areas
     EXPECT_EQ(Row(1).Item("Chance").ToString(), "old");
     EXPECT_EQ(Row(1).Item("Reason").ToString(), "not profiled: no value of C in North");
+    EXPECT_FALSE(f->ExactAverage(1));
+    EXPECT_EQ(f->ExactAverage(2), 19.0);
     // The share still has all three: (75 + 10 + 1 × 5 / 50 × 100) / 5 customers.
     EXPECT_EQ(Row(2).Item("Value").ToDouble(), 19.0);
     EXPECT_FALSE(Row(2).Contains("Reason"));
