@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "PXCP/PXCPMain.h"
+#include "app/run/ProspectingRun.h"
 #include "TestSupport.h"
 
 using namespace host;
@@ -89,4 +90,63 @@ TEST(Reopen, TheHouseholdQueryFileIsHandedOnWhenItIsThere) {
     EXPECT_FALSE(settings->HasProperty("DMQFileFullPath"));
     // The analysis's own properties are not changed by it.
     EXPECT_FALSE(a->Properties()->HasProperty("HHQFileFullPath"));
+}
+
+// On the desktop one session runs the wizard again and again: a name typed
+// in a run that was cancelled stays for the next new analysis, but does not
+// become the name of an analysis made before, which re-opens with its own.
+TEST(Reopen, TheNamePageShowsTheReopenedAnalysisNotANameTypedSince) {
+    if (!HaveSample()) GTEST_SKIP() << "sample data not fetched";
+    ScratchDir dir;
+    Harness h(WriteConfig(dir, CountyTargetsTasks()));
+    h.driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Infant health" on
+SelectDemographicDataDialog: click PercentagesOption
+SelectDemographicDataDialog: type FloorText(0) 0.3
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText "High SIDS"
+SelectAnalysisNameDialog: type AnalysisCommentText "Counties of many infant deaths"
+SelectAnalysisNameDialog: click NextButton
+SelectReportDialog: click NextButton
+)");
+    ASSERT_TRUE(plexa::RunProspectingFromDesktop(h.session, nullptr).ok);
+    auto analysis = h.session.dataManager->GetAnalysis("High SIDS");
+    ASSERT_TRUE(analysis);
+
+    h.driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Infant health" on
+SelectDemographicDataDialog: type FloorText(0) 0.4
+SelectDemographicDataDialog: click NextButton
+SelectAnalysisNameDialog: type AnalysisNameText "Draft"
+SelectAnalysisNameDialog: click CancelButton
+)");
+    EXPECT_EQ(plexa::RunProspectingFromDesktop(h.session, nullptr).pageResult, -1);
+    EXPECT_EQ(analysis->GetProperty("Name").ToString(), "High SIDS");
+
+    std::string name, comment;
+    h.driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: click NextButton
+)");
+    h.driver->On("SelectAnalysisNameDialog", [&](forms::Form& f) {
+        name = f.Ctl("AnalysisNameText").Text();
+        comment = f.Ctl("AnalysisCommentText").Text();
+        f.UserClick("CancelButton");
+    });
+    plexa::RunProspectingFromDesktop(h.session, analysis);
+    EXPECT_TRUE(h.driver->Problems().empty()) << h.driver->Problems().front();
+    EXPECT_EQ(name, "High SIDS");
+    EXPECT_EQ(comment, "Counties of many infant deaths");
+
+    // A new analysis still starts from what was typed last.
+    h.driver->LoadScript(R"(SelectGeographyLevelDialog: click NextButton
+SelectDemographicDataDialog: toggle CategoryList "Infant health" on
+SelectDemographicDataDialog: type FloorText(0) 0.4
+SelectDemographicDataDialog: click NextButton
+)");
+    h.driver->On("SelectAnalysisNameDialog", [&](forms::Form& f) {
+        name = f.Ctl("AnalysisNameText").Text();
+        f.UserClick("CancelButton");
+    });
+    plexa::RunProspectingFromDesktop(h.session, nullptr);
+    EXPECT_EQ(name, "Draft");
 }

@@ -97,13 +97,19 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source, con
 }
 
 ProspectingOutcome RunProspectingFromDesktop(HostSession& s, const AnalysisPtr& source) {
-    PropertySetPtr settings = s.pageSettings;
+    // The analysis a run makes keeps the settings it was made with as its
+    // properties: a run works on a copy of the session's, so that what a
+    // later run types (and cancels) does not become the analysis's.
+    PropertySetPtr settings;
     if (source) {
         settings = PageSettingsForReopen(*source);
         CopyPagePosition(*s.pageSettings, *settings);
+    } else {
+        settings = std::make_shared<PropertySet>(*s.pageSettings);
     }
     ProspectingOutcome out = RunProspecting(s, source, settings);
     if (source) CopyPagePosition(*settings, *s.pageSettings);
+    else *s.pageSettings = *settings;
     if (out.ok || !out.errorText.empty()) return out;
     if (out.pageResult == 1 && out.lastError)
         out.errorText = "The analysis failed (error " + std::to_string(out.lastError) + ").";
