@@ -150,7 +150,7 @@ protected:
     }
     // A demographic analysis of the counties with a high SIDS percentage,
     // clicked through with its name and comment.
-    long RunDemographic(const std::string& name, const std::string& comment) {
+    long RunDemographic(const std::string& name, const std::string& comment, const QString& floor = "0.3") {
         window->Driver().onShown = [&](forms::Form& form, QDialog& d) {
             if (form.Name() == "SelectGeographyLevelDialog") {
                 ClickItem(d, "GeographyLevelsList", "Counties");
@@ -159,7 +159,7 @@ protected:
             } else if (form.Name() == "SelectDemographicDataDialog") {
                 ClickItem(d, "CategoryList", "Infant health");
                 ClickOption(Find<QRadioButton>(d, "PercentagesOption"));
-                Type(d, "FloorText(0)", "0.3");
+                Type(d, "FloorText(0)", floor);
                 Click(d, "NextButton");
             } else if (form.Name() == "SelectAnalysisNameDialog") {
                 Type(d, "AnalysisNameText", QString::fromStdString(name));
@@ -643,6 +643,22 @@ TEST_F(PagesTest, ErrorReportsReachADialogAndTheStatusBar) {
     EXPECT_EQ(forms::MessageLog().back().text, "The table could not be read.");
     EXPECT_EQ(forms::MessageLog().back().style & 0x70, forms::vbCritical);
     EXPECT_EQ(Text(window->statusBar()->currentMessage()), "Error: The table could not be read.");
+    ErrorHandler::SetSink(nullptr);
+}
+
+// A query that no area meets is an answer, not a failure: one plain line,
+// and no analysis is kept.
+TEST_F(PagesTest, ARunThatFindsNoAreaSaysSoInOnePlainLine) {
+    plexa::ShowErrorReportsIn(*window);
+    auto before = session->dataManager->AnalysisNames();
+    size_t messages = forms::MessageLog().size();
+    EXPECT_EQ(RunDemographic("Nothing", "", "99"), 1);
+    ASSERT_EQ(forms::MessageLog().size(), messages + 1);
+    EXPECT_EQ(forms::MessageLog().back().text, "No area matches the query.");
+    EXPECT_EQ(forms::MessageLog().back().style & 0x70, forms::vbInformation);
+    EXPECT_EQ(Text(window->statusBar()->currentMessage()), "No area matches the query.");
+    EXPECT_FALSE(window->LastRun().ok);
+    EXPECT_EQ(session->dataManager->AnalysisNames(), before);
     ErrorHandler::SetSink(nullptr);
 }
 

@@ -121,6 +121,8 @@ run 0 'areas found: 18' "$plexa" demographic --config "$good" --analyses "$analy
 # A replacement that fails keeps the analysis it was to replace.
 run 1 'No area matches' "$plexa" demographic --config "$good" --analyses "$analyses" --level Counties \
   --target "Live births>=999999" --name "From file" --overwrite
+[ "$(cat "$work/out" "$work/err")" = "plexa: No area matches the query." ] ||
+  fail "no area found is not told in one line: $(cat "$work/out" "$work/err")"
 [ "$(keys From_file | wc -l)" = 18 ] || fail "a failed --overwrite lost the old analysis"
 [ -n "$(ls -A "$analyses/.replaced" 2>/dev/null)" ] && fail "a copy kept aside was left behind"
 # What killed runs leave: an analysis never finished, and a copy kept aside.

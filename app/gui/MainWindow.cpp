@@ -216,7 +216,10 @@ long MainWindow::RunCustomerProspecting(const AnalysisPtr& source) {
         int icon = forms::MessageLog()[i].style & 0x70;
         told = told || icon == forms::vbCritical || icon == forms::vbExclamation;
     }
-    if (lastRun_.pageResult == 1 && !lastRun_.ok && !told && !lastRun_.errorText.empty()) {
+    if (lastRun_.pageResult == 1 && lastRun_.nothingFound && !told && !lastRun_.errorText.empty()) {
+        // No area to keep is an answer, not a failure: one plain line.
+        driver_->MessageBox(lastRun_.errorText, forms::vbInformation, "Customer Prospecting");
+    } else if (lastRun_.pageResult == 1 && !lastRun_.ok && !told && !lastRun_.errorText.empty()) {
         std::string text = "The analysis failed: " + lastRun_.errorText;
         for (auto& r : lastRun_.errorReports)
             if (r != lastRun_.errorText) text += "\n" + r;

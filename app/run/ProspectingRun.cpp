@@ -17,6 +17,9 @@ using namespace host;
 
 namespace {
 
+// The workers' code for a run that found no area to keep.
+constexpr long kNoAreaFound = 35;
+
 // Runs the analysis the pages set up; false when it did not complete.
 bool RunFunction(IPXTask& task, ProspectingOutcome& out) {
     size_t made = ErrorHandler::Log().size();
@@ -81,6 +84,11 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source, con
         auto places = source ? PlacesOfAnalysisLayers(*s.application->FocusMap(), *source) : std::vector<LayerPlace>{};
         auto before = s.dataManager->AnalysisNames();
         TakeResult(*task, RunFunction(*task, out), out);
+        if (!out.ok && out.lastError == kNoAreaFound) {
+            out.nothingFound = true;
+            for (size_t i = reports; i < ErrorHandler::Log().size() && out.errorText.empty(); ++i)
+                if (ErrorHandler::Log()[i].number == kNoAreaFound) out.errorText = ErrorHandler::Log()[i].description;
+        }
         s.dataManager->EndReplacement(aside, out.ok);
         if (!out.ok) PutBack(*s.application->FocusMap(), places);
         if (!out.ok && aside.empty())
@@ -119,6 +127,7 @@ ProspectingOutcome RunProspectingFromDesktop(HostSession& s, const AnalysisPtr& 
 }
 
 std::string OutcomeMessage(const ProspectingOutcome& o) {
+    if (o.nothingFound && !o.errorText.empty()) return o.errorText;
     if (o.pageResult != 1)
         return o.errorText.empty() ? "Customer Prospecting was cancelled." : "Customer Prospecting stopped: " + o.errorText;
     if (!o.ok) return o.errorText.empty() ? "The analysis failed; nothing was kept." : "The analysis failed: " + o.errorText;

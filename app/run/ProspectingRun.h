@@ -25,6 +25,9 @@ struct ProspectingOutcome {
     std::string errorText;
     std::vector<std::string> errorReports;  // run-time errors reported during the run, once each
     long lastError = 0;                     // the task's error number after the run
+    // The run found no area (worker code 35): not a failure of the program
+    // but an answer, which errorText gives in the worker's words.
+    bool nothingFound = false;
 };
 
 // source: the analysis being replaced or re-opened, or null for a new one;
