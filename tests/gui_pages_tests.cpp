@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "CustomerProfile/CustomerProfilePopulate.h"
+#include "PXCP/PXAnalysisUtils.h"
 #include "GuiSupport.h"
 #include "app/gui/AnalysesDialog.h"
 #include "app/gui/DesktopErrors.h"
@@ -660,6 +661,37 @@ TEST_F(PagesTest, ARunThatFindsNoAreaSaysSoInOnePlainLine) {
     EXPECT_FALSE(window->LastRun().ok);
     EXPECT_EQ(session->dataManager->AnalysisNames(), before);
     ErrorHandler::SetSink(nullptr);
+}
+
+// A page shown again and again opens where it stood: the place kept in the
+// page settings is the window's, frame included, both ways.
+TEST_F(PagesTest, APageShownAgainKeepsItsPlace) {
+    std::vector<QPoint> frames;
+    std::vector<QPoint> clients;
+    window->Driver().onShown = [&](forms::Form&, QDialog& d) {
+        frames.push_back(d.frameGeometry().topLeft());
+        clients.push_back(d.geometry().topLeft());
+        Click(d, "OkButton");
+    };
+    forms::SetDriver(std::shared_ptr<forms::FormsDriver>(&window->Driver(), [](forms::FormsDriver*) {}));
+    auto settings = std::make_shared<PropertySet>();
+    settings->SetProperty("FormLeft", 3000);
+    settings->SetProperty("FormTop", 2400);
+    for (int i = 0; i < 6; ++i) {
+        pxcp::ShowQueryDialog page;
+        LoadFormPosition(page, session->application, settings, false);
+        page.ShowModal();
+        SaveFormPosition(page, settings);
+    }
+    ASSERT_EQ(frames.size(), 6u);
+    EXPECT_EQ(frames.front(), QPoint(200, 160));  // 3000 and 2400 twips
+    EXPECT_NE(frames.front(), clients.front()) << "no frame to tell the two apart";
+    for (size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i], frames.front()) << "showing " << i + 1;
+        EXPECT_EQ(clients[i], clients.front()) << "showing " << i + 1;
+    }
+    EXPECT_EQ(settings->GetProperty("FormLeft").ToLong(), 3000);
+    EXPECT_EQ(settings->GetProperty("FormTop").ToLong(), 2400);
 }
 
 }  // namespace
