@@ -81,7 +81,10 @@ check_place() {
   if ! awk -v got="$extent" '{ split(got, g, " ") } END {
       exit !(g[4] != "" && g[1] >= $1 - 0.05 && g[2] >= $2 - 0.05 && g[3] <= $3 + 0.05 && g[4] <= $4 + 0.05) }' \
       "$ref/extent"; then
-    reason "$what: its extent in EPSG:4326 (${extent:-none}) is not within the areas' ($(cat "$ref/extent"))"
+    local hint=""
+    awk -v got="$extent" 'BEGIN { split(got, g, " "); exit !(g[3] > 360 || g[4] > 360) }' &&
+      hint=": projected coordinates under a geographic coordinate system"
+    reason "$what: its extent in EPSG:4326 (${extent:-none}) is not within the areas' ($(cat "$ref/extent"))$hint"
     return
   fi
   # Every area where its source lies: centroids within 0.01 degree.

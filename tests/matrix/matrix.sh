@@ -208,8 +208,10 @@ run_cell() {  # WAY SRS FORMAT
   if [ ${#reasons[@]} = 0 ]; then
     echo "ok: $label"
   else
-    local IFS=';'
-    fail "$label: ${reasons[*]}"
+    local why r
+    why=${reasons[0]}
+    for r in "${reasons[@]:1}"; do why+="; $r"; done
+    fail "$label: $why"
   fi
 }
 
