@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # What a cell of the matrix compares, each check adding its reasons to
 # $reasons (a cell is ok when none was added); sourced by matrix.sh after
 # forms.sh.

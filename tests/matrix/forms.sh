@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # The NC counties and their customers in every form the matrix runs on, and
 # the answers computed from them without plexa; sourced by matrix.sh after
 # $sample, $data and $ref are set.
