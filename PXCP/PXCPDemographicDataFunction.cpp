@@ -1,5 +1,7 @@
 #include "PXCP/PXCPDemographicDataFunction.h"
 
+#include <ogr_feature.h>
+
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/framework/ParamTable.h"
 
@@ -161,10 +163,14 @@ bool PXCPDemographicDataFunction::Start() {
         bool reproject = sourceSr && sr && !sourceSr->IsSame(*sr);
         while (feature) {
             if (reproject) {
+                // The one buffer serves every area: an area without a shape
+                // must not keep the shape of the area before it.
                 auto g = feature->Shape();
                 if (g) {
                     g->Project(sr);
                     buffer->SetShape(*g);
+                } else {
+                    buffer->Ogr()->SetGeometryDirectly(nullptr);
                 }
             } else {
                 buffer->SetShapeCopyFrom(*feature);

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include <ogr_feature.h>
+#include <ogr_spatialref.h>
 
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/gis/PointIndex.h"
@@ -538,7 +539,7 @@ bool PXCPHouseholdDataFunction::CreateResultFeatureClass(bool pending) {
     auto shape = gis::NewField("SHAPE", gis::kFieldGeometry, "geometry");
     shape->geometryDef.type = gis::kGeomPolygon;
     shape->geometryDef.gridSize = 10;
-    shape->geometryDef.spatialReference = GetGeographicReference(mainFeatureClass_, defaultSR_);
+    shape->geometryDef.spatialReference = OutputSystem();
     fields.AddField(shape);
     fields.AddField(gis::NewField("KEY", gis::kFieldString, "KEY", 12));
     if (!pending) {
@@ -737,7 +738,7 @@ bool PXCPHouseholdDataFunction::FindAreasInShapefile(const KeyIndex& keys) {
     writer_ = gis::ShapefileWriter::Open(*output_);
     if (!writer_) return false;
     gis::PolygonRecords polygons;
-    std::string record, key;
+    std::string record, key, moved;
     size_t expected = 0;
     while (records->Next()) {
         gis::RowPtr area;
@@ -752,12 +753,20 @@ bool PXCPHouseholdDataFunction::FindAreasInShapefile(const KeyIndex& keys) {
         if (!g || g->area >= 0) continue;  // the first area of a key wins
         g->area = records->Oid();
         if (g->keptRows == 0) continue;
-        if (gis::PolygonRecords::FromStoredRing(records->Shape(), record)) {
+        // Moved into the output's coordinate system first, when it has another.
+        std::string_view stored = records->Shape();
+        bool plain = !toOutput_ || gis::PolygonRecords::Transformed(stored, *toOutput_, moved);
+        if (toOutput_ && plain) stored = moved;
+        if (plain && gis::PolygonRecords::FromStoredRing(stored, record)) {
             g->shape = shapes_->Add(record);
             continue;
         }
         if (!area) area = mainFeatureClass_->GetRow(records->Oid());
-        if (area && area->ShapeRef()) g->shape = shapes_->Add(polygons.FromShape(*area->ShapeRef()));
+        if (area && area->ShapeRef()) {
+            std::unique_ptr<OGRGeometry> shape(area->ShapeRef()->clone());
+            ToOutputSystem(*shape);
+            g->shape = shapes_->Add(polygons.FromShape(*shape));
+        }
     }
     return true;
 }
@@ -775,11 +784,37 @@ PXCPHouseholdDataFunction::Counts PXCPHouseholdDataFunction::CountsOf(long read,
 std::unique_ptr<OGRGeometry> PXCPHouseholdDataFunction::ShapeOfRow(uint32_t group) {
     KeyGroup& g = groups_[group];
     if (g.area < 0) return nullptr;
+    std::unique_ptr<OGRGeometry> shape;
     if (!readAhead_) {
         auto area = mainFeatureClass_->GetRow(g.area);
-        return std::unique_ptr<OGRGeometry>(area ? area->Ogr()->StealGeometry() : nullptr);
+        shape.reset(area ? area->Ogr()->StealGeometry() : nullptr);
+    } else if (g.shape >= 0) {
+        shape = shapes_->Make(g.shape);
     }
-    return g.shape < 0 ? nullptr : shapes_->Make(g.shape);
+    if (shape) ToOutputSystem(*shape);
+    return shape;
+}
+
+// The output's coordinate system: the areas' own when geographic, the
+// geographic system a projected one is based on, or "DefaultSR" when the
+// areas have none. The shapes are moved into it on their way out
+// (toOutput_), so that the layer lies where the areas do.
+gis::SpatialReferencePtr PXCPHouseholdDataFunction::OutputSystem() {
+    auto out = GetGeographicReference(mainFeatureClass_, defaultSR_);
+    auto areas = mainFeatureClass_ ? mainFeatureClass_->GetSpatialReference() : nullptr;
+    toOutput_.reset();
+    if (out && areas && !areas->IsEmpty() && !areas->IsSame(*out)) {
+        toOutput_.reset(OGRCreateCoordinateTransformation(&areas->Ogr(), &out->Ogr()));
+        if (!toOutput_)
+            Raise(kErrInvalidCall, "The areas' coordinate system " + areas->Name() + " cannot be converted to " + out->Name(),
+                  "PXCP");
+    }
+    return out;
+}
+
+void PXCPHouseholdDataFunction::ToOutputSystem(OGRGeometry& shape) const {
+    if (toOutput_ && shape.transform(toOutput_.get()) != OGRERR_NONE)
+        Raise(kErrInvalidCall, "The shape of an area could not be converted to the output's coordinate system", "PXCP");
 }
 
 std::string PXCPHouseholdDataFunction::AreaKey(const std::string& key) const {
@@ -839,7 +874,9 @@ bool PXCPHouseholdDataFunction::OpenPendingCursors() {
 bool PXCPHouseholdDataFunction::WritePendingRow() {
     if (!currentRow_) return false;
     if (currentRow_->ShapeRef()) {
-        buffer_->SetShapeCopyFrom(*currentRow_);
+        std::unique_ptr<OGRGeometry> shape(currentRow_->ShapeRef()->clone());
+        ToOutputSystem(*shape);
+        buffer_->Ogr()->SetGeometryDirectly(shape.release());
         // The key is read by name: the field's position differs between layers.
         buffer_->SetValue(keyPos_, currentRow_->Value(pendingKey_).ToString());
         insert_->Insert(*buffer_);

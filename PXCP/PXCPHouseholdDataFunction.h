@@ -12,6 +12,7 @@
 #include "host/framework/ErrorHandler.h"
 #include "host/framework/Framework.h"
 
+class OGRCoordinateTransformation;
 class OGRGeometry;
 
 namespace host::gis {
@@ -81,6 +82,8 @@ private:
     bool WritePendingRow();
     void FinishOutput();
     host::gis::QueryFilter AreaFilter() const;
+    host::gis::SpatialReferencePtr OutputSystem();
+    void ToOutputSystem(OGRGeometry& shape) const;
 
     // Parameters.
     std::string datasetName_, analysisFeatureclassName_, analysisDir_, geogField_, datasetId_, qFields_, qList_;
@@ -110,6 +113,8 @@ private:
     // null when written through insert_.
     std::unique_ptr<host::gis::ShapefileWriter> writer_;
     host::gis::RowPtr buffer_;
+    // From the areas' coordinate system to the output's; null when they are the same.
+    std::unique_ptr<OGRCoordinateTransformation> toOutput_;
     long keyPos_ = -1, totReadPos_ = -1, totalPos_ = -1, percentPos_ = -1;  // of output_, or of writer_
     long keyColumn_ = -1, readColumn_ = -1, matchColumn_ = -1, pendingKey_ = -1;
     std::unique_ptr<host::gis::QueryFilter> joinFilter_;

@@ -5,13 +5,16 @@
 #include "host/platform/TextFile.h"
 
 #include <httplib.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <charconv>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -47,6 +50,44 @@ SubmitReply ReadSubmitReply(const std::string& body) {
     return reply;
 }
 
+size_t AreaCount(const std::string& areaList) {
+    if (areaList.empty()) return 0;
+    return static_cast<size_t>(std::count(areaList.begin(), areaList.end(), ',')) + 1;
+}
+
+std::string RefusalMessage(int status, const std::string& body, const std::string& user, size_t areas, size_t bytes) {
+    if (status < 400) return "";
+    auto megabytes = [](size_t n) {
+        char text[32];
+        auto [end, ec] = std::to_chars(text, text + sizeof text, static_cast<double>(n) / (1 << 20), std::chars_format::fixed, 1);
+        return std::string(text, ec == std::errc() ? end : text);
+    };
+    // The status, and the service's own reason when it gives one.
+    std::string why = ReplyValue(body, "message");
+    std::string said = " (HTTP " + std::to_string(status) + ")" + (why.empty() ? "" : ": " + why) + ".";
+    switch (status) {
+        case 413:
+            return "The household-data service refused the query as larger than it accepts" + said + " " +
+                   std::to_string(areas) + " areas, " + megabytes(bytes) +
+                   " MB were sent. Choose a smaller study area, or ask the service's operator to accept larger queries.";
+        case 401:
+            return "The household-data service did not accept the login of " + user + said +
+                   " Check the user name and password.";
+        case 403: return "The household-data service does not let the account " + user + " submit queries" + said;
+        case 404:
+            return "The household-data service has no gateway at the address the query was sent to" + said +
+                   " Check the service address.";
+        case 415:
+            return "The household-data service cannot read the query in the form it was sent" + said +
+                   " The service may need a newer version.";
+        case 429:
+        case 503: return "The household-data service is too busy to take the query" + said + " Try again later.";
+        default: break;
+    }
+    if (status >= 500) return "The household-data service failed while taking the query" + said;
+    return "The household-data service refused the query" + said;
+}
+
 JobState ReadJobState(const std::string& body) {
     std::string status = ReplyValue(body, "status");
     if (status.empty()) return JobState::Unreadable;
@@ -78,24 +119,58 @@ std::function<bool()> CurrentCancelCheck() {
     return cancelCheck;
 }
 
-std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (auto& [key, value] : fields) {
-        if (!out.empty()) out += '&';
-        for (const std::string* s : {&key, &value}) {
-            for (unsigned char c : *s) {
-                if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-                    out += static_cast<char>(c);
-                } else {
-                    out += '%';
-                    out += hex[c >> 4];
-                    out += hex[c & 15];
-                }
-            }
-            if (s == &key) out += '=';
-        }
+// What a request sends: its bytes, their type and their compression.
+struct Body {
+    std::string bytes, type, encoding;
+};
+
+// The fields of a submission as multipart/form-data: unlike a form-encoded
+// body, whose size servers cap at a few kilobytes (cpp-httplib at 8 KB), it
+// takes an area list of any length, and carries it as it is instead of
+// spelling each quote and comma in three bytes.
+Body Multipart(const std::vector<std::pair<std::string, std::string>>& fields) {
+    static const char* hex = "0123456789abcdef";
+    std::random_device random;
+    std::string boundary = "plexa-";
+    for (int i = 0; i < 4; ++i)
+        for (unsigned v = random(), k = 0; k < 8; ++k, v >>= 4) boundary += hex[v & 15];
+    size_t size = 0;
+    for (auto& [name, value] : fields) size += value.size() + name.size() + 128;
+    Body body;
+    body.bytes.reserve(size);
+    for (auto& [name, value] : fields) {
+        body.bytes += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
+                      "\"\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n";
+        body.bytes += value;
+        body.bytes += "\r\n";
     }
+    body.bytes += "--" + boundary + "--\r\n";
+    body.type = "multipart/form-data; boundary=" + boundary;
+    return body;
+}
+
+// The body compressed with gzip; unchanged when zlib fails.
+Body Gzipped(const Body& body) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return body;
+    Body out{std::string(deflateBound(&z, body.bytes.size()), '\0'), body.type, "gzip"};
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.bytes.data()));
+    z.next_out = reinterpret_cast<Bytef*>(out.bytes.data());
+    // In pieces: zlib counts in 32-bit numbers.
+    int result = Z_OK;
+    size_t left = body.bytes.size();
+    do {
+        if (z.avail_in == 0 && left > 0) {
+            z.avail_in = static_cast<uInt>(std::min<size_t>(left, size_t{1} << 30));
+            left -= z.avail_in;
+        }
+        if (z.avail_out == 0) z.avail_out = static_cast<uInt>(std::min<size_t>(out.bytes.size() - z.total_out, size_t{1} << 30));
+        result = deflate(&z, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+    } while (result == Z_OK);
+    size_t written = z.total_out;
+    deflateEnd(&z);
+    if (result != Z_STREAM_END) return body;
+    out.bytes.resize(written);
     return out;
 }
 
@@ -112,7 +187,8 @@ struct Exchange {
 // holdMs: how long the service may hold the reply on purpose (a status
 // call that waits for a change); the read timeout is that much longer.
 Exchange Send(const std::string& service, const std::string& method, const std::string& path,
-              const std::string& form, const std::string& user, const std::string& password, long holdMs = 0) {
+              const Body& body, const std::string& user, const std::string& password, long holdMs = 0,
+              std::size_t cap = HouseholdDataClient::MaxReplyBytes()) {
     std::string base = service;
     bool secure = base.rfind("https://", 0) == 0;
     if (!secure && base.rfind("http://", 0) != 0) base = "http://" + base;
@@ -131,13 +207,13 @@ Exchange Send(const std::string& service, const std::string& method, const std::
     enum class Stop { None, Cancelled, Deadline, TooLarge };
     std::atomic<Stop> stop{Stop::None};
     Exchange out;
-    const std::size_t cap = HouseholdDataClient::MaxReplyBytes();
     httplib::Request req;
     req.method = method;
     req.path = path;
     if (method == "POST") {
-        req.body = form;
-        req.set_header("Content-Type", "application/x-www-form-urlencoded");
+        req.body = body.bytes;
+        req.set_header("Content-Type", body.type);
+        if (!body.encoding.empty()) req.set_header("Content-Encoding", body.encoding);
     }
     req.response_handler = [&](const httplib::Response& r) {
         if (r.has_header("Content-Length") && std::strtoull(r.get_header_value("Content-Length").c_str(), nullptr, 10) > cap) {
@@ -286,21 +362,29 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     password_ = password;
     submitted_ = true;
     cancelled_ = false;
-    std::string form = FormEncode({{"user", userName},
-                                   {"password", password},
-                                   {"vendor", dataVendor},
-                                   {"analysis", analysisName},
-                                   {"geog", geography_},
-                                   {"areas", areas_},
-                                   {"qfields", categories_},
-                                   {"qlist", targets_},
-                                   {"wait", wait ? "1" : "0"}});
-    auto res = Send(host_, "POST", gateway_ + "/submit", form, user_, password_);
+    // The account travels in the login of the request, not in its body.
+    Body body = Multipart({{"vendor", dataVendor},
+                           {"analysis", analysisName},
+                           {"geog", geography_},
+                           {"qfields", categories_},
+                           {"qlist", targets_},
+                           {"wait", wait ? "1" : "0"},
+                           {"areas", areas_}});
+    // Compressed, unless the service says it cannot read that (415).
+    Body gzipped = Gzipped(body);
+    auto res = Send(host_, "POST", gateway_ + "/submit", gzipped, user_, password_);
+    if (res.ok && res.status == 415 && !gzipped.encoding.empty()) {
+        gzipped = Body();
+        res = Send(host_, "POST", gateway_ + "/submit", body, user_, password_);
+    }
     if (res.cancelled) {
         cancelled_ = true;
         return Fail("The household query was cancelled.");
     }
     if (!res.ok) return Fail("The household-data service at " + host_ + " could not be reached: " + res.problem + ".");
+    std::string refusal = RefusalMessage(res.status, res.body, user_, AreaCount(areas_),
+                                         gzipped.encoding.empty() ? body.bytes.size() : gzipped.bytes.size());
+    if (!refusal.empty()) return Fail(refusal);
     SubmitReply reply = ReadSubmitReply(res.body);
     if (!reply.read) return Fail(reply.message);
     jobId_ = reply.job;
@@ -312,14 +396,14 @@ void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std:
                                       const std::string& jobId, const std::string& dbfPath,
                                       const std::string& userName, const std::string& password) {
     std::string gateway = "/" + gatewayPath;
-    auto status = Send(serviceHost, "GET", gateway + "/status?job=" + jobId, "", userName, password);
+    auto status = Send(serviceHost, "GET", gateway + "/status?job=" + jobId, {}, userName, password);
     if (!status.ok) Raise(status, "The household-data service at " + serviceHost + " could not be reached: " + status.problem + ".");
     if (status.status == 401) throw std::runtime_error("The household-data service did not accept the login of " + userName + ".");
     JobState state = ReadJobState(status.body);
     if (state == JobState::Lost || state == JobState::Unreadable)
         throw std::runtime_error("The household-data service knows no job " + jobId + ".");
     if (state != JobState::Finished) throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
-    auto table = Send(serviceHost, "GET", gateway + "/result?job=" + jobId, "", userName, password);
+    auto table = Send(serviceHost, "GET", gateway + "/result?job=" + jobId, {}, userName, password);
     if (!table.ok) Raise(table, "The result table of job " + jobId + " could not be fetched: " + table.problem + ".");
     if (table.status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
     // Only a whole table replaces what is there.
@@ -358,7 +442,7 @@ long HouseholdDataClient::GetStatus() {
     // The service holds the reply until the job changes, at most about a
     // second: a caller that polls once a step waits without spinning.
     constexpr long kHoldMs = 1000;
-    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_ + "&wait=" + std::to_string(kHoldMs), "", user_,
+    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_ + "&wait=" + std::to_string(kHoldMs), {}, user_,
                     password_, kHoldMs);
     if (!res.ok) Raise(res, "The household-data service at " + host_ + " stopped answering: " + res.problem + ".");
     switch (ReadJobState(res.body)) {
@@ -369,7 +453,10 @@ long HouseholdDataClient::GetStatus() {
         case JobState::Running: return 2;
         case JobState::Finished: break;
     }
-    auto table = Send(host_, "GET", gateway_ + "/result?job=" + jobId_, "", user_, password_);
+    // A result table has one row of a few dozen bytes per area: a level of
+    // millions of areas may pass the cap of other replies.
+    std::size_t cap = std::max(MaxReplyBytes(), AreaCount(areas_) * 256);
+    auto table = Send(host_, "GET", gateway_ + "/result?job=" + jobId_, {}, user_, password_, 0, cap);
     if (!table.ok)
         Raise(table, "The result table of job " + jobId_ + " could not be fetched from the household-data service: " +
                          table.problem + ".");

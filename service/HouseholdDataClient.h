@@ -1,7 +1,8 @@
 // Client of the household-data service: hands over the geography, the
-// query and the account, submits the job and follows it; when the job is
-// done and the caller waits, the result table is fetched to the DBF path
-// given at submission. Replies are plain "key=value" lines over HTTP, or
+// query and the account, submits the job (its fields as multipart form
+// data, of any number of areas, compressed with gzip unless the service
+// refuses that) and follows it; when the job is done and the caller
+// waits, the result table is fetched to the DBF path given at submission. Replies are plain "key=value" lines over HTTP, or
 // HTTPS when the service address starts with https://.
 //
 // Every request logs in (HTTP basic authentication with the account given
@@ -97,6 +98,13 @@ struct SubmitReply {
     std::string status, job, message;
 };
 SubmitReply ReadSubmitReply(const std::string& body);
+
+// The number of areas of an area list ("a","b",...).
+size_t AreaCount(const std::string& areaList);
+// What a refusal of a submission by the service (an HTTP status of 400 or
+// more) means, in one plain sentence that names the status; empty for a
+// status below 400. A 413 counts the areas and the bytes that were sent.
+std::string RefusalMessage(int status, const std::string& body, const std::string& user, size_t areas, size_t bytes);
 
 // What a status reply says of a job: no status at all, "0" (the service
 // knows the job no more), "1" (finished) or anything else (still running).

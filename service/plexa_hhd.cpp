@@ -52,7 +52,8 @@ const char* kGateway = "/velmar/QuISAPISOAPGateWay.dll";
 
 struct Job {
     std::string geog, qfields, qlist, analysis;
-    std::vector<std::string> areas;
+    // Shared: a level's areas may be millions, and a job is copied to be served.
+    std::shared_ptr<const std::vector<std::string>> areas;
     int pollsLeft = 0;
     std::chrono::steady_clock::time_point doneAt;
     // Jobs that are not waited for deliver the table people link later, in
@@ -92,18 +93,27 @@ std::pair<long, long> Households(const std::string& key, const Job& job) {
     return {read, static_cast<long>(read * share)};
 }
 
-std::vector<std::string> SplitAreas(const std::string& list) {
-    std::vector<std::string> out;
+std::shared_ptr<const std::vector<std::string>> SplitAreas(const std::string& list) {
+    auto out = std::make_shared<std::vector<std::string>>();
+    out->reserve(static_cast<size_t>(std::count(list.begin(), list.end(), ',')) + 1);
     std::string cur;
-    for (char c : list + ",") {
+    for (size_t at = 0; at <= list.size(); ++at) {
+        char c = at < list.size() ? list[at] : ',';
         if (c == ',') {
-            if (!cur.empty()) out.push_back(cur);
+            if (!cur.empty()) out->push_back(cur);
             cur.clear();
         } else if (c != '"') {
             cur += c;
         }
     }
     return out;
+}
+
+// A field of a submission: a part of a multipart body (as the client sends
+// it, of any size and compressed or not) or a form field (a small form).
+std::string Field(const httplib::Request& req, const std::string& name) {
+    if (req.has_file(name)) return req.get_file_value(name).content;
+    return req.get_param_value(name);
 }
 
 // The result table as the bytes of a dBASE file.
@@ -124,7 +134,7 @@ std::string ResultTable(const Job& job, bool broken) {
         layer->CreateField(&f);
     }
     OGRFeature feature(layer->GetLayerDefn());
-    for (auto& key : job.areas) {
+    for (auto& key : *job.areas) {
         auto [read, total] = Households(key, job);
         feature.SetFID(OGRNullFID);
         feature.SetField(0, key.c_str());
@@ -341,8 +351,11 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    // Queries are short; nothing larger is read.
-    server->set_payload_max_length(std::size_t{1} << 20);
+    // The largest submission read, as sent (compressed or not): room for
+    // the area list of every block group of a country (8 million keys of
+    // 12 digits are 120 MB as text). A form-encoded body is still held to
+    // the 8 KB of the HTTP library.
+    server->set_payload_max_length(std::size_t{256} << 20);
 
     std::mutex mu;
     std::map<std::string, Job> jobs;
@@ -366,9 +379,9 @@ int main(int argc, char** argv) {
                 password = pair.substr(c + 1);
             }
         }
-        if (req.has_param("user")) {
-            user = req.get_param_value("user");
-            password = req.get_param_value("password");
+        if (req.has_param("user") || req.has_file("user")) {
+            user = Field(req, "user");
+            password = Field(req, "password");
         }
         auto it = o.users.find(user);
         if (!user.empty() && it != o.users.end() && SameText(Sha256Hex(it->second.salt + password), it->second.hash))
@@ -390,15 +403,15 @@ int main(int argc, char** argv) {
         if (user.empty()) return;
         Job job;
         job.owner = user;
-        job.geog = req.get_param_value("geog");
-        job.qfields = req.get_param_value("qfields");
-        job.qlist = req.get_param_value("qlist");
-        job.analysis = req.get_param_value("analysis");
-        job.areas = SplitAreas(req.get_param_value("areas"));
+        job.geog = Field(req, "geog");
+        job.qfields = Field(req, "qfields");
+        job.qlist = Field(req, "qlist");
+        job.analysis = Field(req, "analysis");
+        job.areas = SplitAreas(Field(req, "areas"));
         job.pollsLeft = o.jobPolls;
         job.doneAt = std::chrono::steady_clock::now() + std::chrono::seconds(o.jobSeconds);
-        job.linkLayout = req.get_param_value("wait") == "0";
-        if (job.areas.empty() || job.qfields.empty() || job.qlist.empty())
+        job.linkLayout = Field(req, "wait") == "0";
+        if (job.areas->empty() || job.qfields.empty() || job.qlist.empty())
             return text(res, "status=0\nmessage=the query has no areas or no categories\n", 400);
         std::string id;
         {
@@ -407,7 +420,7 @@ int main(int argc, char** argv) {
             while (jobs.count(id));
             jobs[id] = job;
         }
-        std::cout << "job " << id << ": " << job.areas.size() << " areas, " << job.qfields << " (" << user << ")"
+        std::cout << "job " << id << ": " << job.areas->size() << " areas, " << job.qfields << " (" << user << ")"
                   << std::endl;
         text(res, "status=1\njob=" + id + "\n");
     });
@@ -479,7 +492,7 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(mu);
         for (auto& [id, job] : jobs) {
             if (job.owner != user) continue;
-            body << "<li>" << EscapeHtml(id) << ": " << job.areas.size() << " areas, " << EscapeHtml(job.qfields)
+            body << "<li>" << EscapeHtml(id) << ": " << job.areas->size() << " areas, " << EscapeHtml(job.qfields)
                  << " — <a href=\"" << kGateway << "/result?job=" << EscapeHtml(id) << "\">result table</a></li>";
         }
         body << "</ul>";

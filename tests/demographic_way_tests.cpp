@@ -1,6 +1,9 @@
 // The demographic way: the worker's outcomes and the wizard end to end.
 #include <gtest/gtest.h>
 
+#include <gdal_priv.h>
+#include <ogrsf_frmts.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include "PXCP/PXCPMain.h"
 #include "PXCP/Register.h"
 #include "TestSupport.h"
+#include "host/gis/GdalSupport.h"
 #include "i18n/modi18N.h"
 #include "pages/SmallPages.h"
 
@@ -159,6 +163,45 @@ TEST_F(DemographicTest, WorkerKeepsToTheStudyArea) {
                                                "Franklin", "Guilford", "Harnett", "Hoke", "Johnston", "Lee",
                                                "Montgomery", "Moore", "Nash", "Orange", "Randolph", "Richmond",
                                                "Sampson", "Scotland", "Wake", "Wayne", "Wilson"}));
+}
+
+// Counties in metres are written in the degrees of the system the
+// projection is based on, where the counties lie; a county without a
+// shape stays without one instead of taking its neighbour's.
+TEST_F(DemographicTest, ProjectedCountiesComeOutInDegreesEachWithItsOwnShape) {
+    fs::create_directories(dir / "plane");
+    Translate(SampleDir() + "/nc.shp", dir / "plane/nc.shp", {"-t_srs", "EPSG:32119"});
+    {
+        auto ds = gis::WrapDataset(static_cast<GDALDataset*>(
+            GDALOpenEx((dir / "plane/nc.shp").c_str(), GDAL_OF_VECTOR | GDAL_OF_UPDATE, nullptr, nullptr, nullptr)));
+        ASSERT_TRUE(ds);
+        OGRLayer* layer = ds->GetLayer(0);
+        std::unique_ptr<OGRFeature> county(layer->GetFeature(5));
+        ASSERT_TRUE(county);
+        EXPECT_STREQ(county->GetFieldAsString("NAME"), "Hertford");
+        county->SetGeometryDirectly(nullptr);
+        ASSERT_EQ(layer->SetFeature(county.get()), OGRERR_NONE);
+    }
+    h = std::make_unique<Harness>(WriteConfig(dir, CountyTargetsTasks(), "NC", dir / "plane"));
+    auto f = Worker(" (BIR74>=1.00) ", {"BIR74"}, {"NAME"});
+    ASSERT_TRUE(f->Start());
+    ASSERT_EQ(f->LastError(), 0);
+    auto fc = out->OpenFeatureClass("Result");
+    ASSERT_TRUE(fc->GetSpatialReference()->IsGeographic());
+    EXPECT_EQ(fc->GetSpatialReference()->EpsgCode(), 4269);
+    auto c = fc->Search(nullptr, false);
+    long shaped = 0;
+    while (auto r = c->NextRow()) {
+        bool hertford = r->Value(fc->FindField("NAME")).ToString() == "Hertford";
+        EXPECT_EQ(r->ShapeRef() == nullptr, hertford) << r->Value(fc->FindField("NAME")).ToString();
+        shaped += r->ShapeRef() != nullptr;
+    }
+    EXPECT_EQ(shaped, 99);
+    gis::Envelope want = gis::Workspace::OpenFolder(SampleDir())->OpenFeatureClass("nc")->Extent(), got = fc->Extent();
+    EXPECT_NEAR(got.xmin, want.xmin, 0.01);
+    EXPECT_NEAR(got.ymin, want.ymin, 0.01);
+    EXPECT_NEAR(got.xmax, want.xmax, 0.01);
+    EXPECT_NEAR(got.ymax, want.ymax, 0.01);
 }
 
 TEST_F(DemographicTest, AnUnexpectedErrorIsReportedAndLeavesTheCodeAlone) {

@@ -610,6 +610,64 @@ TEST_F(StraightOutputTest, StraightAndLayeredJoinsWriteTheSameLayer) {
     EXPECT_EQ(Output()->RowCount(nullptr), 100);
 }
 
+// The extent of an output, read through its own coordinate system, is that
+// of the sample's counties (NAD 27 degrees): within a few hundred metres,
+// which the change of datum may move them by.
+void ExpectWhereTheCountiesAre(const FeatureClassPtr& out, const std::string& what) {
+    ASSERT_TRUE(out) << what;
+    auto sr = out->GetSpatialReference();
+    ASSERT_TRUE(sr && sr->IsGeographic()) << what;
+    auto counties = Workspace::OpenFolder(pxtest::SampleDir())->OpenFeatureClass("nc");
+    Envelope want = counties->Extent(), got = out->Extent();
+    EXPECT_NEAR(got.xmin, want.xmin, 0.01) << what;
+    EXPECT_NEAR(got.ymin, want.ymin, 0.01) << what;
+    EXPECT_NEAR(got.xmax, want.xmax, 0.01) << what;
+    EXPECT_NEAR(got.ymax, want.ymax, 0.01) << what;
+}
+
+// Counties in metres (North Carolina State Plane) come out in degrees of
+// the system it is based on, whichever way the output is written: straight
+// to a shapefile, through the layer, into a GeoPackage, and without
+// waiting for the counts.
+TEST_F(StraightOutputTest, ProjectedAreasComeOutWhereTheyLieOnEveryWritePath) {
+    if (!pxtest::HaveSample()) GTEST_SKIP() << "sample data not fetched";
+    pxtest::Translate(pxtest::SampleDir() + "/nc.shp", dir / "stateplane.shp", {"-t_srs", "EPSG:32119"});
+    auto counties = data->OpenFeatureClass("stateplane");
+    ASSERT_TRUE(counties->GetSpatialReference()->IsProjected());
+    std::vector<std::tuple<std::string, long, long>> rows;
+    auto c = counties->Search(nullptr, false);
+    while (auto row = c->NextRow()) rows.push_back({row->Value(counties->FindField("FIPS")).ToString(), 5, 10});
+    std::string table = LinkedTable(rows, "planecounts");
+
+    auto straight = Join(counties, "FIPS", table);
+    ASSERT_EQ(straight.size(), 3u) << straight[0];
+    ExpectWhereTheCountiesAre(Output(), "straight");
+    EXPECT_EQ(Output()->GetSpatialReference()->EpsgCode(), 4269);  // NAD 83, under State Plane NAD 83
+    auto layered = Join(InGeoPackage(counties, "FIPS"), "FIPS", table);
+    ASSERT_EQ(layered.size(), 3u) << layered[0];
+    for (size_t k = 0; k < 3; ++k) EXPECT_TRUE(straight[k] == layered[k]) << "file " << k << " differs";
+
+    auto gpkg = Workspace::CreateGeoPackage(dir / "analysis", "Result");
+    auto f = Function(true, true, 0, counties);
+    Variant ws(gpkg), yes(true), file(table), key("FIPS");
+    f->SetParam("AnalysisWorkspace", ws);
+    f->SetParam("KeyField", key);
+    f->SetParam("LinkDBF", yes);
+    f->SetParam("DBFFilePath", file);
+    Run(*f);
+    ASSERT_EQ(f->LastError(), 0) << f->ErrorText();
+    ExpectWhereTheCountiesAre(gpkg->OpenFeatureClass("Result"), "GeoPackage");
+
+    pxtest::ServiceProcess service;
+    Workspace::OpenFolder(dir / "analysis")->DeleteDataset("Result");
+    auto pending = Function(false, true, 0, counties);
+    pending->SetParam("KeyField", key);
+    Run(*pending);
+    ASSERT_EQ(pending->LastError(), 0) << pending->ErrorText();
+    EXPECT_EQ(Output()->RowCount(nullptr), 100);
+    ExpectWhereTheCountiesAre(Output(), "pending");
+}
+
 TEST_F(StraightOutputTest, ADamagedAreaShapefileFailsWithoutOutput) {
     auto counties = SampleCounties("cut");
     std::vector<std::tuple<std::string, long, long>> rows;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "PXCP/PXCPDemographicDataFunction.h"
+#include "PXCP/PXCPHouseholdDataFunction.h"
 #include "PostgisServer.h"
 #include "TestSupport.h"
 #include "host/framework/AnalysisList.h"
@@ -172,6 +173,69 @@ TEST_F(PostgisTest, TheWorkersClauseAndExtentRunInTheDatabase) {
     ASSERT_FALSE(statement.empty()) << "no statement on nc with the clause in " << server.logFile;
     EXPECT_NE(statement.find("WHERE"), std::string::npos) << statement;
     EXPECT_NE(statement.find("ST_Intersects(\"geom\", ST_GeomFromText('POLYGON ((-78.5 33.5"), std::string::npos) << statement;
+}
+
+// Counties kept in the database in metres (UTM zone 17) are written by the
+// household way in the degrees of the system UTM is based on: read back
+// through the output's own system, they lie where the sample's counties do.
+TEST_F(PostgisTest, TheHouseholdOutputOfProjectedAreasLiesWhereTheAreasAre) {
+    ScratchDir dir;
+    server.Query("CREATE SCHEMA " + schema);
+    Translate(SampleDir() + "/nc.shp", server.Connection(schema),
+              {"-f", "PostgreSQL", "-update", "-t_srs", "EPSG:32617", "-nlt", "PROMOTE_TO_MULTI", "-nln", schema + ".utm"});
+    auto data = gis::Workspace::OpenPostGIS(server.Connection(schema));
+    auto areas = data->OpenFeatureClass("utm");
+    ASSERT_TRUE(areas->GetSpatialReference()->IsProjected());
+    // Every county with a count above the minimum of 0.
+    gis::Fields fields;
+    fields.AddField(gis::NewField("GEOG", gis::kFieldString, "", 12));
+    fields.AddField(gis::NewField("TQ", gis::kFieldInteger));
+    fields.AddField(gis::NewField("TOTAL", gis::kFieldInteger));
+    auto table = gis::Workspace::OpenFolder(dir.Path().string())->CreateTable("counts", fields);
+    auto insert = table->Insert(true);
+    auto row = insert->CreateBuffer();
+    auto cursor = areas->Search(nullptr, false);
+    while (auto area = cursor->NextRow()) {
+        row->SetValue(table->FindField("GEOG"), area->Value(areas->FindField("FIPS")).ToString());
+        row->SetValue(table->FindField("TQ"), 5);
+        row->SetValue(table->FindField("TOTAL"), 10);
+        insert->Insert(*row);
+    }
+    insert->Flush();
+
+    auto out = gis::Workspace::OpenPostGIS(server.Connection(schema), "household_");
+    RegisterHostClasses();
+    pxcp::PXCPHouseholdDataFunction worker;
+    worker.Init();
+    for (auto& [key, value] : std::vector<std::pair<const char*, Variant>>{
+             {"AnalysisFeatureclassName", "Result"},
+             {"AnalysisWorkspace", out},
+             {"AnalysisDir", dir / ""},
+             {"GeogField", "COUNTY"},
+             {"DatasetID", "Test"},
+             {"KeyField", "FIPS"},
+             {"IsNumberTarget", true},
+             {"MinimumTarget", 0.0},
+             {"Wait", true},
+             {"MainFeatureClass", areas},
+             {"MainLayerName", "utm"},
+             {"LinkDBF", true},
+             {"DBFFilePath", dir / "counts.dbf"},
+             {"DefaultSR", gis::SpatialReference::FromEPSG(4267)}})
+        worker.SetParam(key, value);
+    FunctionRunner::SetSink(MakeSilentProgress());
+    FunctionRunner().Run(worker, "Clock AVI", "Analysis", "Executing analysis...");
+    ASSERT_EQ(worker.LastError(), 0) << worker.ErrorText();
+    out->CommitDataset("Result");
+    auto result = out->OpenFeatureClass("Result");
+    EXPECT_EQ(result->RowCount(nullptr), 100);
+    EXPECT_EQ(result->GetSpatialReference()->EpsgCode(), 4326);
+    EXPECT_EQ(server.Query("SELECT Find_SRID('" + schema + "', 'household_result', 'SHAPE')"), "4326");
+    gis::Envelope want = gis::Workspace::OpenFolder(SampleDir())->OpenFeatureClass("nc")->Extent(), got = result->Extent();
+    EXPECT_NEAR(got.xmin, want.xmin, 0.01);
+    EXPECT_NEAR(got.ymin, want.ymin, 0.01);
+    EXPECT_NEAR(got.xmax, want.xmax, 0.01);
+    EXPECT_NEAR(got.ymax, want.ymax, 0.01);
 }
 
 TEST_F(PostgisTest, EachWayADatabaseFailsIsOneClearLine) {

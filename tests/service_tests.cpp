@@ -16,6 +16,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "TestSupport.h"
 #include "service/HouseholdDataClient.h"
@@ -220,6 +221,84 @@ TEST_F(ServiceTest, OversizedRequestsAreRefused) {
     auto res = http.Post((kGateway + "/submit").c_str(), body, "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 413);
+}
+
+// ---- levels of many areas
+
+// 220,000 block groups of 12 digits: far beyond what a form-encoded body
+// may hold, and every key comes back in the result table.
+TEST_F(ServiceTest, ALevelOfAQuarterMillionBlockGroupsGoesThrough) {
+    pxtest::ServiceProcess service({"--job-seconds", "0"});
+    const int n = 220000;
+    std::string areas;
+    areas.reserve(n * 15);
+    for (int i = 0; i < n; ++i) {
+        std::string key = std::to_string(370010000000LL + 1000LL * (i / 4) + i % 4);
+        areas += (i ? ",\"" : "\"") + key + "\"";
+    }
+    HouseholdDataClient client;
+    ASSERT_EQ(client.SetGeography("CENSUSBLOCKGROUP", areas), "1");
+    ASSERT_EQ(client.SetQuery("AGE", "1,2"), "1");
+    ASSERT_EQ(client.Submit(service.Host(), kGatewayPath, dir / "result.dbf", "EXPERIAN", true, "demo", "demo", "Many"), "1")
+        << client.LastMessage();
+    while (client.GetStatus() != 1) {
+    }
+    std::ifstream in(dir / "result.dbf", std::ios::binary);
+    std::string dbf((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(dbf.size(), 8u);
+    auto u8 = [&](size_t i) { return static_cast<unsigned long>(static_cast<unsigned char>(dbf[i])); };
+    EXPECT_EQ(u8(4) | u8(5) << 8 | u8(6) << 16 | u8(7) << 24, static_cast<unsigned long>(n));
+    EXPECT_NE(dbf.find("370064999003"), std::string::npos);  // the last key
+}
+
+// A service of one's own that refuses the submission as the HTTP library
+// of a service does, with a status and no words; or that cannot read a
+// compressed body: the query is then sent as it is.
+TEST_F(ServiceTest, ARefusalByTheServiceSaysWhatItMeans) {
+    httplib::Server server;
+    std::atomic<int> submissions{0};
+    std::string refuse;
+    server.Post(kGateway + "/submit", [&](const httplib::Request& req, httplib::Response& res) {
+        ++submissions;
+        if (refuse == "gzip" && req.get_header_value("Content-Encoding") == "gzip") {
+            res.status = 415;
+            return;
+        }
+        if (refuse == "size") {
+            res.status = 413;
+            return;
+        }
+        if (refuse == "busy") {
+            res.status = 503;
+            return;
+        }
+        res.set_content("status=1\njob=J" + std::to_string(req.get_file_value("areas").content.size()) + "\n", "text/plain");
+    });
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string host = "127.0.0.1:" + std::to_string(port);
+    auto submit = [&] {
+        HouseholdDataClient client;
+        client.SetGeography("COUNTY", "\"37001\",\"37003\",\"37005\"");
+        client.SetQuery("AGE", "1,2");
+        std::string status = client.Submit(host, kGatewayPath, dir / "r.dbf", "EXPERIAN", true, "demo", "demo", "Test");
+        return std::make_pair(status, status == "1" ? client.GetJobID() : client.LastMessage());
+    };
+
+    refuse = "gzip";
+    EXPECT_EQ(submit(), std::make_pair(std::string("1"), std::string("J23")));
+    EXPECT_EQ(submissions, 2);
+    refuse = "size";
+    auto [status, message] = submit();
+    EXPECT_EQ(status, "0");
+    EXPECT_EQ(message.rfind("The household-data service refused the query as larger than it accepts (HTTP 413). 3 areas, ", 0), 0u)
+        << message;
+    EXPECT_NE(message.find("Choose a smaller study area"), std::string::npos) << message;
+    refuse = "busy";
+    EXPECT_EQ(submit().second, "The household-data service is too busy to take the query (HTTP 503). Try again later.");
+    server.stop();
+    serving.join();
 }
 
 // ---- replies that are too large, too slow, cut off or cancelled

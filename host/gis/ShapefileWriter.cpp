@@ -4,12 +4,14 @@
 #include <cpl_vsi.h>
 #include <gdal_priv.h>
 #include <ogr_feature.h>
+#include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "host/gis/GdalSupport.h"
 #include "host/gis/ShapefileFiles.h"
@@ -331,6 +333,35 @@ bool PolygonRecords::FromStoredRing(std::string_view stored, std::string& record
     } else {
         for (size_t k = 0; k < n; ++k) std::memcpy(out + 48 + 16 * k, xy + 16 * (n - 1 - k), 16);
     }
+    return true;
+}
+
+bool PolygonRecords::Transformed(std::string_view stored, OGRCoordinateTransformation& ct, std::string& moved) {
+    const auto* p = reinterpret_cast<const unsigned char*>(stored.data());
+    if (stored.size() < 44 || Little32(p) != 5) return false;
+    size_t parts = Little32(p + 36), points = Little32(p + 40);
+    size_t start = 44 + 4 * parts;
+    if (parts > stored.size() || points > stored.size() || stored.size() < start + 16 * points) return false;
+    std::vector<double> x(points), y(points), z(points, 0.0);
+    for (size_t i = 0; i < points; ++i) {
+        x[i] = LittleDouble(p + start + 16 * i);
+        y[i] = LittleDouble(p + start + 16 * i + 8);
+    }
+    std::vector<int> ok(points, FALSE);
+    if (points > 0 && !ct.Transform(points, x.data(), y.data(), z.data(), ok.data())) return false;
+    moved.assign(stored.data(), start + 16 * points);
+    auto* out = reinterpret_cast<unsigned char*>(moved.data());
+    double box[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < points; ++i) {
+        if (!ok[i] || !std::isfinite(x[i]) || !std::isfinite(y[i])) return false;
+        PutLittleDouble(out + start + 16 * i, x[i]);
+        PutLittleDouble(out + start + 16 * i + 8, y[i]);
+        if (i == 0 || x[i] < box[0]) box[0] = x[i];
+        if (i == 0 || y[i] < box[1]) box[1] = y[i];
+        if (i == 0 || x[i] > box[2]) box[2] = x[i];
+        if (i == 0 || y[i] > box[3]) box[3] = y[i];
+    }
+    for (int k = 0; k < 4; ++k) PutLittleDouble(out + 4 + 8 * k, box[k]);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "host/gis/Table.h"
 
 class GDALDataset;
+class OGRCoordinateTransformation;
 class OGRGeometry;
 class OGRLayer;
 
@@ -100,6 +101,12 @@ public:
     // ring, no points, another type): only OGR knows the shape it reads
     // from those, and the caller passes that shape to FromShape.
     static bool FromStoredRing(std::string_view stored, std::string& record);
+    // A stored polygon record with every point moved by the transformation,
+    // as OGR moves the points of the polygon it reads from the record; its
+    // bounds are those of the moved points. False (moved undefined) for a
+    // record that is no whole polygon record or a point that cannot be
+    // moved.
+    static bool Transformed(std::string_view stored, OGRCoordinateTransformation& ct, std::string& moved);
     // The record GDAL's own writer makes of a shape (a null record for an
     // empty one). Raises when GDAL does not take the shape for a polygon.
     std::string FromShape(const OGRGeometry& shape);
