@@ -33,7 +33,7 @@ protected:
     DatasetInitOptions Options(const std::string& caption, const std::string& source, const std::string& base = "") {
         DatasetInitOptions o;
         o.name = "Mine";
-        o.levels = {{caption, source}};
+        o.levels = {{caption, source, ""}};
         o.baseField = base;
         o.outPath = dir / "config.xml";
         return o;
@@ -103,7 +103,7 @@ TEST_F(DatasetInitTest, CountyFamiliesBecomeYearsAndCountsTakeTheBaseOfTheirYear
     ASSERT_TRUE(e);
     EXPECT_EQ(e->levelName, "NC County");  // level names are singular
     EXPECT_NE(e->typeText, "");  // a profile of another level is not offered here
-    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"74", "79"}));
+    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"1974", "1979"}));  // two-digit years read as years
     EXPECT_EQ(e->additionalFields->Items(), (std::vector<std::string>{"NAME", "FIPS"}));
     EXPECT_FALSE(Target(e, "SID74"));  // one target per family
     EXPECT_FALSE(Target(e, "FIPS"));   // the key is no target
@@ -173,7 +173,7 @@ TEST_F(DatasetInitTest, GeoJsonAndGeoPackageLayersWork) {
     Translate(dir / "plain.shp", dir / "nc.gpkg", {"-update", "-nln", "nosrs", "-nlt", "MULTIPOLYGON"});
     EXPECT_NE(Refusal(Options("Counties", dir / "nc.gpkg|nosrs")).find("has no coordinate system"), std::string::npos);
     auto o = Options("NC Counties", dir / "nc.geojson", "BIR74");
-    o.levels.push_back({"NC-Counties", dir / "nc.gpkg|counties"});
+    o.levels.push_back({"NC-Counties", dir / "nc.gpkg|counties", ""});
     auto c = Make(o);
     auto& layers = c.datasets.front()->layers;
     ASSERT_EQ(layers.size(), 2u);
@@ -240,7 +240,7 @@ TEST_F(DatasetInitTest, UnusableLayersAndFieldsAreRefusedWithTheFix) {
 TEST_F(DatasetInitTest, HouseholdWayHasTheStandardCategories) {
     auto o = Options("Counties", SampleDir() + "/nc.shp");
     o.household = true;
-    o.levels.push_back({"Tracts", SampleDir() + "/boston_tracts.shp"});
+    o.levels.push_back({"Tracts", SampleDir() + "/boston_tracts.shp", ""});
     auto c = Make(o);
     auto sample = Entry(LoadHostConfiguration(SourceDir() + "/data/nc.xml"), "CustomerProspecting.Household");
     ASSERT_TRUE(sample);
