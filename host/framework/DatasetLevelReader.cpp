@@ -435,7 +435,8 @@ private:
                 const PeriodFamily& fam = families[a.family];
                 TargetPlan t;
                 t.name = a.fields[k];
-                t.caption = a.byOrder ? fam.stem + " (" + fam.periods[k].Caption() + ")" : fam.stem;
+                // Not the family's own caption, which names the target of the years.
+                t.caption = fam.stem + (a.byOrder ? " (" + fam.periods[k].Caption() + ")" : " " + c.title);
                 t.number.assign(years, a.fields[k]);
                 t.percent.assign(years, basePerPeriod[k]);
                 t.canPercent = CanPercent(t, baseFields);
