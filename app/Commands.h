@@ -53,7 +53,7 @@ struct Options {
     std::string topic;
     // Dataset set-up.
     std::string out, datasetName, id, desc, base, srs;
-    std::vector<std::string> levels;
+    std::vector<std::string> levels, years, householdKinds;
     bool household = false, force = false;
 };
 

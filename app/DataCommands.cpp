@@ -1,6 +1,8 @@
 // Commands about data: the levels of a configuration, its check, setting a
 // dataset up, the basemap picture, the customer profile and fetching a
 // household result.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -70,13 +72,26 @@ int DatasetInit(const Options& o) {
     init.descField = o.desc;
     init.baseField = o.base;
     init.srs = o.srs;
-    init.household = o.household;
+    init.years = o.years;
+    init.household = o.household || !o.householdKinds.empty();
     init.outPath = fs::absolute(o.out).string();
     for (auto& l : o.levels) {
         auto eq = l.find('=');
         if (eq == std::string::npos || eq == 0 || eq + 1 == l.size())
             throw UsageError("--level needs CAPTION=PATH (for example \"Tracts=tracts.shp\"), not \"" + l + "\"");
-        init.levels.push_back({l.substr(0, eq), ResolveLayerSource(l.substr(eq + 1), fs::current_path().string())});
+        DatasetInitLevel level;
+        level.caption = l.substr(0, eq);
+        level.source = ResolveLayerSource(l.substr(eq + 1), fs::current_path().string());
+        init.levels.push_back(level);
+    }
+    // --household-kind KIND for every level, or CAPTION=KIND for one.
+    for (auto& k : o.householdKinds) {
+        auto eq = k.find('=');
+        bool found = eq == std::string::npos;
+        for (auto& level : init.levels)
+            if (eq == std::string::npos) level.householdKind = k;
+            else if (k.compare(0, eq, level.caption) == 0) level.householdKind = k.substr(eq + 1), found = true;
+        if (!found) throw UsageError("--household-kind " + k + " names no level given with --level");
     }
     if (fs::exists(o.out) && !o.force)
         throw Failure(o.out + " exists already; give --force to replace it");
@@ -88,10 +103,18 @@ int DatasetInit(const Options& o) {
     } catch (const std::exception& e) {
         throw Failure(e.what());
     }
+    // Checked beside the file, where its relative sources lead, before it
+    // replaces anything: a configuration the check refuses is never written.
+    fs::path scratch = fs::path(init.outPath).parent_path() /
+                       (".plexa-init-" + std::to_string(::getpid()) + "-" + fs::path(init.outPath).filename().string());
+    if (!platform::WriteFileAtomically(scratch.string(), text)) throw Failure("could not write " + o.out + " (disk full?)");
+    auto problems = CheckConfiguration(scratch.string());
+    std::error_code ec;
+    fs::remove(scratch, ec);
+    if (!problems.empty())
+        throw Failure("the configuration for " + o.out + " would not pass plexa check (line " +
+                      std::to_string(problems.front().line) + ": " + problems.front().message + "); nothing was written");
     if (!platform::WriteFileAtomically(o.out, text)) throw Failure("could not write " + o.out + " (disk full?)");
-    auto problems = CheckConfiguration(o.out);
-    for (auto& p : problems) std::cerr << p.ToString() << "\n";
-    if (!problems.empty()) throw Failure("the configuration written to " + o.out + " needs the changes above");
     Console::Out() << "dataset configuration written to " << o.out << " (" << init.levels.size()
                    << (init.levels.size() == 1 ? " level" : " levels") << "); see its levels with: plexa levels --config "
                    << o.out << "\n";

@@ -88,7 +88,15 @@ int main(int argc, char** argv) {
     init->add_option("--desc", o.desc, "name field of the areas (found in the data when not given)");
     init->add_option("--base", o.base, "field the count fields may be measured against as percentages");
     init->add_option("--srs", o.srs, "coordinate system of layers whose files have none (EPSG:N)");
+    init->add_option("--years", o.years,
+                     "the periods (at most three) to keep as the years of levels with fields by period, e.g. 1990,2000 or "
+                     "1979-84; the latest three when not given")
+        ->delimiter(',');
     init->add_flag("--household", o.household, "also offer the household way at every level");
+    init->add_option("--household-kind", o.householdKinds,
+                     "what the household-data service counts a level by, as [CAPTION=]KIND with KIND Block group, Tract, "
+                     "ZIP code, County or State (found from the keys when not given); implies --household")
+        ->check(kOneLine);
     init->add_flag("--force", o.force, "replace the file when it exists");
 
     auto* map = app.add_subcommand("map", "draw the basemap of the current dataset into a PNG picture");

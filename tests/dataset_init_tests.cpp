@@ -33,7 +33,7 @@ protected:
     DatasetInitOptions Options(const std::string& caption, const std::string& source, const std::string& base = "") {
         DatasetInitOptions o;
         o.name = "Mine";
-        o.levels = {{caption, source}};
+        o.levels = {{caption, source, ""}};
         o.baseField = base;
         o.outPath = dir / "config.xml";
         return o;
@@ -103,7 +103,7 @@ TEST_F(DatasetInitTest, CountyFamiliesBecomeYearsAndCountsTakeTheBaseOfTheirYear
     ASSERT_TRUE(e);
     EXPECT_EQ(e->levelName, "NC County");  // level names are singular
     EXPECT_NE(e->typeText, "");  // a profile of another level is not offered here
-    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"74", "79"}));
+    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"1974", "1979"}));  // two-digit years read as years
     EXPECT_EQ(e->additionalFields->Items(), (std::vector<std::string>{"NAME", "FIPS"}));
     EXPECT_FALSE(Target(e, "SID74"));  // one target per family
     EXPECT_FALSE(Target(e, "FIPS"));   // the key is no target
@@ -173,7 +173,7 @@ TEST_F(DatasetInitTest, GeoJsonAndGeoPackageLayersWork) {
     Translate(dir / "plain.shp", dir / "nc.gpkg", {"-update", "-nln", "nosrs", "-nlt", "MULTIPOLYGON"});
     EXPECT_NE(Refusal(Options("Counties", dir / "nc.gpkg|nosrs")).find("has no coordinate system"), std::string::npos);
     auto o = Options("NC Counties", dir / "nc.geojson", "BIR74");
-    o.levels.push_back({"NC-Counties", dir / "nc.gpkg|counties"});
+    o.levels.push_back({"NC-Counties", dir / "nc.gpkg|counties", ""});
     auto c = Make(o);
     auto& layers = c.datasets.front()->layers;
     ASSERT_EQ(layers.size(), 2u);
@@ -240,7 +240,7 @@ TEST_F(DatasetInitTest, UnusableLayersAndFieldsAreRefusedWithTheFix) {
 TEST_F(DatasetInitTest, HouseholdWayHasTheStandardCategories) {
     auto o = Options("Counties", SampleDir() + "/nc.shp");
     o.household = true;
-    o.levels.push_back({"Tracts", SampleDir() + "/boston_tracts.shp"});
+    o.levels.push_back({"Tracts", SampleDir() + "/boston_tracts.shp", ""});
     auto c = Make(o);
     auto sample = Entry(LoadHostConfiguration(SourceDir() + "/data/nc.xml"), "CustomerProspecting.Household");
     ASSERT_TRUE(sample);
@@ -264,6 +264,100 @@ TEST_F(DatasetInitTest, HouseholdWayHasTheStandardCategories) {
         }
     }
     for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+}
+
+// Two real layers with several families of fields by period; neither has
+// a coordinate system of its own.
+TEST_F(DatasetInitTest, StLouisSpansBecomeTheYearsAndCovariatesFollowInStep) {
+    auto o = Options("Counties", SampleDir() + "/stl_hom.shp", "PO");
+    o.srs = "EPSG:4269";
+    auto c = Make(o);
+    auto e = Entry(c, "CustomerProspecting.ByLayer");
+    EXPECT_EQ(e->years->Items(),
+              (std::vector<std::string>{"1979\xE2\x80\x93" "84", "1984\xE2\x80\x93" "88", "1988\xE2\x80\x93" "93"}));
+    auto hc = Target(e, "HC");  // homicide counts, a share of the population of their span
+    ASSERT_TRUE(hc);
+    EXPECT_EQ(hc->Property("CanPercent"), "True");
+    EXPECT_EQ(hc->numberFields, (std::map<std::string, std::string>{{"1", "HC7984"}, {"2", "HC8488"}, {"3", "HC8893"}}));
+    EXPECT_EQ(hc->percentFields.at("3"), "PO8893");
+    EXPECT_EQ(Target(e, "HR")->Property("CanPercent"), "False");  // a rate
+    // Measured in years of their own, one for each span in order; the caption says which.
+    auto pe = Target(e, "PE");
+    ASSERT_TRUE(pe);
+    EXPECT_EQ(pe->caption, "PE (1977, 1982, 1987)");
+    EXPECT_EQ(pe->numberFields.at("1"), "PE77");
+    EXPECT_EQ(Target(e, "RDAC")->numberFields.at("3"), "RDAC90");
+    EXPECT_EQ(Target(e, "FIPSNO")->Property("CanPercent"), "False");  // a key by its name, not a count
+    ExpectFieldsExist(c);
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+}
+
+TEST_F(DatasetInitTest, MexicoKeepsItsLatestThreeDecadesAndTheOlderOnesAsCategories) {
+    auto o = Options("States", SampleDir() + "/mexicojoin.shp");
+    o.srs = "EPSG:4326";
+    auto c = Make(o);
+    auto e = Entry(c, "CustomerProspecting.ByLayer");
+    EXPECT_EQ(e->years->Items(), (std::vector<std::string>{"1980", "1990", "2000"}));
+    EXPECT_EQ(Target(e, "PCGDP")->numberFields,
+              (std::map<std::string, std::string>{{"1", "PCGDP1980"}, {"2", "PCGDP1990"}, {"3", "PCGDP2000"}}));
+    // LPCGDP00 is of 2000, as PCGDP2000 beside it.
+    EXPECT_EQ(Target(e, "LPCGDP")->numberFields.at("3"), "LPCGDP00");
+    // Growth since a decade up to 2000 is no series of periods: plain fields.
+    for (const char* name : {"GR4000", "GR9000", "HANSON98", "HANSON03"})
+        EXPECT_EQ(Target(e, name) ? Target(e, name)->numberFields.at("1") : "", name);
+    // An older decade is a category; its targets query their own fields in every year.
+    auto c1940 = e->CategoryById("1940");
+    ASSERT_TRUE(c1940);
+    ASSERT_TRUE(c1940->TargetByName("PCGDP1940"));
+    EXPECT_EQ(c1940->TargetByName("PCGDP1940")->caption, "PCGDP 1940");
+    EXPECT_EQ(c1940->TargetByName("LPCGDP40")->numberFields.at("2"), "LPCGDP40");
+    EXPECT_NE(text.find("The periods 1940, 1950, 1960, 1970 are not years of this level"), std::string::npos);
+    ExpectFieldsExist(c);
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+
+    // Other years when asked; more than three, or one the data has not, are refused.
+    o.years = {"1940", "70", "2000"};
+    auto chosen = Entry(Make(o), "CustomerProspecting.ByLayer");
+    EXPECT_EQ(chosen->years->Items(), (std::vector<std::string>{"1940", "1970", "2000"}));
+    EXPECT_EQ(Target(chosen, "PCGDP")->numberFields.at("2"), "PCGDP1970");
+    EXPECT_TRUE(chosen->CategoryById("1980"));
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+    o.years = {"1930"};
+    EXPECT_NE(Refusal(o).find("has no period 1930 (given with --years); its periods are: 1940, 1950"), std::string::npos);
+    o.years = {"1940", "1950", "1960", "1970"};
+    EXPECT_EQ(Refusal(o), "--years names 4 periods; the data page offers three: name at most three");
+    auto boston = Options("Tracts", SampleDir() + "/boston_tracts.shp");
+    boston.years = {"1990"};
+    EXPECT_NE(Refusal(boston).find("no level has such fields: leave out --years"), std::string::npos);
+}
+
+// The kind the household-data service counts by comes from the keys, not
+// from a caption such as "BG".
+TEST_F(DatasetInitTest, HouseholdKindComesFromTheKeysOrTheOption) {
+    // Block-group keys: the county's code and seven digits more.
+    Translate(SampleDir() + "/nc.shp", dir / "bg.shp",
+              {"-dialect", "SQLite", "-sql", "SELECT FIPS || '1234567' AS GEOID, NAME, BIR74, Geometry FROM nc"});
+    auto o = Options("BG", dir / "bg.shp");
+    o.household = true;
+    EXPECT_EQ(Entry(Make(o), "CustomerProspecting.Household")->levelName, "Block group");
+    for (auto& p : CheckConfiguration(dir / "config.xml")) ADD_FAILURE() << p.ToString();
+
+    // Five digits may be counties or ZIP codes: the caption, the key's name or the option says.
+    Translate(SampleDir() + "/nc.shp", dir / "five.shp",
+              {"-dialect", "SQLite", "-sql", "SELECT FIPS AS GEOID, NAME, Geometry FROM nc"});
+    auto five = Options("Areas", dir / "five.shp");
+    five.household = true;
+    EXPECT_EQ(Refusal(five), "The layer of level Areas (" + dir / "five.shp" +
+                                 ") has keys (GEOID) of 5 digits, which may be counties or ZIP codes: give the kind with "
+                                 "--household-kind \"Areas=County\" or \"Areas=ZIP code\"");
+    five.levels.front().householdKind = "counties";
+    EXPECT_EQ(Entry(Make(five), "CustomerProspecting.Household")->levelName, "County");
+    five.levels.front().householdKind = "Parish";
+    EXPECT_NE(Refusal(five).find("is given the kind Parish with --household-kind, which the household-data service does not count by"),
+              std::string::npos);
+    auto counties = Options("Counties", dir / "five.shp");
+    counties.household = true;
+    EXPECT_EQ(Entry(Make(counties), "CustomerProspecting.Household")->levelName, "County");
 }
 
 // The written configuration runs the demographic way as it is.

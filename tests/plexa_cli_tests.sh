@@ -61,6 +61,37 @@ run 0 'no problems' "$plexa" check --config "$work/withsrs.xml"
 run 1 'has no coordinate system: give it one with --srs' \
   "$plexa" dataset init --out "$work/init-nocrs.xml" --name NC --level "Counties=$work/noprj/nc.shp"
 [ -e "$work/init-nocrs.xml" ] && fail "dataset init wrote a configuration for a layer without a coordinate system"
+
+# ---- dataset init on layers with several families of fields by period:
+# the years it keeps query the fields of their period, as ogrinfo -where does
+field_keys() {  # FIELD LAYER-FILE [WHERE]: the FIELD values, sorted
+  ogrinfo -ro -q -al ${3:+-where "$3"} "$2" | sed -n "s/^ *$1 ([A-Za-z0-9]*) = //p" | sort
+}
+run 0 'written to' "$plexa" dataset init --out "$work/stl.xml" --name STL --srs EPSG:4269 --base PO \
+  --level "Counties=$sample/stl_hom.shp"
+run 0 'no problems' "$plexa" check --config "$work/stl.xml"
+run 0 'areas found: ' "$plexa" demographic --config "$work/stl.xml" --analyses "$analyses" --level Counties \
+  --target "HR>=8" --year 3 --name "STL late"
+[ "$(field_keys FIPS "$analyses/STL_late/Result.shp")" = "$(field_keys FIPS "$sample/stl_hom.shp" "HR8893 >= 8")" ] ||
+  fail "the third period of the St Louis counties does not query HR8893"
+run 0 'areas found: ' "$plexa" demographic --config "$work/stl.xml" --analyses "$analyses" --level Counties \
+  --target "HC>=0.01" --percentages --year 2 --name "STL middle"
+[ "$(field_keys FIPS "$analyses/STL_middle/Result.shp")" = \
+  "$(field_keys FIPS "$sample/stl_hom.shp" "HC8488 * 100 >= 0.01 * PO8488")" ] ||
+  fail "the second period's share does not query HC8488 of PO8488"
+run 0 'written to' "$plexa" dataset init --out "$work/mexico.xml" --name Mexico --srs EPSG:4326 \
+  --level "States=$sample/mexicojoin.shp" --years 1940,1970,2000
+run 0 'areas found: ' "$plexa" demographic --config "$work/mexico.xml" --analyses "$analyses" --level States \
+  --target "LPCGDP>=4.3" --year 2 --name "Mexico 1970"
+[ "$(field_keys CODE "$analyses/Mexico_1970/Result.shp")" = "$(field_keys CODE "$sample/mexicojoin.shp" "LPCGDP70 >= 4.3")" ] ||
+  fail "the year 1970 chosen with --years does not query LPCGDP70"
+# A period the data has not: one line naming the periods, exit 1, nothing written.
+run 1 '^plexa: .*has no period 1930 \(given with --years\); its periods are: 1940, 1950' \
+  "$plexa" dataset init --out "$work/mexico-1930.xml" --name Mexico --srs EPSG:4326 \
+  --level "States=$sample/mexicojoin.shp" --years 1930
+[ "$(wc -l <"$work/err")" = 1 ] || fail "a refused --years printed more than one line"
+[ -e "$work/mexico-1930.xml" ] && fail "dataset init wrote a configuration for a period the data has not"
+ls -a "$work" | grep -q '^\.plexa-init' && fail "dataset init left its scratch copy behind"
 mkdir -p "$work/custnoprj"
 cp "$sample"/zipcodes.shp "$sample"/zipcodes.shx "$sample"/zipcodes.dbf "$work/custnoprj/"
 run 1 'no coordinate system: give it one with --customers-srs' \
