@@ -113,9 +113,9 @@ bool PXCPDemographicData::InitFunction() {
         return true;
     }
     ok = function_->Init();
-    if (NameIsTaken(255)) return false;
+    if (!TakeAnalysisName(255) || NameIsTaken(255)) return false;
     if (ReplacesSourceAnalysis()) {
-        DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
+        if (auto old = KeepSourceAnalysisAside()) DeleteAnalysisOutput(old->OutputPath(), application_);
         RemoveSourceAnalysis();
     }
     analysisInfo_ = dataManager_->CreateAnalysis(analysisName_);

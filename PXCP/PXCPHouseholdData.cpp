@@ -1,5 +1,7 @@
 #include "PXCP/PXCPHouseholdData.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -160,16 +162,18 @@ bool PXCPHouseholdData::InitFunction() {
     }
     ok = function_->Init();
     auto info = CreateObjectAs<FileInfo>("PXDM.PXFileInfo");
-    if (NameIsTaken(261)) return false;
+    if (!TakeAnalysisName(261) || NameIsTaken(261)) return false;
     std::string oldFolder, savedDbf;
     if (ReplacesSourceAnalysis()) {
-        oldFolder = sourceAnalysis_->Folder();
-        DeleteAnalysisOutput(sourceAnalysis_->OutputPath(), application_);
+        auto old = KeepSourceAnalysisAside();
+        oldFolder = old ? old->Folder() : sourceAnalysis_->Folder();
+        if (old) DeleteAnalysisOutput(old->OutputPath(), application_);
         if (!dbfFilePath_.empty()) {
             info->SetPath(dbfFilePath_);
-            if (fs::path(info->Folder()) == fs::path(oldFolder)) {
-                // The linked table lives in the folder about to go: keep a copy.
-                savedDbf = dataManager_->WorkingPath() + ".dbf";
+            if (fs::path(info->Folder()) == fs::path(oldFolder) && fs::exists(dbfFilePath_)) {
+                // The linked table lives in the folder about to go: keep a
+                // copy (one of this process's own: others may share the folder).
+                savedDbf = dataManager_->WorkingPath() + "-" + std::to_string(getpid()) + ".dbf";
                 fs::copy_file(dbfFilePath_, savedDbf, fs::copy_options::overwrite_existing);
             }
         }

@@ -113,15 +113,28 @@ bool ProspectingSubTask::SetSharedParam(const std::string& name, const Variant& 
                          name, value);
 }
 
+bool ProspectingSubTask::TakeAnalysisName(int captionId) {
+    if (dataManager_->HoldsName(analysisName_) || dataManager_->TryHoldName(analysisName_)) return true;
+    forms::MsgBox(NameHeldText(analysisName_), forms::vbExclamation, FindString(captionId));
+    return false;
+}
+
 bool ProspectingSubTask::NameIsTaken(int captionId) {
-    if (sourceAnalysis_ || !dataManager_->AnalysisExists(analysisName_)) return false;
+    // Another run may have taken the name since the name page was left.
+    if (ReplacesSourceAnalysis() || !dataManager_->AnalysisExists(analysisName_)) return false;
     ResMsgBox(254, forms::vbExclamation, captionId);
     return true;
 }
 
+AnalysisPtr ProspectingSubTask::KeepSourceAnalysisAside() {
+    auto old = dataManager_->GetAnalysis(analysisName_);
+    if (old) dataManager_->SetAside(analysisName_);
+    return old;
+}
+
 void ProspectingSubTask::RemoveSourceAnalysis() {
     sourceAnalysis_.reset();
-    if (!dataManager_->RemoveAnalysis(analysisName_))
+    if (dataManager_->AnalysisExists(analysisName_) && !dataManager_->RemoveAnalysis(analysisName_))
         forms::MsgBox(FindString(256) + analysisName_, forms::vbExclamation, FindString(250));
 }
 

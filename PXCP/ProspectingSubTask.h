@@ -30,6 +30,7 @@ public:
     // and the analysis it belongs to.
     host::gis::FeatureLayerPtr resultLayer;
     host::AnalysisPtr Analysis() const { return analysisInfo_; }
+    const std::string& AnalysisName() const { return analysisName_; }
 
 protected:
     // module: the path reported with run-time errors; functionProgId: the worker.
@@ -41,10 +42,18 @@ protected:
     // its name. False for any other name.
     bool SetSharedParam(const std::string& name, const host::Variant& value);
 
-    // Making the analysis. NameIsTaken tells the analyst (under the
-    // caption) when a new analysis would take a name in use.
+    // Making the analysis. TakeAnalysisName holds the name for this run
+    // (other processes may share the analyses folder): false, and the
+    // analyst told under the caption, while another run holds it. From then
+    // on the data manager shows the folder as it is. NameIsTaken tells the
+    // analyst when the run would take the name of another analysis.
+    bool TakeAnalysisName(int captionId);
     bool NameIsTaken(int captionId);
     bool ReplacesSourceAnalysis() const { return sourceAnalysis_ && sourceAnalysis_->Name() == analysisName_; }
+    // The analysis being replaced as the folder holds it now (null when
+    // another run removed it meanwhile); a copy of it is kept until the
+    // run ends, to come back should the run fail (DataManager::SetAside).
+    host::AnalysisPtr KeepSourceAnalysisAside();
     // Removes the analysis being replaced (its output is the caller's).
     void RemoveSourceAnalysis();
     // Where the worker writes: the output path of the new analysis, its

@@ -241,8 +241,18 @@ int Report(HostSession& s, const Options& o, const Run& run, const Refusals& ref
 
 void SetUpProgress(const Options& o) { FunctionRunner::SetSink(MakeTerminalProgress(!o.quiet)); }
 
+// The name is held for the whole command: a run that another is making or
+// replacing under the same name (in this folder, from any process) waits
+// its turn, then finds the folder as that run left it.
+void HoldTheName(HostSession& s, const Options& o, const std::string& name) {
+    if (name.empty() || s.dataManager->TryHoldName(name)) return;
+    if (!o.quiet) std::cerr << "plexa: another run is making or replacing \"" << name << "\"; waiting for it to finish\n";
+    s.dataManager->HoldName(name);
+}
+
 // An existing analysis of the name: replaced with --overwrite, else refused.
-AnalysisPtr Replaced(const HostSession& s, const Options& o) {
+AnalysisPtr Replaced(HostSession& s, const Options& o) {
+    HoldTheName(s, o, o.name);
     if (o.name.empty() || !s.dataManager->AnalysisExists(o.name)) return nullptr;
     if (!o.overwrite)
         throw Failure("an analysis named \"" + o.name + "\" exists already; give --overwrite to replace it");
@@ -346,6 +356,7 @@ int Household(const Options& o) {
     };
     if (!o.reopen.empty()) {
         if (o.link.empty()) throw UsageError("--reopen needs --link FILE.dbf");
+        HoldTheName(s, o, o.reopen);
         source = s.dataManager->GetAnalysis(o.reopen);
         if (!source) throw UsageError("there is no analysis named \"" + o.reopen + "\"");
         // A re-opened analysis brings back the choices it was made with.

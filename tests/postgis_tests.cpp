@@ -335,6 +335,7 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     ASSERT_TRUE(analyses->RemoveAnalysis("Sales"));
     EXPECT_EQ(Rows("sales_result"), 5);
     std::filesystem::rename(aside, aside.substr(0, aside.rfind('.')) + ".2147483647");  // no such process
+    analyses.reset();  // the killed run lets go of the name
     analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
     EXPECT_EQ(Rows("sales_result"), 5);
     EXPECT_EQ(leftovers(), "0");
@@ -347,6 +348,7 @@ TEST_F(PostgisTest, AReplacedAnalysisGetsItsOldTableBackWhenTheRunFails) {
     analyses->CreateAnalysis("Sales");
     WriteOutput("Sales_", 2)->CommitDataset("Result");
     std::filesystem::rename(aside, aside.substr(0, aside.rfind('.')) + ".2147483647");  // no such process
+    analyses.reset();  // the killed run lets go of the name
     analyses = std::make_unique<DataManager>(std::vector<DatasetPtr>{}, root);
     EXPECT_EQ(Rows("sales_result"), 5);
     EXPECT_EQ(leftovers(), "0");

@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -9,7 +10,10 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTextStream>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <filesystem>
 
 #include "host/gis/Map.h"
 
@@ -97,18 +101,29 @@ AnalysesDialog::AnalysesDialog(HostSession& session, forms::QtDriver& driver, QW
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { Open(); });
+    // Another process adding or removing an analysis changes the folder;
+    // the list is read again once its changes have settled for a moment.
+    refill_ = new QTimer(this);
+    refill_->setSingleShot(true);
+    refill_->setInterval(300);
+    connect(refill_, &QTimer::timeout, this, [this] { Fill(); });
+    watcher_ = new QFileSystemWatcher(this);
+    watcher_->addPath(Q(session_.dataManager->AnalysesRoot()));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] { refill_->start(); });
     Fill();
 }
 
 void AnalysesDialog::Fill() {
     std::string keep = Selected() ? Selected()->name : "";
-    analyses_ = ListAnalyses(*session_.dataManager);
+    analyses_ = ListAnalysesNow(*session_.dataManager);
     table_->setRowCount(static_cast<int>(analyses_.size()));
     int select = analyses_.empty() ? -1 : 0;
     for (int r = 0; r < static_cast<int>(analyses_.size()); ++r) {
         const auto& a = analyses_[r];
         table_->setItem(r, 0, new QTableWidgetItem(Q(a.name)));
-        table_->setItem(r, 1, new QTableWidgetItem(a.kind.empty() ? QString("(unknown)") : Q(a.kind)));
+        QString kind = a.kind.empty() ? QString("(unknown)") : Q(a.kind);
+        if (a.beingMade) kind += " (being made)";
+        table_->setItem(r, 1, new QTableWidgetItem(kind));
         table_->setItem(r, 2, new QTableWidgetItem(Q(a.date)));
         table_->setItem(r, 3, new QTableWidgetItem(Q(a.comment).replace('\n', ' ')));
         if (a.name == keep) select = r;
@@ -127,17 +142,28 @@ const AnalysisSummary* AnalysesDialog::Selected() const {
 
 void AnalysesDialog::UpdateButtons() {
     const AnalysisSummary* a = Selected();
-    // Only an analysis whose way is known can be opened again.
-    open_->setEnabled(a && !a->kind.empty());
-    report_->setEnabled(a && !a->reportText.empty());
-    remove_->setEnabled(a != nullptr);
+    // Only an analysis whose way is known can be opened again, and none
+    // that a run is still making.
+    bool whole = a && !a->beingMade;
+    open_->setEnabled(whole && !a->kind.empty());
+    report_->setEnabled(whole && !a->reportText.empty());
+    remove_->setEnabled(whole);
 }
 
 void AnalysesDialog::Open() {
     const AnalysisSummary* a = Selected();
-    if (!a || a->kind.empty()) return;
-    chosen_ = session_.dataManager->GetAnalysis(a->name);
-    if (chosen_) accept();
+    if (!a || a->kind.empty() || a->beingMade) return;
+    std::string name = a->name;
+    chosen_ = session_.dataManager->GetAnalysis(name);
+    // It may have gone (or been replaced) since the list was read.
+    if (chosen_ && !std::filesystem::exists(chosen_->Folder() + "analysis.xml")) chosen_ = nullptr;
+    if (chosen_) {
+        accept();
+        return;
+    }
+    driver_.MessageBox("The analysis \"" + name + "\" is no longer in the analyses folder.", forms::vbExclamation,
+                       "Open Analysis");
+    Fill();
 }
 
 void AnalysesDialog::ShowReport() {
@@ -154,8 +180,13 @@ void AnalysesDialog::Remove() {
     int answer = driver_.MessageBox("Remove the analysis \"" + name + "\"? Its folder is deleted and its layer leaves the map.",
                                     forms::vbQuestion | forms::vbYesNo, "Remove Analysis");
     if (answer != forms::vbYes) return;
-    if (!RemoveAnalysisAndLayers(*session_.dataManager, *session_.application->FocusMap(), name))
-        driver_.MessageBox("The analysis \"" + name + "\" could not be removed.", forms::vbCritical, "Remove Analysis");
+    if (!RemoveAnalysisAndLayers(*session_.dataManager, *session_.application->FocusMap(), name)) {
+        // Another run holding its name is the one reason worth telling apart.
+        bool free = session_.dataManager->TryHoldName(name);
+        if (free) session_.dataManager->ReleaseName(name);
+        driver_.MessageBox(free ? "The analysis \"" + name + "\" could not be removed." : NameHeldText(name),
+                           forms::vbCritical, "Remove Analysis");
+    }
     Fill();
     if (onRemoved) onRemoved();
 }

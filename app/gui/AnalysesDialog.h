@@ -2,7 +2,10 @@
 // kind, date and comment. Open hands the chosen analysis back to the window,
 // which re-opens it through the Customer Prospecting task; Show Report
 // shows its report; Remove Analysis asks first, then removes the analysis
-// and its layer from the map.
+// and its layer from the map. The list is read from the analyses folder
+// when the dialog opens and again whenever the folder changes, so that
+// analyses other processes add or remove (a script, the command line, a
+// colleague sharing the folder) appear and go while it is open.
 #pragma once
 
 #include <QDialog>
@@ -14,8 +17,10 @@
 #include "host/framework/AnalysisList.h"
 #include "host/framework/HostSession.h"
 
+class QFileSystemWatcher;
 class QTableWidget;
 class QPushButton;
+class QTimer;
 
 namespace plexa {
 
@@ -44,6 +49,8 @@ private:
     host::AnalysisPtr chosen_;
     QTableWidget* table_;
     QPushButton *open_, *report_, *remove_;
+    QFileSystemWatcher* watcher_;
+    QTimer* refill_;
 };
 
 // The report of an analysis: its summary text and its table of areas.

@@ -78,22 +78,21 @@ ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source, con
     task->InitParamSelector();
     out.pageResult = task->DoParamSelector();
     if (out.pageResult == 1) {
-        // The analysis being replaced is kept until its successor is whole,
-        // and so is the place of its layer in the map.
-        std::string aside = source ? s.dataManager->SetAside(source->Name()) : "";
+        // The analysis being replaced is kept until its successor is whole
+        // (the sub-task keeps it aside), and so is the place of its layer in
+        // the map. Whatever the run made is removed when it failed, and the
+        // name it held is let go.
         auto places = source ? PlacesOfAnalysisLayers(*s.application->FocusMap(), *source) : std::vector<LayerPlace>{};
-        auto before = s.dataManager->AnalysisNames();
         TakeResult(*task, RunFunction(*task, out), out);
         if (!out.ok && out.lastError == kNoAreaFound) {
             out.nothingFound = true;
             for (size_t i = reports; i < ErrorHandler::Log().size() && out.errorText.empty(); ++i)
                 if (ErrorHandler::Log()[i].number == kNoAreaFound) out.errorText = ErrorHandler::Log()[i].description;
         }
-        s.dataManager->EndReplacement(aside, out.ok);
+        s.dataManager->EndRun(out.ok);
         if (!out.ok) PutBack(*s.application->FocusMap(), places);
-        if (!out.ok && aside.empty())
-            for (auto& name : s.dataManager->AnalysisNames())
-                if (std::find(before.begin(), before.end(), name) == before.end()) s.dataManager->RemoveAnalysis(name);
+    } else {
+        s.dataManager->EndRun(false);
     }
     task->Cleanup();
     for (size_t i = reports; i < ErrorHandler::Log().size(); ++i) {

@@ -61,6 +61,7 @@ AnalysisSummary Summarize(const Analysis& analysis) {
     if (!ec) s.date = LocalTime(t);
     s.reportText = IfFile(folder / "Report.txt");
     s.reportTable = IfFile(folder / "Report.csv");
+    s.beingMade = fs::exists(folder / ".incomplete", ec);
     return s;
 }
 
@@ -70,6 +71,11 @@ std::vector<AnalysisSummary> ListAnalyses(const DataManager& dataManager) {
         if (auto a = dataManager.GetAnalysis(name)) out.push_back(Summarize(*a));
     std::sort(out.begin(), out.end(), [](const AnalysisSummary& a, const AnalysisSummary& b) { return a.name < b.name; });
     return out;
+}
+
+std::vector<AnalysisSummary> ListAnalysesNow(DataManager& dataManager) {
+    dataManager.Reread();
+    return ListAnalyses(dataManager);
 }
 
 std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis& analysis) {

@@ -19,11 +19,15 @@ struct AnalysisSummary {
     std::string comment;    // the analyst's comment on the analysis name page
     std::string folder;
     std::string reportText, reportTable;  // Report.txt and Report.csv; "" when missing
+    bool beingMade = false;  // a run (perhaps of another process) is still making it
 };
 
 AnalysisSummary Summarize(const Analysis& analysis);
 // Every analysis of the data manager, by name.
 std::vector<AnalysisSummary> ListAnalyses(const DataManager& dataManager);
+// The same, with the analyses folder read again first: what other
+// processes sharing it added or removed is seen.
+std::vector<AnalysisSummary> ListAnalysesNow(DataManager& dataManager);
 
 // The layers of the map (in groups too) that draw an analysis's output.
 std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis& analysis);

@@ -2,17 +2,18 @@
 
 #include <pugixml.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstring>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
-#include <signal.h>
-#include <unistd.h>
 
 #include "host/gis/LayerSource.h"
 #include "host/gis/PgConnection.h"
@@ -80,20 +81,42 @@ DataManager::DataManager(std::vector<DatasetPtr> datasets, std::string analysesR
     Scan();
 }
 
+DataManager::~DataManager() = default;
+
 namespace {
 
 // An analysis folder holds this file from its creation until its output is
 // registered; it names the process that makes it.
 const char* kIncomplete = ".incomplete";
 
-bool ProcessAlive(long pid) { return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+// Process numbers in markers and folder names, written and read alike
+// whatever the locale.
+std::string Digits(long n) {
+    char buf[24];
+    auto end = std::to_chars(buf, buf + sizeof buf, n).ptr;
+    return std::string(buf, end);
+}
+
+std::string PidText() { return Digits(getpid()); }
+
+long ParsePid(const std::string& text) {
+    long pid = 0;
+    std::from_chars(text.data(), text.data() + text.size(), pid);
+    return pid;
+}
 
 long MarkerPid(const fs::path& marker) {
     std::ifstream in(marker);
-    long pid = 0;
-    in >> pid;
-    return pid;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return ParsePid(text);
 }
+
+void WriteMarker(const fs::path& folder) { std::ofstream(folder / kIncomplete) << PidText() << "\n"; }
+
+// What a save that was cut short leaves beside analysis.xml; one younger
+// than this may be another process's save under way.
+const char* kSavePrefix = ".analysis.xml.";
+constexpr auto kSaveLeftoverAge = std::chrono::minutes(1);
 
 // The layers of an analysis that are tables in a database, as their
 // sources name them ("PG:...|schema.table").
@@ -219,28 +242,53 @@ bool DataManager::SettleAside(const std::string& aside) {
     return true;
 }
 
+bool DataManager::AtWork(const std::string& name, long pid, std::unique_ptr<NameLock>& lock) const {
+    if (HoldsName(name)) return true;
+    // A run of this process through another data manager (a program that
+    // makes its analyses itself need not hold their names).
+    if (pid == getpid()) return true;
+    try {
+        lock = NameLock::Try(root_, name);
+    } catch (const std::exception&) {
+        return true;  // a folder we may only read: what is there stays
+    }
+    return !lock;
+}
+
 void DataManager::Scan() {
     analyses_.clear();
     std::error_code ec;
     // Copies kept while an analysis was replaced: a run that never ended
-    // (killed, or the machine went down) gets its old analysis back. While
-    // the database is away, the copy waits for the next time.
-    fs::path aside = fs::path(root_) / ".replaced";
-    if (fs::is_directory(aside, ec))
-        for (auto& e : fs::directory_iterator(aside, ec)) {
-            auto dot = e.path().filename().string().rfind('.');
-            long pid = dot == std::string::npos ? 0 : std::atol(e.path().filename().string().c_str() + dot + 1);
-            if (!ProcessAlive(pid)) SettleAside(e.path().string());
-        }
+    // (killed, or the machine went down) gets its old analysis back, by
+    // whoever next holds its name. While the database is away, the copy
+    // waits for the next time.
+    fs::path replaced = fs::path(root_) / ".replaced";
+    std::vector<fs::path> asides;
+    if (fs::is_directory(replaced, ec))
+        for (auto& e : fs::directory_iterator(replaced, ec)) asides.push_back(e.path());
+    for (auto& aside : asides) {
+        std::string file = aside.filename().string();
+        auto dot = file.rfind('.');
+        long pid = dot == std::string::npos ? 0 : ParsePid(file.substr(dot + 1));
+        auto old = ReadAnalysis(aside.string());
+        if (!old) old = ReadAnalysis(OriginalOf(aside, root_).string());
+        std::unique_ptr<NameLock> lock;
+        if (!AtWork(old ? old->name_ : file.substr(0, dot), pid, lock)) SettleAside(aside.string());
+    }
+    auto now = fs::file_time_type::clock::now();
     for (auto& e : fs::directory_iterator(root_)) {
         if (!e.is_directory() || !fs::exists(e.path() / "analysis.xml")) continue;
         for (auto& f : fs::directory_iterator(e.path(), ec))
-            if (f.path().filename().string().rfind(".analysis.xml.", 0) == 0) fs::remove(f.path(), ec);
+            if (f.path().filename().string().rfind(kSavePrefix, 0) == 0) {
+                auto t = fs::last_write_time(f.path(), ec);
+                if (!ec && now - t > kSaveLeftoverAge) fs::remove(f.path(), ec);
+            }
         auto a = ReadAnalysis(e.path().string());
         if (!a) continue;
         // Left by a run that was stopped before it finished, with the
         // tables it made (while the database is away, until next time).
-        if (fs::exists(e.path() / kIncomplete) && !ProcessAlive(MarkerPid(e.path() / kIncomplete))) {
+        std::unique_ptr<NameLock> lock;
+        if (fs::exists(e.path() / kIncomplete) && !AtWork(a->name_, MarkerPid(e.path() / kIncomplete), lock)) {
             if (DropDatabaseTables(*a)) fs::remove_all(e.path(), ec);
             continue;
         }
@@ -248,11 +296,50 @@ void DataManager::Scan() {
     }
 }
 
+bool DataManager::TryHoldName(const std::string& name) {
+    std::string key = UCase(name);
+    if (held_.count(key)) return true;
+    auto lock = NameLock::Try(root_, name);
+    if (!lock) return false;
+    held_[key] = std::move(lock);
+    Scan();
+    return true;
+}
+
+void DataManager::HoldName(const std::string& name) {
+    std::string key = UCase(name);
+    if (held_.count(key)) return;
+    held_[key] = NameLock::Wait(root_, name);
+    Scan();
+}
+
+bool DataManager::HoldsName(const std::string& name) const { return held_.count(UCase(name)) > 0; }
+
+void DataManager::ReleaseName(const std::string& name) { held_.erase(UCase(name)); }
+
+void DataManager::NeedName(const std::string& name) {
+    if (!TryHoldName(name)) Raise(kErrInvalidCall, NameHeldText(name));
+}
+
+void DataManager::EndRun(bool keepNew) {
+    auto replacing = replacing_;
+    for (auto& [aside, name] : replacing) {
+        EndReplacement(aside, keepNew);
+        made_.erase(name);
+    }
+    if (!keepNew)
+        for (auto& name : made_)
+            if (AnalysisExists(name)) RemoveAnalysis(name);
+    made_.clear();
+    held_.clear();
+}
+
 std::string DataManager::SetAside(const std::string& name) {
+    NeedName(name);
     auto a = GetAnalysis(name);
     if (!a) return "";
     fs::path folder = fs::path(a->Folder()).parent_path();
-    fs::path aside = fs::path(root_) / ".replaced" / (folder.filename().string() + "." + std::to_string(getpid()));
+    fs::path aside = fs::path(root_) / ".replaced" / (folder.filename().string() + "." + PidText());
     std::error_code ec;
     // One left by an earlier replacement in this process, which the
     // database did not let finish, is finished first.
@@ -296,7 +383,7 @@ void DataManager::EndReplacement(const std::string& aside, bool keepNew) {
     fs::path original = OriginalOf(aside, root_);
     // A failed run's analysis is marked unfinished first, so that should the
     // database not let the old one back now, the next start does it.
-    if (!keepNew && fs::exists(original / "analysis.xml")) std::ofstream(original / kIncomplete) << getpid() << "\n";
+    if (!keepNew && fs::exists(original / "analysis.xml")) WriteMarker(original);
     SettleAside(aside);
     Scan();
 }
@@ -321,13 +408,21 @@ AnalysisPtr DataManager::GetAnalysis(const std::string& name) const {
 
 AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
     if (Trim(name).empty()) Raise(kErrInvalidCall, "An analysis needs a name");
+    NeedName(name);
     if (AnalysisExists(name)) Raise(kErrInvalidCall, "An analysis named " + name + " exists already");
     std::string safe;
     for (char c : name) safe += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    // Making the folder reserves it: of two runs making analyses whose
+    // names make the same folder name, each gets a folder of its own.
     fs::path folder = fs::path(root_) / safe;
-    for (int n = 2; fs::exists(folder); ++n) folder = fs::path(root_) / (safe + "_" + std::to_string(n));
-    fs::create_directories(folder);
-    std::ofstream(folder / kIncomplete) << getpid() << "\n";
+    for (int n = 2;; ++n) {
+        std::error_code ec;
+        if (fs::create_directory(folder, ec)) break;
+        if (ec && ec != std::errc::file_exists)
+            Raise(kErrPathNotFound, "The analysis " + name + " could not be made in " + root_ + ": " + ec.message());
+        folder = fs::path(root_) / (safe + "_" + Digits(n));
+    }
+    WriteMarker(folder);
     auto a = std::make_shared<Analysis>();
     a->name_ = name;
     a->folder_ = folder.string() + "/";
@@ -341,10 +436,27 @@ AnalysisPtr DataManager::CreateAnalysis(const std::string& name) {
         throw;
     }
     analyses_[UCase(name)] = a;
+    made_.insert(UCase(name));
     return a;
 }
 
 bool DataManager::RemoveAnalysis(const std::string& name) {
+    // A name not held yet is held for the removal only.
+    struct Release {
+        DataManager* dm;
+        std::string name;
+        ~Release() {
+            if (dm) dm->ReleaseName(name);
+        }
+    } release{nullptr, name};
+    if (!HoldsName(name)) {
+        try {
+            if (!TryHoldName(name)) return false;
+        } catch (const std::exception&) {
+            return false;
+        }
+        release.dm = this;
+    }
     auto it = analyses_.find(UCase(name));
     if (it == analyses_.end()) return false;
     // Its tables in a database go with it; while one cannot be dropped the
@@ -376,6 +488,10 @@ void FileInfo::SetPath(const std::string& path) {
         folder_ = path.substr(0, pos + 1);
         name_ = path.substr(pos + 1);
     }
+}
+
+std::string NameHeldText(const std::string& name) {
+    return "Another run is making or replacing the analysis \"" + name + "\" now; try again when it has finished.";
 }
 
 long AnalysisNameChecker::CheckName(std::string& name) const {

@@ -5,14 +5,23 @@
 // registered: one a killed run left unfinished is removed, and one it was
 // replacing put back, the next time the analyses are read. FileInfo and
 // AnalysisNameChecker are the small helpers the pages use with it.
+//
+// Several processes may share one analyses folder (analysts on a shared
+// drive, scripts run side by side, the desktop beside the command line).
+// Whoever makes, replaces or removes an analysis holds its name first
+// (NameLock): one run at a time per name, in every process, and a killed
+// run lets go. What another run left unfinished is only tidied away by one
+// that holds its name.
 #pragma once
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "host/Object.h"
+#include "host/framework/NameLock.h"
 #include "host/framework/DatasetConfig.h"
 #include "host/framework/PropertySet.h"
 #include "host/framework/Task.h"
@@ -53,6 +62,7 @@ class DataManager : public Object {
 public:
     // root: folder that holds one sub-folder per analysis.
     DataManager(std::vector<DatasetPtr> datasets, std::string analysesRoot);
+    ~DataManager() override;
     std::string TypeName() const override { return "PXDataManager"; }
 
     long DatasetCount() const { return static_cast<long>(datasets_.size()); }
@@ -63,17 +73,41 @@ public:
 
     bool AnalysisExists(const std::string& name) const;
     AnalysisPtr GetAnalysis(const std::string& name) const;  // null when missing
+    // Makes the analysis in a folder of its own; holds its name (see
+    // HoldName) when it does not yet. Raises when the name is taken, or
+    // held by another run.
     AnalysisPtr CreateAnalysis(const std::string& name);
     // Removes the analysis's folder and its tables in a database; false
-    // (and nothing removed) while a table cannot be dropped.
+    // (and nothing removed) while a table cannot be dropped, or while
+    // another run holds its name.
     bool RemoveAnalysis(const std::string& name);
+
+    // Holding a name: the run that holds it is the only one that makes,
+    // replaces or removes an analysis of that name, among all processes
+    // sharing the folder. A name is held until ReleaseName, EndRun or the
+    // end of the data manager (or of the process). On taking it, the
+    // analyses are read again, so that the holder sees what others did.
+    // TryHoldName is false while another run holds the name; HoldName
+    // waits its turn. Holding a name held already does nothing.
+    bool TryHoldName(const std::string& name);
+    void HoldName(const std::string& name);
+    bool HoldsName(const std::string& name) const;
+    void ReleaseName(const std::string& name);
+    // Ends what the run began: every replacement (EndReplacement, the new
+    // analysis kept when keepNew), every analysis it created is removed
+    // again unless keepNew, and every name it holds is let go.
+    void EndRun(bool keepNew);
+    // Reads the analyses folder again: analyses other processes added or
+    // removed appear or go.
+    void Reread() { Scan(); }
     // Replacing an analysis safely: SetAside keeps a copy of it (returns
     // where; empty when there is no such analysis) before the run that
     // replaces it, and of its tables in a database; EndReplacement drops
     // the copies when the new analysis is complete (keepNew), or puts the
     // old one back in place of whatever the run left. A copy left by a run
     // that was killed is put back the next time the analyses are read, as
-    // are analyses it never finished removed.
+    // are analyses it never finished removed. SetAside holds the name as
+    // CreateAnalysis does.
     std::string SetAside(const std::string& name);
     void EndReplacement(const std::string& aside, bool keepNew);
     std::vector<std::string> AnalysisNames() const;
@@ -88,11 +122,23 @@ private:
     // stays when it is whole, else the old one comes back. False (and the
     // copy kept) while the database cannot do its part.
     bool SettleAside(const std::string& aside);
+    // The name held for the caller (raises when another run holds it).
+    void NeedName(const std::string& name);
+    // Whether a run may still be at work on the analysis of this name,
+    // given the process a marker it left names: a run of this process, or
+    // one of any process that holds the name. lock receives the name when
+    // no run is (and the leftovers may be tidied away under it).
+    bool AtWork(const std::string& name, long pid, std::unique_ptr<NameLock>& lock) const;
     std::vector<DatasetPtr> datasets_;
     std::string root_;
     std::map<std::string, AnalysisPtr> analyses_;  // by upper-case name
     std::map<std::string, std::string> replacing_;  // aside → upper-case name, while replaced
+    std::map<std::string, std::unique_ptr<NameLock>> held_;  // by upper-case name
+    std::set<std::string> made_;  // upper-case names of analyses created since the last EndRun
 };
+
+// What a run is told when another holds the name it wants.
+std::string NameHeldText(const std::string& name);
 
 // "PXDM.PXFileInfo": splits a path into folder (with separator) and name.
 class FileInfo : public Object {
