@@ -25,7 +25,9 @@ namespace fs = std::filesystem;
 namespace host {
 
 void Analysis::SetProperties(PropertySetPtr p) {
-    properties_ = p ? p : std::make_shared<PropertySet>();
+    // An analysis keeps the properties it was given, not a view of the
+    // caller's set: page settings that a later run changes are not its own.
+    properties_ = p ? std::make_shared<PropertySet>(*p) : std::make_shared<PropertySet>();
     Save();
 }
 
