@@ -12,11 +12,16 @@ using namespace host;
 
 namespace {
 std::string Item(const Collection& row, const char* key) { return row.Contains(key) ? row.Item(key).ToString() : ""; }
+// A value as a profile file keeps it (a C number) or as the row holds it.
+double StoredValue(const std::string& v) {
+    if (auto d = platform::ParseStoredNumber(v)) return *d;
+    return Variant(v).ToDouble();
+}
 }  // namespace
 
 std::string ProfileAverageText(const std::string& value, const std::string& chance) {
     if (value.empty()) return "";
-    return std::to_string(static_cast<long>(std::nearbyint(Variant(value).ToDouble()))) + chance;
+    return std::to_string(static_cast<long>(std::nearbyint(StoredValue(value)))) + chance;
 }
 
 std::string ProfileAverageCell(const Collection& row) {
@@ -57,7 +62,7 @@ bool WriteProfileTable(const Collection& rows, const std::string& path) {
             buffer->SetValue(2, Item(*r, "Target.caption"));
             std::string v = Item(*r, "Value");
             if (!v.empty() && Item(*r, "Reason").empty()) {
-                double value = Variant(v).ToDouble();
+                double value = StoredValue(v);
                 std::string desc = ProfileAverageText(v, Item(*r, "Chance"));
                 buffer->SetValue(3, desc.substr(0, 10));  // a label longer than the field is cut
                 buffer->SetValue(4, value);

@@ -9,6 +9,7 @@
 
 #include "PXAnalysis/SysFolderProv.h"
 #include "host/framework/ErrorHandler.h"
+#include "host/platform/Locale.h"
 #include "host/platform/Platform.h"
 #include "i18n/modi18N.h"
 
@@ -122,13 +123,7 @@ gis::SpatialReferencePtr GetDefaultSpatialReference(const gis::ApplicationPtr& a
                 }
         }
     }
-    auto number = [](const std::string& s) -> std::optional<double> {
-        if (Trim(s).empty()) return std::nullopt;
-        char* end = nullptr;
-        double v = std::strtod(s.c_str(), &end);
-        if (!end || *end) return std::nullopt;
-        return v;
-    };
+    auto number = [](const std::string& s) { return platform::ParseCNumber(s); };
     if (entry) {
         type = entry->Param("Type");
         if (auto v = number(entry->Param("ID"))) code = static_cast<long>(*v);

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "PXAnalysis/WorkspaceUtils.h"
@@ -24,12 +23,12 @@ using namespace host;
 
 namespace {
 
-// "##0.0##": at least one decimal, at most three.
+// "##0.0##": at least one decimal, at most three, in the user's locale.
 std::string FormatBound(double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.3f", v);
-    std::string s = buf;
+    std::string s = platform::FormatCFixed(v, 3);
     while (s.size() > 1 && s.back() == '0' && s[s.size() - 2] != '.') s.pop_back();
+    for (char& c : s)
+        if (c == '.') c = platform::CurrentLocale().decimalSeparator;
     return s;
 }
 

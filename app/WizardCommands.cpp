@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <iomanip>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -98,7 +97,7 @@ std::string CheckValue(const std::string& spec, const std::string& v) {
     // The query compares with two decimals, as the data page does.
     if (std::abs(std::nearbyint(*n * 100) - *n * 100) > 1e-6)
         std::cerr << "plexa: warning: --target \"" << spec << "\": values are compared with two decimals, "
-                  << t << " as " << std::fixed << std::setprecision(2) << *n << std::defaultfloat << "\n";
+                  << t << " as " << platform::FormatFixed(*n, 2) << "\n";
     return t;
 }
 

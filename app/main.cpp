@@ -58,6 +58,10 @@ void AddAnalysisName(CLI::App* c, Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The C library's locale comes from the environment, as the desktop's
+    // toolkit sets it: both programs then run alike, and no number of a
+    // file, clause or reply may depend on it.
+    host::platform::UseEnvironmentLocale();
     host::platform::InitLocaleFromEnvironment();
     Options o;
     CLI::App app{"plexa: Customer Prospecting on your own geography layers.\n"

@@ -77,7 +77,9 @@ std::vector<long> DemographicQuery::PopulateFromProfile(const Collection& rows, 
     std::vector<long> touched;
     auto number = [](const Variant& v) {
         if (v.IsEmpty()) return 0.0;
-        if (auto d = platform::ParseLocaleNumber(v.ToString())) return *d;
+        if (v.IsNumber()) return v.ToDouble();
+        // A profile read from a file holds its values as text.
+        if (auto d = platform::ParseStoredNumber(v.ToString())) return *d;
         return v.ToDouble();
     };
     for (long i = 1; i <= rows.Count(); ++i) {

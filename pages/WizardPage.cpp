@@ -24,11 +24,9 @@ void WizardPage::ApplyLayout() {
     auto lib = host::CreateObjectAs<host::ResourceLibrary>("PXCPGuiRes.clsFindResource");
     auto value = [&](int id) -> std::optional<double> {
         try {
-            std::string s = lib->FindString(static_cast<int>(static_cast<int16_t>(id)));
-            char* end = nullptr;
-            double v = std::strtod(s.c_str(), &end);
-            if (s.empty() || (end && *end)) return std::nullopt;
-            return static_cast<float>(v);
+            auto v = host::platform::ParseCNumber(lib->FindString(static_cast<int>(static_cast<int16_t>(id))));
+            if (!v) return std::nullopt;
+            return static_cast<float>(*v);
         } catch (...) {
             return std::nullopt;
         }

@@ -17,7 +17,9 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <gdal_priv.h>
 #include <map>
+#include <ogrsf_frmts.h>
 #include <fstream>
 #include <sstream>
 
@@ -28,6 +30,7 @@
 #include "host/forms/qt/HelpWindow.h"
 #include "host/gis/Map.h"
 #include "host/gis/MapDrawing.h"
+#include "pages/SelectDemographicDataDialog.h"
 
 using namespace host;
 namespace fs = std::filesystem;
@@ -95,6 +98,49 @@ TEST_F(DesktopTest, DemographicWayClickedThroughDrawsTheResult) {
         }
     EXPECT_GT(green, 100);
     EXPECT_GT(fs::file_size(mapShot), 1000u);
+}
+
+// Under LANG=de_DE.UTF-8 the toolkit gives the C library decimal commas;
+// the analyst types a comma and the clause still has a point.
+TEST_F(DesktopTest, AFloorTypedWithADecimalCommaFindsItsAreas) {
+    std::string clause;
+    auto& driver = window->Driver();
+    driver.answerMessage = [](const std::string&, int style) { return (style & 7) == forms::vbYesNo ? forms::vbYes : forms::vbOK; };
+    driver.onShown = [&](forms::Form& form, QDialog& d) {
+        if (form.Name() == "SelectGeographyLevelDialog") {
+            ClickItem(d, "GeographyLevelsList", "Counties");
+            ClickOption(Find<QRadioButton>(d, "DemographicDataOption"));
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectDemographicDataDialog") {
+            ClickItem(d, "CategoryList", "Infant health");
+            Type(d, "FloorText(0)", "12,5");
+            Click(d, "NextButton");
+            clause = dynamic_cast<pxcp::SelectDemographicDataDialog&>(form).whereClause;
+        } else if (form.Name() == "SelectAnalysisNameDialog") {
+            Type(d, "AnalysisNameText", "Typed with a comma");
+            Click(d, "NextButton");
+        } else if (form.Name() == "SelectReportDialog") {
+            Click(d, "NextButton");
+        } else {
+            ADD_FAILURE() << "unexpected page " << form.Name();
+            d.reject();
+        }
+    };
+    EXPECT_EQ(window->RunCustomerProspecting(), 1);
+    EXPECT_EQ(clause, " (SID74>=12.50) ");
+    for (auto& m : forms::MessageLog()) ADD_FAILURE() << "message: " << m.text;
+    // As many counties as GDAL itself finds with that clause.
+    GDALDatasetUniquePtr nc(GDALDataset::Open((SampleDir() + "/nc.shp").c_str(), GDAL_OF_VECTOR));
+    ASSERT_TRUE(nc);
+    OGRLayer* counties = nc->GetLayer(0);
+    counties->SetAttributeFilter("SID74 >= 12.5");
+    long expected = static_cast<long>(counties->GetFeatureCount());
+    EXPECT_GT(expected, 0);
+    gis::FeatureLayerPtr result;
+    for (auto& l : session->application->FocusMap()->AllLayers())
+        if (l->name == "Typed with a comma") result = std::dynamic_pointer_cast<gis::FeatureLayer>(l);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->featureClass->RowCount(nullptr), expected);
 }
 
 TEST_F(DesktopTest, CancellingThePageLeavesTheMapAlone) {

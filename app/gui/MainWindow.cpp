@@ -26,6 +26,7 @@
 #include "host/framework/ErrorHandler.h"
 #include "host/gis/LayerData.h"
 #include "host/gis/Map.h"
+#include "host/platform/Locale.h"
 
 namespace plexa {
 
@@ -266,6 +267,7 @@ int RunDesktop(const std::string& config, const std::string& analyses, int argc,
         return 1;
     }
     QApplication app(argc, argv);
+    host::platform::UseEnvironmentLocale();  // the toolkit has set the C library's locale: messages stay English
     QApplication::setApplicationName("Plexa");
     // A configuration that cannot be used is told in a dialog.
     auto session = OpenDesktopSession(config, analyses);

@@ -4,6 +4,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "host/platform/Locale.h"
+
 namespace host::forms {
 
 namespace {
@@ -174,8 +176,10 @@ void ScriptedDriver::LoadScript(const std::string& text) {
             long r = std::stol(w[2]), c = std::stol(w[3]);
             On(form, [grid, r, c](Form& f) { f.UserClickCell(grid, r, c); }, t);
         } else if (verb == "resize" && w.size() == 3) {
-            double wd = std::stod(w[1]), ht = std::stod(w[2]);
-            On(form, [wd, ht](Form& f) { f.UserResize(wd, ht); }, t);
+            // A script's numbers are C numbers ("1234.5"), whatever the locale.
+            auto wd = platform::ParseCNumber(w[1]), ht = platform::ParseCNumber(w[2]);
+            if (!wd || !ht) bad("resize needs a width and a height");
+            On(form, [wd = *wd, ht = *ht](Form& f) { f.UserResize(wd, ht); }, t);
         } else {
             bad("unknown action");
         }

@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include "host/platform/Locale.h"
+
 namespace host {
 
 Variant PropertySet::GetProperty(const std::string& name) const {
@@ -53,13 +55,7 @@ std::string PropertySet::ToXml() const {
         p.append_attribute("name") = k.c_str();
         const char* type = v.IsBool() ? "Boolean" : v.IsNumber() ? "Double" : "String";
         p.append_attribute("type") = type;
-        const Variant& value = v;  // not every compiler lets a lambda capture a structured binding
-        std::string text = value.IsNumber() ? [&] {
-            std::ostringstream o;
-            o.precision(17);
-            o << value.ToDouble();
-            return o.str();
-        }() : v.ToString();
+        std::string text = v.IsNumber() ? platform::FormatCNumber(v.ToDouble()) : v.ToString();
         p.append_attribute("value") = text.c_str();
     }
     std::ostringstream out;
@@ -74,7 +70,7 @@ void PropertySet::FromXml(const std::string& xml) {
     for (auto p : doc.child("PropertySet").children("Property")) {
         std::string type = p.attribute("type").as_string();
         if (type == "Boolean") SetProperty(p.attribute("name").as_string(), std::string(p.attribute("value").as_string()) == "True");
-        else if (type == "Double") SetProperty(p.attribute("name").as_string(), p.attribute("value").as_double());
+        else if (type == "Double") SetProperty(p.attribute("name").as_string(), platform::ParseCNumber(p.attribute("value").as_string()).value_or(0));
         else SetProperty(p.attribute("name").as_string(), std::string(p.attribute("value").as_string()));
     }
 }

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iomanip>
 
+#include "host/platform/Locale.h"
+
 namespace host {
 
 using forms::ControlKind;
@@ -88,6 +90,8 @@ std::string CsvCell(const std::string& s) {
     if (s.find_first_of(",\"\n") == std::string::npos) return s;
     return "\"" + ReplaceAll(s, "\"", "\"\"") + "\"";
 }
+// Numbers of the table are C numbers, so that any reader of CSV reads them.
+std::string CsvValue(const Variant& v) { return v.IsNumber() ? platform::FormatCNumber(v.ToDouble()) : v.ToString(); }
 }  // namespace
 
 bool ReportTask::StartFunction() {
@@ -113,7 +117,7 @@ bool ReportTask::StartFunction() {
     long count = 0;
     auto cursor = fc->Search(nullptr, true);
     while (auto row = cursor->NextRow()) {
-        for (size_t k = 0; k < cols.size(); ++k) csv << (k ? "," : "") << CsvCell(row->Value(cols[k]).ToString());
+        for (size_t k = 0; k < cols.size(); ++k) csv << (k ? "," : "") << CsvCell(CsvValue(row->Value(cols[k])));
         csv << "\n";
         ++count;
     }

@@ -8,6 +8,7 @@
 
 #include "host/gis/GdalSupport.h"
 #include "host/gis/Table.h"
+#include "host/platform/Locale.h"
 
 namespace host::gis {
 
@@ -59,7 +60,8 @@ void Row::SetValue(long index, const Variant& v) {
         case OFTInteger64: f_->SetField(i, static_cast<GIntBig>(v.ToDouble())); break;
         case OFTReal: f_->SetField(i, v.ToDouble()); break;
         default: {
-            std::string text = v.ToString();
+            // A number kept as text is a C number, whatever the user's locale.
+            std::string text = v.IsNumber() ? platform::FormatCNumber(v.ToDouble()) : v.ToString();
             // A shapefile's table would widen a text field to the longest
             // text written; the field keeps the width it was made with.
             if (table_->OgrDataset() && EQUAL(table_->OgrDataset()->GetDriverName(), "ESRI Shapefile")) {

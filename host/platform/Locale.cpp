@@ -1,9 +1,9 @@
 #include "host/platform/Locale.h"
 
+#include <charconv>
+#include <clocale>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 
 namespace host::platform {
@@ -44,6 +44,11 @@ long LcidFromPosixName(const std::string& name) {
 
 const UserLocale& CurrentLocale() { return g_locale; }
 void SetCurrentLocale(const UserLocale& locale) { g_locale = locale; }
+
+void UseEnvironmentLocale() {
+    std::setlocale(LC_ALL, "");
+    std::setlocale(LC_MESSAGES, "C");
+}
 
 void InitLocaleFromEnvironment() {
     long lcid = 1033;
@@ -100,10 +105,7 @@ std::optional<double> ParseWith(const std::string& text, size_t i, size_t n, cha
         }
     }
     if (!digits || s.back() == 'e' || s.back() == '+' || s.back() == '-') return std::nullopt;
-    char* end = nullptr;
-    double v = std::strtod(s.c_str(), &end);
-    if (!end || *end) return std::nullopt;
-    return v;
+    return ParseCNumber(s);
 }
 
 // True when a group separator in text[i, n) is followed by fewer than three
@@ -153,26 +155,63 @@ std::string OtherSeparatorWarning(const std::string& where, const std::string& t
 
 bool IsNumeric(const std::string& text) { return ParseLocaleNumber(text).has_value(); }
 
-std::string FormatFixed(double value, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    std::string s = buf;
-    if (s == "-0.00" || (s.size() > 1 && s[0] == '-' && std::strtod(buf, nullptr) == 0.0)) s.erase(0, 1);
+namespace {
+
+std::string InUserLocale(std::string s) {
     for (char& c : s)
         if (c == '.') c = g_locale.decimalSeparator;
     return s;
 }
 
+}  // namespace
+
+std::string FormatFixed(double value, int decimals) { return InUserLocale(FormatCFixed(value, decimals)); }
+
 std::string FormatNumber(double value) {
     char buf[64];
-    if (std::fabs(value - std::round(value)) < 1e-9 && std::fabs(value) < 1e15) {
-        std::snprintf(buf, sizeof buf, "%.0f", std::round(value));
-    } else {
-        std::snprintf(buf, sizeof buf, "%.10g", value);
-    }
-    std::string s = buf;
-    for (char& c : s)
-        if (c == '.') c = g_locale.decimalSeparator;
+    std::to_chars_result r;
+    if (std::fabs(value - std::round(value)) < 1e-9 && std::fabs(value) < 1e15)
+        r = std::to_chars(buf, buf + sizeof buf, std::round(value) + 0.0, std::chars_format::fixed, 0);
+    else
+        r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 10);
+    std::string s(buf, r.ptr);
+    if (s == "-0") s = "0";
+    return InUserLocale(s);
+}
+
+std::optional<double> ParseCNumber(std::string_view text) {
+    size_t i = 0, n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+    if (i < n && text[i] == '+' && (i + 1 == n || text[i + 1] != '-')) ++i;  // from_chars takes no plus
+    if (i == n) return std::nullopt;
+    double v = 0;
+    auto [end, ec] = std::from_chars(text.data() + i, text.data() + n, v);
+    if (ec != std::errc() || end != text.data() + n || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<double> ParseStoredNumber(const std::string& text) {
+    if (auto v = ParseCNumber(text)) return v;
+    return ParseLocaleNumber(text);
+}
+
+std::string FormatCNumber(double value) {
+    if (value == 0) return "0";
+    // Whole numbers keep their digits (a key of 100000000000 is not 1e+11).
+    if (std::fabs(value) < 1e15 && value == std::trunc(value)) return FormatCFixed(value, 0);
+    char buf[64];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+std::string FormatCFixed(double value, int decimals) {
+    // A fixed text of 1e308 has 309 digits.
+    char buf[400];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return FormatCNumber(value);
+    std::string s(buf, end);
+    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
     return s;
 }
 

@@ -1,10 +1,15 @@
 // The user's locale as far as the library depends on it: the thread locale
 // id, its ANSI code page and the decimal separator used to read and write
-// numbers typed by the analyst.
+// numbers typed by the analyst. Numbers of files, where-clauses, service
+// replies and scripts are "C numbers" instead: "." as the decimal point
+// whatever the locale of the user or of the C library (which the desktop's
+// toolkit sets from the environment). Nothing here depends on the C
+// library's locale.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace host::platform {
 
@@ -16,6 +21,10 @@ struct UserLocale {
 
 const UserLocale& CurrentLocale();
 void SetCurrentLocale(const UserLocale& locale);
+// Sets the C library's locale from the environment, as the desktop's
+// toolkit does when it starts, but keeps the system's messages (the texts of
+// error numbers) in English, the language of the program's own texts.
+void UseEnvironmentLocale();
 // Picks the locale from PLEXA_LOCALE (an id such as 1031) or LC_NUMERIC/LANG.
 void InitLocaleFromEnvironment();
 
@@ -43,5 +52,21 @@ bool IsNumeric(const std::string& text);
 std::string FormatFixed(double value, int decimals);
 // Shortest natural text of a number in the current locale ("12.5", "100").
 std::string FormatNumber(double value);
+
+// Reads a C number: "." as the decimal point, no grouping, an exponent
+// allowed, blanks around allowed. Empty when the text is anything else,
+// also for infinities and NaN.
+std::optional<double> ParseCNumber(std::string_view text);
+// The shortest C number that reads back as the same value ("12.5", "0.1",
+// "1e+20"); whole numbers below 1e15 are written with all their digits
+// ("100000000000"), -0 as "0".
+std::string FormatCNumber(double value);
+// Reads a number that a file keeps as text: a C number, or else a number
+// of the user's locale, as earlier versions wrote (never with grouping, so
+// "1.234" is always 1.234).
+std::optional<double> ParseStoredNumber(const std::string& text);
+// A C number with exactly `decimals` decimals ("12.50"); a value that
+// rounds to zero is written without a sign.
+std::string FormatCFixed(double value, int decimals);
 
 }  // namespace host::platform
