@@ -7,6 +7,7 @@
 #include "pages/QueryFileXml.h"
 
 #include "host/forms/Forms.h"
+#include "host/platform/Locale.h"
 #include "i18n/modi18N.h"
 
 namespace pxcp {
@@ -14,7 +15,13 @@ namespace pxcp {
 using namespace host;
 
 namespace {
-std::string Item(const Collection& row, const char* key) { return row.Contains(key) ? row.Item(key).ToString() : ""; }
+// A row's text as the file keeps it: numbers (a profiled average) with "."
+// whatever the analyst's locale, so that the file reads the same anywhere.
+std::string Item(const Collection& row, const char* key) {
+    if (!row.Contains(key)) return "";
+    const Variant& v = row.Item(key);
+    return v.IsNumber() ? platform::FormatCNumber(v.ToDouble()) : v.ToString();
+}
 
 bool Refuse(int textId) {
     forms::MsgBox(FindString(textId), forms::vbOKOnly, "");

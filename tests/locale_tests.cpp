@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "CustomerProfile/CustomerProfileFile.h"
 #include "CustomerProfile/ProfileOutputs.h"
 #include "PXCP/PXAnalysisUtils.h"
 #include "TestSupport.h"
@@ -110,6 +111,21 @@ TEST_F(CommaLocale, WhereClausesAndQueryFilesKeepTheirPoints) {
         EXPECT_EQ(back.MakeQueryString(), q.MakeQueryString());
     }
     EXPECT_TRUE(forms::MessageLog().empty());
+}
+
+TEST_F(CommaLocale, AProfileFileKeepsItsAveragesWithAPoint) {
+    German();
+    pxtest::ScratchDir dir;
+    pxcp::CustomerProfileState state;
+    auto row = std::make_shared<Collection>();
+    for (const char* key : {"First", "Cat.caption", "Target.caption", "0", "1", "2", "3", "Chance"}) row->Add(std::string("1"), key);
+    row->Add(6674.1, "Value");
+    state.rows->Add(row, "0");
+    std::string path = dir / "p.cpf";
+    pxcp::SaveCPFFile(state, path, "ByLayer");
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    EXPECT_NE(text.str().find("name=\"Value\" value=\"6674.1\""), std::string::npos) << text.str();
 }
 
 TEST_F(CommaLocale, PageSettingsKeepTheirNumbers) {
