@@ -181,6 +181,24 @@ int ServiceOnly(long n) {
 
 }  // namespace
 
+// What both runs of the join are given alike: where the result goes, the
+// level and its key, the minimum, and that the run waits for its counts.
+static void SetJoinParams(pxcp::PXCPHouseholdDataFunction& f, const fs::path& out, const std::string& data) {
+    auto set = [&](const char* k, Variant v) { f.SetParam(k, v); };
+    set("AnalysisFeatureclassName", "Result");
+    set("AnalysisWorkspace", gis::Workspace::OpenFolder(out.string()));
+    set("AnalysisDir", out.string() + "/");
+    set("GeogField", "CENSUSBLOCKGROUP");
+    set("DatasetID", "Bench");
+    set("KeyField", "GEOID");
+    set("IsNumberTarget", false);
+    set("MinimumTarget", 50.0);
+    set("Wait", true);
+    set("MainLayerName", "blockgroups");
+    set("MainFeatureClass", gis::Workspace::OpenFolder(data)->OpenFeatureClass("blockgroups"));
+    set("DefaultSR", gis::SpatialReference::FromEPSG(4269));
+}
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--service-only") return ServiceOnly(std::atol(argv[2]));
     if (argc < 2) {
@@ -236,20 +254,9 @@ int main(int argc, char** argv) {
         pxcp::PXCPHouseholdDataFunction f;
         f.Init();
         auto set = [&](const char* k, Variant v) { f.SetParam(k, v); };
-        set("AnalysisFeatureclassName", "Result");
-        set("AnalysisWorkspace", gis::Workspace::OpenFolder(out.string()));
-        set("AnalysisDir", out.string() + "/");
-        set("GeogField", "CENSUSBLOCKGROUP");
-        set("DatasetID", "Bench");
-        set("KeyField", "GEOID");
-        set("IsNumberTarget", false);
-        set("MinimumTarget", 50.0);
-        set("Wait", true);
+        SetJoinParams(f, out, data);
         set("LinkDBF", true);
         set("DBFFilePath", (work / "result.dbf").string());
-        set("MainLayerName", "blockgroups");
-        set("MainFeatureClass", gis::Workspace::OpenFolder(data)->OpenFeatureClass("blockgroups"));
-        set("DefaultSR", gis::SpatialReference::FromEPSG(4269));
         auto t0 = Clock::now();
         if (FunctionRunner().Run(f, "Clock AVI", "Analysis", "Joining") != FunctionRunner::kCompleted || f.LastError()) {
             std::fprintf(stderr, "the join failed: %s\n", f.ErrorText().c_str());
@@ -291,23 +298,12 @@ int main(int argc, char** argv) {
             pxcp::PXCPHouseholdDataFunction f;
             f.Init();
             auto set = [&](const char* k, Variant v) { f.SetParam(k, v); };
-            set("AnalysisFeatureclassName", "Result");
-            set("AnalysisWorkspace", gis::Workspace::OpenFolder(out.string()));
-            set("AnalysisDir", out.string() + "/");
-            set("GeogField", "CENSUSBLOCKGROUP");
-            set("DatasetID", "Bench");
-            set("KeyField", "GEOID");
+            SetJoinParams(f, out, data);
             set("QFields", "AGE");
             set("QList", "1,2");
             set("UserName", "demo");
             set("Password", "demo");
             set("AnalysisName", "Bench");
-            set("IsNumberTarget", false);
-            set("MinimumTarget", 50.0);
-            set("Wait", true);
-            set("MainLayerName", "blockgroups");
-            set("MainFeatureClass", gis::Workspace::OpenFolder(data)->OpenFeatureClass("blockgroups"));
-            set("DefaultSR", gis::SpatialReference::FromEPSG(4269));
             ResetPeak();
             auto t0 = Clock::now();
             if (FunctionRunner().Run(f, "Clock AVI", "Analysis", "Joining") != FunctionRunner::kCompleted || f.LastError()) {
