@@ -6,7 +6,7 @@
 //   plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]...
 //             [--cert FILE --key FILE] [--delay-ms N] [--job-polls N]
 //             [--job-seconds N] [--job-expiry SECONDS] [--request-seconds N]
-//             [--threads N] [--fault malformed|baddbf|html|huge|drip|die]
+//             [--reply-seconds N] [--threads N] [--fault malformed|baddbf|html|huge|drip|die]
 //   plexa-hhd --hash-password NAME      (reads the password from stdin)
 //
 // Every page but the registration page needs a login: HTTP basic
@@ -22,7 +22,9 @@
 // (PLEXA_HHD_JOB_EXPIRY when the option is not given; a day by default),
 // then forgotten with its memory. A request must arrive whole within
 // --request-seconds (10), and its head may hold 100 header lines and
-// 32 KB; --threads (64) connections are served at once. Result tables are
+// 32 KB; a reply that has to wait for its reader must go out at 64 KB a
+// second or more over each --reply-seconds (10); --threads (64)
+// connections are served at once. Result tables are
 // made in a private folder (mode 0700, named at random) under $TMPDIR or
 // /tmp, removed when the service ends.
 //
@@ -103,7 +105,7 @@ std::string Page(const std::string& title, const std::string& body) {
 const char* kUsage =
     "usage: plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]... [--cert FILE --key FILE]\n"
     "                 [--delay-ms N] [--job-polls N] [--job-seconds N] [--job-expiry SECONDS]\n"
-    "                 [--request-seconds N] [--threads N] [--fault malformed|baddbf|html|huge|drip|die]\n"
+    "                 [--request-seconds N] [--reply-seconds N] [--threads N] [--fault malformed|baddbf|html|huge|drip|die]\n"
     "       plexa-hhd --hash-password NAME   (reads the password from standard input)\n";
 
 // A whole number in text, or false.
@@ -172,6 +174,7 @@ int main(int argc, char** argv) {
             o.jobExpiry = number(1);
             expiryGiven = true;
         } else if (a == "--request-seconds") o.limits.arrival = std::chrono::seconds(number(1));
+        else if (a == "--reply-seconds") o.limits.replyWindow = std::chrono::seconds(number(1));
         else if (a == "--threads") o.limits.threads = static_cast<size_t>(number(2));
         else if (a == "--fault") o.fault = next();
         else {

@@ -252,6 +252,34 @@ TEST(HhdLimits, AHeadPastItsCapsIsRefusedAtOnceAndTheServiceGoesOn) {
     EXPECT_EQ(res->status, 200);
 }
 
+TEST(HhdLimits, AReaderThatTakesAReplyByTheKilobyteIsCutOff) {
+    // An endless result: only the pace of its reader ends it.
+    pxtest::ServiceProcess service({"--job-seconds", "0", "--fault", "huge", "--reply-seconds", "1"});
+    std::string job = SubmitJob(service);
+    ASSERT_FALSE(job.empty());
+    int s = Connect(service);
+    ASSERT_GE(s, 0);
+    ASSERT_TRUE(SendAll(s, "GET " + kGateway + "/result?job=" + job +
+                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic ZGVtbzpkZW1v\r\n\r\n"));
+    // A kilobyte every 100 ms, each wait far shorter than the write timeout.
+    char buf[1 << 16];
+    for (int i = 0; i < 40; ++i) {
+        if (recv(s, buf, 1024, 0) <= 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // Cut off by now: what the buffers still hold drains to the end.
+    auto start = Clock::now();
+    bool ended = false;
+    while (!ended && SecondsSince(start) < 5) {
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, 500) <= 0) continue;
+        ended = recv(s, buf, sizeof buf, 0) <= 0;
+    }
+    close(s);
+    EXPECT_TRUE(ended) << "the slow reader kept its worker";
+    EXPECT_FALSE(SubmitJob(service).empty());
+}
+
 // ---- job expiry
 
 TEST(HhdJobs, AJobStaysFetchableUntilItExpiresAndIsGoneAfter) {

@@ -23,7 +23,8 @@ constexpr int kBacklog = 128;
 
 // Reads and writes one connection, non-blocking underneath, each wait
 // bounded: while a request is arriving by its deadline, else by the write
-// timeout. Counts the head of each request as the library takes it.
+// timeout and the pace a reply must keep. Counts the head of each request
+// as the library takes it.
 class GuardedStream final : public httplib::Stream {
 public:
     GuardedStream(int sock, const HttpLimits& limits) : sock_(sock), limits_(limits) {
@@ -40,6 +41,7 @@ public:
     void BeginRequest() {
         deadline_ = Clock::now() + limits_.arrival;
         armed_ = inHead_ = true;
+        replying_ = false;
         headBytes_ = headLines_ = lineBytes_ = 0;
     }
     void Arrived() { armed_ = false; }
@@ -84,7 +86,14 @@ public:
         // After a refusal the library answers the failed read with a 400 of
         // its own: the 431 has gone out already.
         if (refused_) return static_cast<ssize_t>(size);
-        return Send(ptr, size);
+        if (!replying_) {
+            replying_ = true;
+            windowEnd_ = Clock::now() + limits_.replyWindow;
+            windowSent_ = sent_;
+        }
+        ssize_t n = Send(ptr, size);
+        if (n > 0) sent_ += static_cast<size_t>(n);
+        return n;
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(getpeername, ip, port); }
@@ -179,9 +188,10 @@ private:
     }
 
     // Waits for the socket: a read while the request is arriving until its
-    // deadline, anything else for the write timeout.
+    // deadline, anything else for the write timeout and, while replying, no
+    // longer than the reply's pace allows.
     bool Wait(short events, bool reading) {
-        if (!reading || !armed_) return Poll(events, limits_.write);
+        if (!reading || !armed_) return replying_ ? WaitReplying(events) : Poll(events, limits_.write);
         auto left = std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
         if (left.count() > 0 && Poll(events, left + milliseconds(1))) return true;
         if (Clock::now() >= deadline_) {
@@ -193,6 +203,31 @@ private:
             armed_ = false;
         }
         return false;
+    }
+
+    // Each span of replyWindow in which the reply had to wait must have
+    // sent replyRate bytes a second; spans that never wait are not counted.
+    bool WaitReplying(short events) {
+        auto timeout = Clock::now() + limits_.write;
+        for (;;) {
+            auto now = Clock::now();
+            if (now >= windowEnd_) {
+                auto span = std::chrono::duration<double>(limits_.replyWindow + (now - windowEnd_)).count();
+                if (static_cast<double>(sent_ - windowSent_) < static_cast<double>(limits_.replyRate) * span) {
+                    std::string ip;
+                    int port = 0;
+                    get_remote_ip_and_port(ip, port);
+                    std::cerr << "plexa-hhd: " << ip << " took a reply slower than " << limits_.replyRate
+                              << " bytes a second; connection closed" << std::endl;
+                    return false;
+                }
+                windowEnd_ = now + limits_.replyWindow;
+                windowSent_ = sent_;
+            }
+            auto until = std::min(timeout, windowEnd_);
+            if (Poll(events, std::chrono::duration_cast<milliseconds>(until - now) + milliseconds(1))) return true;
+            if (Clock::now() >= timeout) return false;
+        }
     }
 
     bool Poll(short events, milliseconds limit) const {
@@ -231,6 +266,9 @@ private:
     size_t next_ = 0, end_ = 0;  // the bytes of buf_ not yet taken
     Clock::time_point deadline_;
     bool armed_ = false, inHead_ = false, refused_ = false;
+    bool replying_ = false;
+    Clock::time_point windowEnd_;  // of the reply's present span
+    size_t sent_ = 0, windowSent_ = 0;  // bytes sent in all, and before the span
     size_t headBytes_ = 0, headLines_ = 0, lineBytes_ = 0;
 };
 

@@ -6,7 +6,8 @@
 //
 // The library reads a connection through its Stream interface: each
 // connection here is read through a stream of our own that keeps the
-// deadline and counts the head as the library takes it, byte by byte. The
+// deadline, counts the head as the library takes it, byte by byte, and
+// cuts off a reply its peer takes too slowly. The
 // library's own reading (a timeout that restarts with every byte, no cap
 // on the count of header lines) is left unused.
 #pragma once
@@ -27,6 +28,12 @@ struct HttpLimits {
     std::chrono::milliseconds idle{5000};
     // One wait for the peer to take a piece of the reply.
     std::chrono::milliseconds write{5000};
+    // Once a reply has to wait for its peer, each such span of it must carry
+    // at least replyRate bytes a second: a reader that takes a byte now and
+    // then, never long enough apart for the write timeout, cannot keep a
+    // worker.
+    std::chrono::milliseconds replyWindow{10000};
+    size_t replyRate = 64 * 1024;
     size_t headBytes = 32 * 1024;  // request line and header lines
     size_t headLines = 100;        // header lines, the request line not counted
     size_t requestsPerConnection = 100;
