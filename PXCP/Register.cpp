@@ -2,6 +2,7 @@
 
 #include "CustomerProfile/PXCPProfileFunction.h"
 #include "PXAnalysis/SysFolderProv.h"
+#include "PXCP/AnalysisReportQuery.h"
 #include "PXCP/PXCPDemographicData.h"
 #include "PXCP/PXCPDemographicDataFunction.h"
 #include "PXCP/PXCPHouseholdData.h"
@@ -20,6 +21,8 @@ void RegisterPXCPClasses() {
     f.Register("PXCP.PXCPProfileFunction", [] { return std::make_shared<PXCPProfileFunction>(); });
     f.Register("PXCP.PXCPProFileDataContainer", [] { return std::make_shared<PXCPProFileDataContainer>(); });
     f.Register("PXCP.SysFolderProv", [] { return std::make_shared<SysFolderProv>(); });
+    // The host's report tells what an analysis of ours asked in our words.
+    host::report::SetQueryDescriber(DescribeAnalysisQuery);
 }
 
 }  // namespace pxcp

@@ -51,6 +51,10 @@ struct Options {
     std::string job;
     // Help.
     std::string topic;
+    // The analyses of the folder.
+    std::vector<std::string> analysisNames;
+    std::string asName;
+    bool json = false;
     // Dataset set-up.
     std::string out, datasetName, id, desc, base, srs;
     std::vector<std::string> levels, years, householdKinds;
@@ -89,5 +93,9 @@ int Demographic(const Options& o);
 int Household(const Options& o);
 int Wizard(const Options& o);
 int Help(const Options& o);
+int AnalysesList(const Options& o);
+int AnalysesShow(const Options& o);
+int AnalysesRerun(const Options& o);
+int AnalysesRemove(const Options& o);
 
 }  // namespace plexa

@@ -14,9 +14,7 @@
 #include <sstream>
 
 #include "PXCP/Register.h"
-#include "app/Commands.h"
-#include "app/run/ProspectingRun.h"
-#include "host/forms/ScriptedDriver.h"
+#include "app/WizardSupport.h"
 #include "host/gis/MapDrawing.h"
 #include "host/platform/Locale.h"
 
@@ -56,12 +54,7 @@ std::string ProblemMessage(size_t from) {
     return "";
 }
 
-// A page's own question ("Do you want to flip those values ?") is answered
-// No, as a user would who meant what they typed; the question is kept to
-// tell why the run stopped.
-struct Refusals {
-    std::vector<std::string> questions;
-};
+}  // namespace
 
 std::shared_ptr<forms::ScriptedDriver> NewDriver(const Options& o, Refusals& refusals, bool echo) {
     auto driver = std::make_shared<forms::ScriptedDriver>();
@@ -80,6 +73,8 @@ std::shared_ptr<forms::ScriptedDriver> NewDriver(const Options& o, Refusals& ref
     });
     return driver;
 }
+
+namespace {
 
 // One floor and/or ceiling of a target of the level's catalogue.
 struct Criterion {
@@ -168,7 +163,11 @@ std::vector<Criterion> ParseTargets(const TaskEntry& entry, const std::vector<st
     return out;
 }
 
+}  // namespace
+
 std::string AbsolutePath(const std::string& p) { return fs::absolute(p).lexically_normal().string(); }
+
+namespace {
 
 // Answers the file option page: 0 opens, 1 saves.
 void UseQueryFile(forms::ScriptedDriver& d, const std::string& page, int action, const std::string& path) {
@@ -178,13 +177,16 @@ void UseQueryFile(forms::ScriptedDriver& d, const std::string& page, int action,
     d.ChooseFile(AbsolutePath(path));
 }
 
-// The name and report pages that end both ways.
+}  // namespace
+
 void NameTheAnalysis(forms::ScriptedDriver& d, const Options& o) {
     d.Type("SelectAnalysisNameDialog", "AnalysisNameText", -1, o.name);
     if (!o.comment.empty()) d.Type("SelectAnalysisNameDialog", "AnalysisCommentText", -1, o.comment);
     d.Click("SelectAnalysisNameDialog", "NextButton");
     d.Click("SelectReportDialog", "NextButton");
 }
+
+namespace {
 
 // The level on the first page, and the way when the level offers both.
 void ChooseLevel(forms::ScriptedDriver& d, const std::string& level, const char* option) {
@@ -196,11 +198,8 @@ void ChooseLevel(forms::ScriptedDriver& d, const std::string& level, const char*
     d.Click("SelectGeographyLevelDialog", "NextButton");
 }
 
-struct Run : ProspectingOutcome {
-    std::vector<std::string> scriptProblems;
-};
+}  // namespace
 
-// Runs the wizard with the driver's steps, then the analysis.
 Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driver, const AnalysisPtr& source,
               const PropertySetPtr& settings) {
     forms::SetDriver(driver);
@@ -210,7 +209,6 @@ Run RunWizard(HostSession& s, const std::shared_ptr<forms::ScriptedDriver>& driv
     return run;
 }
 
-// What the user reads after a run; the exit code.
 int Report(HostSession& s, const Options& o, const Run& run, const Refusals& refusals, size_t firstMessage) {
     auto& out = Console::Out();
     if (run.pageResult == 1 && run.ok) {
@@ -240,14 +238,13 @@ int Report(HostSession& s, const Options& o, const Run& run, const Refusals& ref
 
 void SetUpProgress(const Options& o) { FunctionRunner::SetSink(MakeTerminalProgress(!o.quiet)); }
 
-// The name is held for the whole command: a run that another is making or
-// replacing under the same name (in this folder, from any process) waits
-// its turn, then finds the folder as that run left it.
 void HoldTheName(HostSession& s, const Options& o, const std::string& name) {
     if (name.empty() || s.dataManager->TryHoldName(name)) return;
     if (!o.quiet) std::cerr << "plexa: another run is making or replacing \"" << name << "\"; waiting for it to finish\n";
     s.dataManager->HoldName(name);
 }
+
+namespace {
 
 // An existing analysis of the name: replaced with --overwrite, else refused.
 AnalysisPtr Replaced(HostSession& s, const Options& o) {

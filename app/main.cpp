@@ -154,6 +154,27 @@ int main(int argc, char** argv) {
     AddConfig(wizard, o);
     wizard->add_option("--script", o.script, "the script, one step a line")->required()->check(kReadableFile);
 
+    auto* analyses = app.add_subcommand("analyses", "list, show, run again or remove the analyses of the analyses folder");
+    analyses->require_subcommand(1);
+    auto* alist = analyses->add_subcommand("list", "list the analyses: name, way, level, date, areas found and comment");
+    AddConfig(alist, o);
+    alist->add_flag("--json", o.json, "print the list as JSON");
+    auto* ashow = analyses->add_subcommand("show", "print analyses as text: what they were asked and what they found");
+    AddConfig(ashow, o);
+    ashow->add_option("name", o.analysisNames, "the analyses to show")->required();
+    auto* arerun = analyses->add_subcommand("rerun", "run analyses again from their own query files over today's data");
+    AddConfig(arerun, o);
+    arerun->add_option("name", o.analysisNames, "the analyses to run again; each is replaced once its new run is complete")
+        ->required();
+    arerun->add_option("--as", o.asName, "keep the analysis and make the new run under this name")->check(kOneLine);
+    arerun->add_option("--user", o.user, "household analyses: the account at the service (default: the remembered login); "
+                                         "the password comes from PLEXA_PASSWORD or is asked for");
+    arerun->add_option("--link", o.link, "household analyses: join this result table (dBASE) instead of asking the service")
+        ->check(kReadableFile);
+    auto* aremove = analyses->add_subcommand("remove", "remove analyses: their folders, their tables in a database");
+    AddConfig(aremove, o);
+    aremove->add_option("name", o.analysisNames, "the analyses to remove")->required();
+
     auto* gui = app.add_subcommand("gui", "open the desktop program");
     AddConfig(gui, o);
 
@@ -187,6 +208,10 @@ int main(int argc, char** argv) {
         if (*profile) return Profile(o);
         if (*wizard) return Wizard(o);
         if (*help) return Help(o);
+        if (*alist) return AnalysesList(o);
+        if (*ashow) return AnalysesShow(o);
+        if (*arerun) return AnalysesRerun(o);
+        if (*aremove) return AnalysesRemove(o);
         if (*gui) {
 #ifdef PLEXA_WITH_GUI
             // A broken configuration is told here and, when a window can

@@ -16,6 +16,8 @@ echo "== household join"
 "$root/build/bench/bench_household" "$data" 3
 echo "== waiting on the household-data service"
 "$root/bench/waiting.sh" "$root/build" 10
+echo "== the household-data service under load"
+"$root/build/bench/soak_hhd" --seconds 60
 for option in "$@"; do
     case "$option" in
     --scale)

@@ -2,17 +2,23 @@
 
 #include <algorithm>
 
-#include "host/platform/TextFile.h"
-
+#include <fcntl.h>
 #include <httplib.h>
+#include <openssl/x509_vfy.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
-#include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -20,80 +26,6 @@
 
 namespace pxcp {
 
-std::string ReplyValue(const std::string& body, const std::string& key) {
-    std::istringstream in(body);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.compare(0, key.size() + 1, key + "=") == 0) return line.substr(key.size() + 1);
-    }
-    return "";
-}
-
-SubmitReply ReadSubmitReply(const std::string& body) {
-    SubmitReply reply;
-    reply.status = ReplyValue(body, "status");
-    if (reply.status.empty()) {
-        reply.status = "0";
-        reply.message = "The household-data service sent a reply that could not be read.";
-        return reply;
-    }
-    reply.read = true;
-    reply.job = ReplyValue(body, "job");
-    if (reply.status != "1" && reply.status != "1.0") {
-        std::string why = ReplyValue(body, "message");
-        reply.message = "The household-data service refused the query" + (why.empty() ? std::string(".") : ": " + why);
-    } else if (reply.job.empty()) {
-        reply.status = "0";
-        reply.message = "The household-data service accepted the query but named no job.";
-    }
-    return reply;
-}
-
-size_t AreaCount(const std::string& areaList) {
-    if (areaList.empty()) return 0;
-    return static_cast<size_t>(std::count(areaList.begin(), areaList.end(), ',')) + 1;
-}
-
-std::string RefusalMessage(int status, const std::string& body, const std::string& user, size_t areas, size_t bytes) {
-    if (status < 400) return "";
-    auto megabytes = [](size_t n) {
-        char text[32];
-        auto [end, ec] = std::to_chars(text, text + sizeof text, static_cast<double>(n) / (1 << 20), std::chars_format::fixed, 1);
-        return std::string(text, ec == std::errc() ? end : text);
-    };
-    // The status, and the service's own reason when it gives one.
-    std::string why = ReplyValue(body, "message");
-    std::string said = " (HTTP " + std::to_string(status) + ")" + (why.empty() ? "" : ": " + why) + ".";
-    switch (status) {
-        case 413:
-            return "The household-data service refused the query as larger than it accepts" + said + " " +
-                   std::to_string(areas) + " areas, " + megabytes(bytes) +
-                   " MB were sent. Choose a smaller study area, or ask the service's operator to accept larger queries.";
-        case 401:
-            return "The household-data service did not accept the login of " + user + said +
-                   " Check the user name and password.";
-        case 403: return "The household-data service does not let the account " + user + " submit queries" + said;
-        case 404:
-            return "The household-data service has no gateway at the address the query was sent to" + said +
-                   " Check the service address.";
-        case 415:
-            return "The household-data service cannot read the query in the form it was sent" + said +
-                   " The service may need a newer version.";
-        case 429:
-        case 503: return "The household-data service is too busy to take the query" + said + " Try again later.";
-        default: break;
-    }
-    if (status >= 500) return "The household-data service failed while taking the query" + said;
-    return "The household-data service refused the query" + said;
-}
-
-JobState ReadJobState(const std::string& body) {
-    std::string status = ReplyValue(body, "status");
-    if (status.empty()) return JobState::Unreadable;
-    if (status == "0") return JobState::Lost;
-    return status == "1" ? JobState::Finished : JobState::Running;
-}
 
 HouseholdDataClient::HouseholdDataClient() = default;
 HouseholdDataClient::~HouseholdDataClient() = default;
@@ -174,49 +106,160 @@ Body Gzipped(const Body& body) {
     return out;
 }
 
+// A result table on its way to the disk: written under a scratch name
+// beside its path and renamed over it only when whole, so that the table
+// that was there stays until the new one is complete.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& target) : target_(std::filesystem::absolute(target)) {
+        std::error_code ec;
+        std::filesystem::create_directories(target_.parent_path(), ec);
+        name_ = (target_.parent_path() / ("." + target_.filename().string() + ".XXXXXX")).string();
+        fd_ = mkstemp(name_.data());
+        if (fd_ < 0) name_.clear();
+        else fchmod(fd_, 0644);
+    }
+    ~ScratchFile() {
+        if (fd_ >= 0) close(fd_);
+        if (!name_.empty()) unlink(name_.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool Made() const { return fd_ >= 0; }
+    bool Write(const char* data, size_t n) {
+        if (head_.size() < 12) head_.append(data, std::min(n, 12 - head_.size()));
+        while (n > 0) {
+            ssize_t w = write(fd_, data, n);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            data += w;
+            n -= static_cast<size_t>(w);
+            size_ += static_cast<uint64_t>(w);
+        }
+        return true;
+    }
+    uint64_t Size() const { return size_; }
+    // Whether the first bytes written begin a dBASE table (a version byte
+    // of dBASE III or IV, with or without memo).
+    bool LooksLikeTable() const {
+        if (head_.empty()) return false;
+        unsigned char v = static_cast<unsigned char>(head_[0]);
+        return v == 0x03 || v == 0x04 || v == 0x83 || v == 0x8B || v == 0x30 || v == 0xF5;
+    }
+    // The size the dBASE header written so far gives the table, with its
+    // end-of-file mark; 0 until the header's first 12 bytes are in.
+    uint64_t DeclaredSize() const {
+        if (head_.size() < 12 || !LooksLikeTable()) return 0;
+        auto u8 = [&](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(head_[i])); };
+        uint64_t records = u8(4) | u8(5) << 8 | u8(6) << 16 | u8(7) << 24;
+        return (u8(8) | u8(9) << 8) + records * (u8(10) | u8(11) << 8) + 1;
+    }
+    // The first bytes written, at most n.
+    std::string Head(size_t n) const {
+        std::string head(std::min<uint64_t>(n, size_), '\0');
+        ssize_t r = pread(fd_, head.data(), head.size(), 0);
+        head.resize(r > 0 ? static_cast<size_t>(r) : 0);
+        return head;
+    }
+    bool Commit() {
+        bool ok = fsync(fd_) == 0;
+        ok = close(fd_) == 0 && ok;
+        fd_ = -1;
+        if (ok) ok = rename(name_.c_str(), target_.c_str()) == 0;
+        if (ok) name_.clear();
+        return ok;
+    }
+
+private:
+    std::filesystem::path target_;
+    std::string name_, head_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
 // One request to the service, held to the deadline, the size cap and the
 // cancel check.
 struct Exchange {
     bool ok = false;
     int status = 0;
-    std::string body;
+    std::string body;      // the reply, unless it went to the file
     std::string problem;  // why there is no reply, as "it ..." or "the ..."
     bool cancelled = false;
 };
 
+// The host name of a service address ("https://name:port").
+std::string HostName(const std::string& base) {
+    std::string h = base.substr(base.find("://") + 3);
+    if (!h.empty() && h[0] == '[') return h.substr(1, h.find(']') - 1);
+    return h.substr(0, h.find_first_of(":/"));
+}
+
+// Why a secure connection was not made, in words: the CA file, the host
+// name or the trust of the certificate.
+std::string TlsProblem(httplib::Error error, long verifyResult, const std::string& base, const char* ca) {
+    std::string caFile = ca && *ca ? std::string("the CA file ") + ca + " (PLEXA_CA_FILE)" : "";
+    if (error == httplib::Error::SSLLoadingCerts)
+        return caFile.empty() ? "the system's trusted certificates could not be loaded"
+                              : caFile + " holds no certificate that can be read";
+    if (error == httplib::Error::SSLConnection) return "the secure connection could not be set up (is it an HTTPS service?)";
+    if (verifyResult == X509_V_OK) return "its certificate is for another host name than " + HostName(base);
+    std::string why = X509_verify_cert_error_string(verifyResult);
+    if (caFile.empty())
+        return "its certificate is not trusted (" + why + "); PLEXA_CA_FILE may name the CA file to trust";
+    return "its certificate is not vouched for by " + caFile + " (" + why + ")";
+}
+
 // holdMs: how long the service may hold the reply on purpose (a status
 // call that waits for a change); the read timeout is that much longer.
+// A reply of status 200 goes to file when one is given, up to cap bytes;
+// other replies are held in memory, up to MaxReplyBytes().
 Exchange Send(const std::string& service, const std::string& method, const std::string& path,
-              const Body& body, const std::string& user, const std::string& password, long holdMs = 0,
-              std::size_t cap = HouseholdDataClient::MaxReplyBytes()) {
+              Body body, const std::string& user, const std::string& password, long holdMs = 0,
+              uint64_t cap = HouseholdDataClient::MaxReplyBytes(), ScratchFile* file = nullptr) {
     std::string base = service;
     bool secure = base.rfind("https://", 0) == 0;
     if (!secure && base.rfind("http://", 0) != 0) base = "http://" + base;
+    Exchange out;
+    const char* ca = std::getenv("PLEXA_CA_FILE");
+    if (secure && ca && *ca) {
+        // Said here in words: the library would only report a code.
+        if (FILE* f = std::fopen(ca, "rb")) {
+            std::fclose(f);
+        } else {
+            out.problem = std::string("the CA file ") + ca + " (PLEXA_CA_FILE) cannot be read: " + std::strerror(errno);
+            return out;
+        }
+    }
     httplib::Client http(base);
     long ms = HouseholdDataClient::TimeoutMs();
     http.set_connection_timeout(ms / 1000, (ms % 1000) * 1000);
     http.set_read_timeout((ms + holdMs) / 1000, ((ms + holdMs) % 1000) * 1000);
     http.set_write_timeout(ms / 1000, (ms % 1000) * 1000);
+    // The account goes in the Authorization header only, never into the
+    // address, where logs and proxies would keep it.
     http.set_basic_auth(user, password);
     if (secure) {
-        const char* ca = std::getenv("PLEXA_CA_FILE");
         if (ca && *ca) http.set_ca_cert_path(ca);
         http.enable_server_certificate_verification(true);
     }
 
-    enum class Stop { None, Cancelled, Deadline, TooLarge };
+    enum class Stop { None, Cancelled, Deadline, TooLarge, LongerThanTable, NotWritten };
     std::atomic<Stop> stop{Stop::None};
-    Exchange out;
     httplib::Request req;
     req.method = method;
     req.path = path;
     if (method == "POST") {
-        req.body = body.bytes;
+        req.body = std::move(body.bytes);
         req.set_header("Content-Type", body.type);
         if (!body.encoding.empty()) req.set_header("Content-Encoding", body.encoding);
     }
+    bool intoFile = false;
+    uint64_t received = 0;
     req.response_handler = [&](const httplib::Response& r) {
-        if (r.has_header("Content-Length") && std::strtoull(r.get_header_value("Content-Length").c_str(), nullptr, 10) > cap) {
+        intoFile = file && r.status == 200;
+        uint64_t most = intoFile ? cap : HouseholdDataClient::MaxReplyBytes();
+        if (r.has_header("Content-Length") && std::strtoull(r.get_header_value("Content-Length").c_str(), nullptr, 10) > most) {
             stop = Stop::TooLarge;
             return false;
         }
@@ -224,13 +267,35 @@ Exchange Send(const std::string& service, const std::string& method, const std::
     };
     req.content_receiver = [&](const char* data, size_t n, uint64_t, uint64_t) {
         if (stop != Stop::None) return false;
-        if (out.body.size() + n > cap) {
+        received += n;
+        if (received > (intoFile ? cap : HouseholdDataClient::MaxReplyBytes())) {
             stop = Stop::TooLarge;
             out.body.clear();
             out.body.shrink_to_fit();
             return false;
         }
-        out.body.append(data, n);
+        if (!intoFile) {
+            out.body.append(data, n);
+            return true;
+        }
+        if (!file->Write(data, n)) {
+            stop = Stop::NotWritten;
+            return false;
+        }
+        // A table is no longer than its header says (a few bytes of slack
+        // for writers that pad), and what it says must fit the cap: an
+        // endless reply is stopped as soon as its header is in. What does
+        // not begin as a table is held to the cap of other replies.
+        uint64_t declared = file->DeclaredSize();
+        if (declared > cap || (declared > 0 && received > declared + 512)) {
+            stop = declared > cap ? Stop::TooLarge : Stop::LongerThanTable;
+            return false;
+        }
+        if (received >= 12 && !file->LooksLikeTable() && received > HouseholdDataClient::MaxReplyBytes()) {
+            stop = Stop::TooLarge;
+            intoFile = false;  // for the message: the cap of other replies
+            return false;
+        }
         return true;
     };
 
@@ -280,8 +345,15 @@ Exchange Send(const std::string& service, const std::string& method, const std::
             return out;
         }
         case Stop::TooLarge:
-            out.problem = "its reply was larger than " + std::to_string(cap >> 20) + " MB";
+            out.problem = "its reply was larger than " +
+                          std::to_string((intoFile ? cap : HouseholdDataClient::MaxReplyBytes()) >> 20) + " MB";
             out.body.clear();
+            return out;
+        case Stop::LongerThanTable:
+            out.problem = "its reply went on past the end of the table it holds";
+            return out;
+        case Stop::NotWritten:
+            out.problem = "its reply could not be written to the disk: " + std::string(std::strerror(errno));
             return out;
         case Stop::None: break;
     }
@@ -299,11 +371,20 @@ Exchange Send(const std::string& service, const std::string& method, const std::
                 break;
             case httplib::Error::Write: out.problem = "the request could not be sent"; break;
             case httplib::Error::ConnectionTimeout: out.problem = "the connection timed out"; break;
-            case httplib::Error::SSLConnection: out.problem = "the secure connection could not be set up"; break;
-            case httplib::Error::SSLServerVerification:
-                out.problem = "its certificate could not be verified (PLEXA_CA_FILE names the CA to trust)";
+            case httplib::Error::BindIPAddress:
+            case httplib::Error::Canceled:
+            case httplib::Error::Unknown:
+                out.problem = "the connection failed";
                 break;
-            default: out.problem = httplib::to_string(res.error()); break;
+            case httplib::Error::SSLConnection:
+            case httplib::Error::SSLLoadingCerts:
+            case httplib::Error::SSLServerVerification:
+                out.problem = TlsProblem(res.error(), http.get_openssl_verify_result(), base, ca);
+                break;
+            case httplib::Error::UnsupportedMultipartBoundaryChars:
+            case httplib::Error::Compression: out.problem = "the request could not be made"; break;
+            case httplib::Error::ExceedRedirectCount: out.problem = "it redirected the request too often"; break;
+            default: out.problem = "the exchange failed"; break;
         }
         out.body.clear();
         return out;
@@ -362,28 +443,35 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     password_ = password;
     submitted_ = true;
     cancelled_ = false;
+    jobId_.clear();
     // The account travels in the login of the request, not in its body.
-    Body body = Multipart({{"vendor", dataVendor},
-                           {"analysis", analysisName},
-                           {"geog", geography_},
-                           {"qfields", categories_},
-                           {"qlist", targets_},
-                           {"wait", wait ? "1" : "0"},
-                           {"areas", areas_}});
-    // Compressed, unless the service says it cannot read that (415).
-    Body gzipped = Gzipped(body);
-    auto res = Send(host_, "POST", gateway_ + "/submit", gzipped, user_, password_);
-    if (res.ok && res.status == 415 && !gzipped.encoding.empty()) {
-        gzipped = Body();
-        res = Send(host_, "POST", gateway_ + "/submit", body, user_, password_);
+    auto body = [&] {
+        return Multipart({{"vendor", dataVendor},
+                          {"analysis", analysisName},
+                          {"geog", geography_},
+                          {"qfields", categories_},
+                          {"qlist", targets_},
+                          {"wait", wait ? "1" : "0"},
+                          {"areas", areas_}});
+    };
+    // Compressed, unless the service says it cannot read that (415); the
+    // plain body is made again then rather than held beside the
+    // compressed one (a level of millions of areas is 100 MB of text).
+    Body sent = Gzipped(body());
+    size_t bytes = sent.bytes.size();
+    bool compressed = !sent.encoding.empty();
+    auto res = Send(host_, "POST", gateway_ + "/submit", std::move(sent), user_, password_);
+    if (res.ok && res.status == 415 && compressed) {
+        sent = body();
+        bytes = sent.bytes.size();
+        res = Send(host_, "POST", gateway_ + "/submit", std::move(sent), user_, password_);
     }
     if (res.cancelled) {
         cancelled_ = true;
         return Fail("The household query was cancelled.");
     }
     if (!res.ok) return Fail("The household-data service at " + host_ + " could not be reached: " + res.problem + ".");
-    std::string refusal = RefusalMessage(res.status, res.body, user_, AreaCount(areas_),
-                                         gzipped.encoding.empty() ? body.bytes.size() : gzipped.bytes.size());
+    std::string refusal = RefusalMessage(res.status, res.body, user_, AreaCount(areas_), bytes);
     if (!refusal.empty()) return Fail(refusal);
     SubmitReply reply = ReadSubmitReply(res.body);
     if (!reply.read) return Fail(reply.message);
@@ -392,46 +480,59 @@ std::string HouseholdDataClient::Submit(const std::string& serviceHost, const st
     return reply.status;
 }
 
+namespace {
+
+// Fetches the result table of a finished job to path, up to cap bytes,
+// through a scratch file; the table that was there stays unless the new
+// one is whole. needed: fields the table must have (none: not checked).
+void FetchTable(const std::string& service, const std::string& gateway, const std::string& job,
+                const std::string& path, const std::string& user, const std::string& password, uint64_t cap,
+                const std::vector<std::string>& needed) {
+    ScratchFile file(path);
+    if (!file.Made())
+        throw std::runtime_error("The result table could not be written to " + path + ": " + std::strerror(errno) +
+                                 "; nothing was changed.");
+    auto table = Send(service, "GET", gateway + "/result?job=" + UrlComponent(job), {}, user, password, 0, cap, &file);
+    if (!table.ok)
+        Raise(table, "The result table of job " + job + " could not be fetched from the household-data service: " +
+                         table.problem + "; " + path + " was not changed.");
+    std::string refusal = JobRefusal(table.status, table.body, user, job);
+    if (!refusal.empty()) throw std::runtime_error(refusal);
+    if (table.status != 200)
+        throw std::runtime_error("The result table of job " + job + " could not be fetched from the household-data service.");
+    if (!needed.empty()) {
+        std::string problem = DbfTableProblem(file.Head(std::size_t{1} << 16), file.Size(), needed);
+        if (!problem.empty())
+            throw std::runtime_error("The service sent no usable result table for job " + job + " (" + problem +
+                                     "); " + path + " was not changed.");
+    }
+    if (!file.Commit())
+        throw std::runtime_error("The result table could not be written to " + path + ": " + std::strerror(errno) +
+                                 "; nothing was changed.");
+}
+
+}  // namespace
+
 void HouseholdDataClient::FetchResult(const std::string& serviceHost, const std::string& gatewayPath,
                                       const std::string& jobId, const std::string& dbfPath,
                                       const std::string& userName, const std::string& password) {
+    if (!ValidJobId(jobId))
+        throw std::runtime_error("\"" + Printable(jobId, 40) +
+                                 "\" is not a job id of the household-data service (1 to 64 letters, digits, - or _).");
     std::string gateway = "/" + gatewayPath;
-    auto status = Send(serviceHost, "GET", gateway + "/status?job=" + jobId, {}, userName, password);
+    auto status = Send(serviceHost, "GET", gateway + "/status?job=" + UrlComponent(jobId), {}, userName, password);
     if (!status.ok) Raise(status, "The household-data service at " + serviceHost + " could not be reached: " + status.problem + ".");
-    if (status.status == 401) throw std::runtime_error("The household-data service did not accept the login of " + userName + ".");
+    std::string refusal = JobRefusal(status.status, status.body, userName, jobId);
+    if (!refusal.empty()) throw std::runtime_error(refusal);
     JobState state = ReadJobState(status.body);
     if (state == JobState::Lost || state == JobState::Unreadable)
         throw std::runtime_error("The household-data service knows no job " + jobId + ".");
     if (state != JobState::Finished) throw std::runtime_error("Job " + jobId + " has not finished yet; try again later.");
-    auto table = Send(serviceHost, "GET", gateway + "/result?job=" + jobId, {}, userName, password);
-    if (!table.ok) Raise(table, "The result table of job " + jobId + " could not be fetched: " + table.problem + ".");
-    if (table.status != 200) throw std::runtime_error("The result table of job " + jobId + " could not be fetched.");
-    // Only a whole table replaces what is there.
-    std::string problem = DbfProblem(table.body, {"TOTAL", "TQ"});
-    if (!problem.empty())
-        throw std::runtime_error("The service sent no usable result table for job " + jobId + " (" + problem +
-                                 "); " + dbfPath + " was not changed.");
-    if (!host::platform::WriteFileAtomically(dbfPath, table.body))
-        throw std::runtime_error("The result table could not be written to " + dbfPath + "; nothing was changed.");
+    FetchTable(serviceHost, gateway, jobId, dbfPath, userName, password, MaxTableBytes(), {"TOTAL", "TQ"});
 }
 
 std::string HouseholdDataClient::DbfProblem(const std::string& bytes, const std::vector<std::string>& fields) {
-    auto u8 = [&](size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
-    if (bytes.size() < 33) return "too short to be a dBASE table";
-    unsigned version = u8(0) & 0x07;
-    if (version != 3 && version != 4) return "not a dBASE table";
-    unsigned long records = u8(4) | u8(5) << 8 | u8(6) << 16 | static_cast<unsigned long>(u8(7)) << 24;
-    unsigned header = u8(8) | u8(9) << 8, recordLength = u8(10) | u8(11) << 8;
-    if (header < 33 || header > bytes.size() || recordLength == 0) return "a damaged dBASE header";
-    if (bytes.size() < header + static_cast<unsigned long long>(records) * recordLength) return "the table is cut short";
-    std::vector<std::string> names;
-    for (size_t at = 32; at + 32 <= header && bytes[at] != '\x0d'; at += 32) {
-        std::string name(bytes.data() + at, 11);
-        names.push_back(name.substr(0, name.find('\0')));
-    }
-    for (auto& f : fields)
-        if (std::find(names.begin(), names.end(), f) == names.end()) return "it has no field " + f;
-    return "";
+    return DbfTableProblem(bytes, bytes.size(), fields);
 }
 
 long HouseholdDataClient::GetStatus() {
@@ -442,29 +543,28 @@ long HouseholdDataClient::GetStatus() {
     // The service holds the reply until the job changes, at most about a
     // second: a caller that polls once a step waits without spinning.
     constexpr long kHoldMs = 1000;
-    auto res = Send(host_, "GET", gateway_ + "/status?job=" + jobId_ + "&wait=" + std::to_string(kHoldMs), {}, user_,
-                    password_, kHoldMs);
+    auto res = Send(host_, "GET", gateway_ + "/status?job=" + UrlComponent(jobId_) + "&wait=" + std::to_string(kHoldMs),
+                    {}, user_, password_, kHoldMs);
     if (!res.ok) Raise(res, "The household-data service at " + host_ + " stopped answering: " + res.problem + ".");
+    // A job the service no longer knows is lost, not refused.
+    if (res.status != 404) {
+        std::string refusal = JobRefusal(res.status, res.body, user_, jobId_);
+        if (!refusal.empty()) throw std::runtime_error(refusal);
+    }
     switch (ReadJobState(res.body)) {
         case JobState::Unreadable:
             throw std::runtime_error("The household-data service sent a job status that could not be read.");
         case JobState::Lost:
-            throw std::runtime_error("The household-data service lost job " + jobId_ + ": " + ReplyValue(res.body, "message"));
+            throw std::runtime_error("The household-data service lost job " + jobId_ + ": " +
+                                     Printable(ReplyValue(res.body, "message")));
         case JobState::Running: return 2;
         case JobState::Finished: break;
     }
-    // A result table has one row of a few dozen bytes per area: a level of
-    // millions of areas may pass the cap of other replies.
-    std::size_t cap = std::max(MaxReplyBytes(), AreaCount(areas_) * 256);
-    auto table = Send(host_, "GET", gateway_ + "/result?job=" + jobId_, {}, user_, password_, 0, cap);
-    if (!table.ok)
-        Raise(table, "The result table of job " + jobId_ + " could not be fetched from the household-data service: " +
-                         table.problem + ".");
-    if (table.status != 200)
-        throw std::runtime_error("The result table of job " + jobId_ + " could not be fetched from the household-data service.");
+    // A result table has one row of a few dozen bytes per area: its cap
+    // follows the level asked for, and it goes to the disk as it comes.
+    uint64_t cap = std::max<uint64_t>(MaxReplyBytes(), uint64_t{AreaCount(areas_)} * 256);
     // Whole or not at all: the function reads the table next.
-    if (!host::platform::WriteFileAtomically(dbfPath_, table.body))
-        throw std::runtime_error("The result table could not be written to " + dbfPath_ + ".");
+    FetchTable(host_, gateway_, jobId_, dbfPath_, user_, password_, cap, {});
     return 1;
 }
 

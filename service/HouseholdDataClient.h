@@ -2,20 +2,27 @@
 // query and the account, submits the job (its fields as multipart form
 // data, of any number of areas, compressed with gzip unless the service
 // refuses that) and follows it; when the job is done and the caller
-// waits, the result table is fetched to the DBF path given at submission. Replies are plain "key=value" lines over HTTP, or
+// waits, the result table is fetched to the DBF path given at submission,
+// straight to the disk. Replies are plain "key=value" lines over HTTP, or
 // HTTPS when the service address starts with https://.
 //
 // Every request logs in (HTTP basic authentication with the account given
-// at submission), ends by its deadline, refuses replies larger than
-// MaxReplyBytes() without holding them, and stops within a tenth of a
-// second once the cancel check says so.
+// at submission; the password never goes into an address), ends by its
+// deadline, refuses replies larger than its cap without holding them, and
+// stops within a tenth of a second once the cancel check says so. Only a
+// job id of the service's form goes into an address, and nothing a reply
+// says is shown with its control characters.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "service/HouseholdReplies.h"
 
 namespace pxcp {
 
@@ -68,8 +75,13 @@ public:
     // Milliseconds a whole request may take, however slowly its reply
     // arrives: PLEXA_HOUSEHOLD_DEADLINE_MS or 120 s.
     static long DeadlineMs();
-    // The largest reply accepted: 64 MB.
+    // The largest reply accepted: 64 MB. A result table may be larger: its
+    // cap follows the number of areas asked for (256 bytes each) and it goes
+    // to the disk as it arrives, not into memory.
     static std::size_t MaxReplyBytes() { return std::size_t{64} << 20; }
+    // The largest result table fetched for a job whose areas are not known
+    // here: 4 GB (a table of 8 million areas is some 300 MB).
+    static std::uint64_t MaxTableBytes() { return std::uint64_t{4} << 30; }
 
     // Asked about ten times a second while a request is under way, from a
     // thread of its own: true gives the request up. An empty function
@@ -85,30 +97,5 @@ private:
     bool submitted_ = false;
     bool cancelled_ = false;
 };
-
-// Reads "key=value" lines; missing keys are empty.
-std::string ReplyValue(const std::string& body, const std::string& key);
-
-// What a reply to a submission says. status is what Submit returns ("1"
-// accepted, "0" or the service's own code when not); job is the job it
-// names; message says why a submission was not accepted. A reply without a
-// status is not read at all (read false): it names no job.
-struct SubmitReply {
-    bool read = false;
-    std::string status, job, message;
-};
-SubmitReply ReadSubmitReply(const std::string& body);
-
-// The number of areas of an area list ("a","b",...).
-size_t AreaCount(const std::string& areaList);
-// What a refusal of a submission by the service (an HTTP status of 400 or
-// more) means, in one plain sentence that names the status; empty for a
-// status below 400. A 413 counts the areas and the bytes that were sent.
-std::string RefusalMessage(int status, const std::string& body, const std::string& user, size_t areas, size_t bytes);
-
-// What a status reply says of a job: no status at all, "0" (the service
-// knows the job no more), "1" (finished) or anything else (still running).
-enum class JobState { Unreadable, Lost, Finished, Running };
-JobState ReadJobState(const std::string& body);
 
 }  // namespace pxcp

@@ -5,16 +5,26 @@
 //
 //   plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]...
 //             [--cert FILE --key FILE] [--delay-ms N] [--job-polls N]
-//             [--job-seconds N] [--fault malformed|baddbf|html|huge|drip|die]
+//             [--job-seconds N] [--job-expiry SECONDS] [--request-seconds N]
+//             [--threads N] [--fault malformed|baddbf|html|huge|drip|die]
 //   plexa-hhd --hash-password NAME      (reads the password from stdin)
 //
 // Every page but the registration page needs a login: HTTP basic
-// authentication, or the "user" and "password" fields of a submission.
+// authentication, and nothing else. A request that carries a password in
+// its address or its body is refused (400), whatever its login.
 // A job belongs to the account that submitted it; other accounts are told
 // there is no such job. An accounts file holds one "user:salt:hash" line
 // per account, hash being the hex SHA-256 of salt followed by password;
 // --hash-password prints such a line. Without --accounts or --user the
 // service knows the account demo with the password demo.
+//
+// A job is kept, fetched or not, for --job-expiry seconds after it is done
+// (PLEXA_HHD_JOB_EXPIRY when the option is not given; a day by default),
+// then forgotten with its memory. A request must arrive whole within
+// --request-seconds (10), and its head may hold 100 header lines and
+// 32 KB; --threads (64) connections are served at once. Result tables are
+// made in a private folder (mode 0700, named at random) under $TMPDIR or
+// /tmp, removed when the service ends.
 //
 // --cert and --key (PEM files) make it speak HTTPS. --port 0 picks a free
 // port; the first line on standard output is always
@@ -24,228 +34,48 @@
 // baddbf and html (a result that is no table), huge (a result without
 // end), drip (a status reply of one byte a second), die (the service
 // exits in the middle of a status reply).
-#include <algorithm>
+#include <cpl_error.h>
 #include <gdal_priv.h>
 #include <httplib.h>
-#include <ogrsf_frmts.h>
-#include <openssl/evp.h>
 
-#include <cctype>
+#include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <random>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "service/hhd/Accounts.h"
+#include "service/hhd/HttpLimits.h"
+#include "service/hhd/Jobs.h"
+#include "service/hhd/ResultTable.h"
+#include "service/hhd/Scratch.h"
+
+using namespace hhd;
 
 namespace {
 
 const char* kGateway = "/velmar/QuISAPISOAPGateWay.dll";
 
-struct Job {
-    std::string geog, qfields, qlist, analysis;
-    // Shared: a level's areas may be millions, and a job is copied to be served.
-    std::shared_ptr<const std::vector<std::string>> areas;
-    int pollsLeft = 0;
-    std::chrono::steady_clock::time_point doneAt;
-    // Jobs that are not waited for deliver the table people link later, in
-    // which TOTAL holds the households read and TQ the matches; a waiting
-    // client gets TQ read and TOTAL matching.
-    bool linkLayout = false;
-    std::string owner;
-};
-
-struct Account {
-    std::string salt, hash;  // hash: hex SHA-256 of salt + password
-};
-
 struct Options {
     int port = 8360;
-    std::map<std::string, Account> users;
+    Accounts users;
     std::string cert, key;
     int delayMs = 0;
     int jobPolls = 2;
     int jobSeconds = 1;
+    long jobExpiry = 24 * 3600;
+    HttpLimits limits;
     std::string fault;
 };
-
-uint64_t Fnv(const std::string& s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
-// Households read in an area, and how many of them match the query.
-std::pair<long, long> Households(const std::string& key, const Job& job) {
-    long read = 200 + static_cast<long>(Fnv("households:" + key) % 4800);
-    double share = static_cast<double>(Fnv(key + "|" + job.qfields + "|" + job.qlist) % 1000) / 1000.0 * 0.6;
-    return {read, static_cast<long>(read * share)};
-}
-
-std::shared_ptr<const std::vector<std::string>> SplitAreas(const std::string& list) {
-    auto out = std::make_shared<std::vector<std::string>>();
-    out->reserve(static_cast<size_t>(std::count(list.begin(), list.end(), ',')) + 1);
-    std::string cur;
-    for (size_t at = 0; at <= list.size(); ++at) {
-        char c = at < list.size() ? list[at] : ',';
-        if (c == ',') {
-            if (!cur.empty()) out->push_back(cur);
-            cur.clear();
-        } else if (c != '"') {
-            cur += c;
-        }
-    }
-    return out;
-}
 
 // A field of a submission: a part of a multipart body (as the client sends
 // it, of any size and compressed or not) or a form field (a small form).
 std::string Field(const httplib::Request& req, const std::string& name) {
     if (req.has_file(name)) return req.get_file_value(name).content;
     return req.get_param_value(name);
-}
-
-// The result table as the bytes of a dBASE file.
-std::string ResultTable(const Job& job, bool broken) {
-    if (broken) return "this is not a dBASE table";
-    fs::path dir = fs::temp_directory_path() / ("plexa-hhd-" + std::to_string(Fnv(job.analysis + job.qlist) ^ std::hash<std::thread::id>()(std::this_thread::get_id())));
-    fs::create_directories(dir);
-    std::string path = (dir / "result.dbf").string();
-    auto* drv = GetGDALDriverManager()->GetDriverByName("ESRI Shapefile");
-    GDALDataset* ds = drv->Create(path.c_str(), 0, 0, 0, GDT_Unknown, nullptr);
-    OGRLayer* layer = ds->CreateLayer("result", nullptr, wkbNone, nullptr);
-    OGRFieldDefn geog("GEOG", OFTString);
-    geog.SetWidth(12);
-    layer->CreateField(&geog);
-    for (const char* n : {"TQ", "TOTAL"}) {
-        OGRFieldDefn f(n, OFTInteger);
-        f.SetWidth(11);
-        layer->CreateField(&f);
-    }
-    OGRFeature feature(layer->GetLayerDefn());
-    for (auto& key : *job.areas) {
-        auto [read, total] = Households(key, job);
-        feature.SetFID(OGRNullFID);
-        feature.SetField(0, key.c_str());
-        feature.SetField(1, static_cast<int>(job.linkLayout ? total : read));
-        feature.SetField(2, static_cast<int>(job.linkLayout ? read : total));
-        if (layer->CreateFeature(&feature) != OGRERR_NONE) {
-            GDALClose(ds);
-            fs::remove_all(dir);
-            return "the result table could not be written";
-        }
-    }
-    GDALClose(ds);
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    fs::remove_all(dir);
-    return bytes;
-}
-
-std::string Hex(const unsigned char* bytes, size_t n) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
-std::string Sha256Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int n = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &n, EVP_sha256(), nullptr) != 1) {
-        std::cerr << "plexa-hhd: SHA-256 is not available\n";
-        std::exit(1);
-    }
-    return Hex(digest, n);
-}
-
-// Random hex digits from the system's entropy source.
-std::string RandomHex(size_t digits, bool upper) {
-    static std::random_device device;
-    static std::mutex mu;
-    std::lock_guard<std::mutex> lock(mu);
-    std::string out;
-    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    while (out.size() < digits) {
-        unsigned v = device();
-        for (int i = 0; i < 8 && out.size() < digits; ++i, v >>= 4) out += set[v & 15];
-    }
-    return out;
-}
-
-Account MakeAccount(const std::string& password) {
-    Account a;
-    a.salt = RandomHex(32, false);
-    a.hash = Sha256Hex(a.salt + password);
-    return a;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    // Takes as long for a near miss as for a far one.
-    unsigned char diff = a.size() == b.size() ? 0 : 1;
-    for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
-    return diff == 0;
-}
-
-// Reads "user:salt:hash" lines; blank lines and lines starting with # are
-// skipped. Returns false with a message on the first bad line.
-bool ReadAccounts(const std::string& path, std::map<std::string, Account>& users, std::string& why) {
-    std::ifstream in(path);
-    if (!in) {
-        why = "cannot read " + path;
-        return false;
-    }
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
-        size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
-        std::string hash = b == std::string::npos ? "" : line.substr(b + 1);
-        bool hex = hash.size() == 64 && hash.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-        if (a == 0 || b == std::string::npos || !hex) {
-            why = path + ":" + std::to_string(number) + ": not a user:salt:sha256-hex line";
-            return false;
-        }
-        for (auto& c : hash) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        users[line.substr(0, a)] = Account{line.substr(a + 1, b - a - 1), hash};
-    }
-    return true;
-}
-
-std::string Base64Decode(const std::string& in) {
-    std::string out;
-    int bits = 0;
-    unsigned value = 0;
-    for (unsigned char c : in) {
-        int d;
-        if (c >= 'A' && c <= 'Z') d = c - 'A';
-        else if (c >= 'a' && c <= 'z') d = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') d = c - '0' + 52;
-        else if (c == '+') d = 62;
-        else if (c == '/') d = 63;
-        else break;
-        value = (value << 6) | static_cast<unsigned>(d);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((value >> bits) & 0xFF);
-        }
-    }
-    return out;
 }
 
 std::string EscapeHtml(const std::string& text) {
@@ -272,13 +102,24 @@ std::string Page(const std::string& title, const std::string& body) {
 
 const char* kUsage =
     "usage: plexa-hhd [--port N] [--accounts FILE] [--user NAME:PASSWORD]... [--cert FILE --key FILE]\n"
-    "                 [--delay-ms N] [--job-polls N] [--job-seconds N]\n"
-    "                 [--fault malformed|baddbf|html|huge|drip|die]\n"
+    "                 [--delay-ms N] [--job-polls N] [--job-seconds N] [--job-expiry SECONDS]\n"
+    "                 [--request-seconds N] [--threads N] [--fault malformed|baddbf|html|huge|drip|die]\n"
     "       plexa-hhd --hash-password NAME   (reads the password from standard input)\n";
+
+// A whole number in text, or false.
+bool WholeNumber(const std::string& v, long& n) {
+    try {
+        size_t used = 0;
+        n = std::stol(v, &used);
+        return used == v.size();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
 
 int main(int argc, char** argv) {
     Options o;
-    bool accountsGiven = false;
+    bool accountsGiven = false, expiryGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -288,18 +129,17 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        auto number = [&]() {
+        auto number = [&](long least) {
             std::string v = next();
-            try {
-                size_t used = 0;
-                int n = std::stoi(v, &used);
-                if (used == v.size()) return n;
-            } catch (const std::exception&) {
+            long n = 0;
+            if (!WholeNumber(v, n) || n < least || n > 1000000000L) {
+                std::cerr << "plexa-hhd: " << a << " needs a whole number of at least " << least << ", not " << v
+                          << "\n";
+                std::exit(2);
             }
-            std::cerr << "plexa-hhd: " << a << " needs a number, not " << v << "\n";
-            std::exit(2);
+            return n;
         };
-        if (a == "--port") o.port = number();
+        if (a == "--port") o.port = static_cast<int>(number(0));
         else if (a == "--user") {
             std::string u = next();
             size_t c = u.find(':');
@@ -325,9 +165,14 @@ int main(int argc, char** argv) {
             return 0;
         } else if (a == "--cert") o.cert = next();
         else if (a == "--key") o.key = next();
-        else if (a == "--delay-ms") o.delayMs = number();
-        else if (a == "--job-polls") o.jobPolls = number();
-        else if (a == "--job-seconds") o.jobSeconds = number();
+        else if (a == "--delay-ms") o.delayMs = static_cast<int>(number(0));
+        else if (a == "--job-polls") o.jobPolls = static_cast<int>(number(0));
+        else if (a == "--job-seconds") o.jobSeconds = static_cast<int>(number(0));
+        else if (a == "--job-expiry") {
+            o.jobExpiry = number(1);
+            expiryGiven = true;
+        } else if (a == "--request-seconds") o.limits.arrival = std::chrono::seconds(number(1));
+        else if (a == "--threads") o.limits.threads = static_cast<size_t>(number(2));
         else if (a == "--fault") o.fault = next();
         else {
             std::cerr << kUsage;
@@ -339,17 +184,27 @@ int main(int argc, char** argv) {
         std::cerr << "plexa-hhd: --cert and --key go together\n";
         return 2;
     }
-    GDALAllRegister();
-
-    std::unique_ptr<httplib::Server> server;
-    if (o.cert.empty()) {
-        server = std::make_unique<httplib::Server>();
-    } else {
-        server = std::make_unique<httplib::SSLServer>(o.cert.c_str(), o.key.c_str());
-        if (!server->is_valid()) {
-            std::cerr << "plexa-hhd: the certificate " << o.cert << " or the key " << o.key << " cannot be used\n";
-            return 1;
+    if (const char* v = std::getenv("PLEXA_HHD_JOB_EXPIRY"); v && *v && !expiryGiven) {
+        if (!WholeNumber(v, o.jobExpiry) || o.jobExpiry < 1) {
+            std::cerr << "plexa-hhd: PLEXA_HHD_JOB_EXPIRY needs a whole number of seconds of at least 1, not " << v
+                      << "\n";
+            return 2;
         }
+    }
+    // Before any thread starts: it routes SIGTERM and SIGINT for all.
+    std::string why;
+    if (!MakeScratchFolder(why)) {
+        std::cerr << "plexa-hhd: " << why << "\n";
+        return 1;
+    }
+    GDALAllRegister();
+    // GDAL's messages come back through CPLGetLastErrorMsg into one line of ours.
+    CPLSetErrorHandler(CPLQuietErrorHandler);
+
+    auto server = MakeServer(o.limits, o.cert, o.key, why);
+    if (!server) {
+        std::cerr << "plexa-hhd: " << why << "\n";
+        return 1;
     }
     // The largest submission read, as sent (compressed or not): room for
     // the area list of every block group of a country (8 million keys of
@@ -357,47 +212,33 @@ int main(int argc, char** argv) {
     // the 8 KB of the HTTP library.
     server->set_payload_max_length(std::size_t{256} << 20);
 
-    std::mutex mu;
-    std::map<std::string, Job> jobs;
-    auto pause = [&] {
-        if (o.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
-    };
+    JobStore jobs(std::chrono::seconds(o.jobExpiry));
     auto text = [](httplib::Response& res, const std::string& body, int status = 200) {
         res.status = status;
         res.set_content(body, "text/plain");
     };
+    // Every handler starts here: the request has arrived whole.
+    auto arrived = [&] {
+        RequestArrived();
+        if (o.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
+    };
     // The account a request logs in with, or empty (and a refusal sent)
     // when it does not.
     auto login = [&](const httplib::Request& req, httplib::Response& res) -> std::string {
-        std::string user, password;
-        std::string auth = req.get_header_value("Authorization");
-        if (auth.rfind("Basic ", 0) == 0) {
-            std::string pair = Base64Decode(auth.substr(6));
-            size_t c = pair.find(':');
-            if (c != std::string::npos) {
-                user = pair.substr(0, c);
-                password = pair.substr(c + 1);
-            }
+        if (req.has_param("password") || req.has_file("password")) {
+            text(res, "status=0\nmessage=a password goes in the Authorization header, never in the address or the body\n",
+                 400);
+            return "";
         }
-        if (req.has_param("user") || req.has_file("user")) {
-            user = Field(req, "user");
-            password = Field(req, "password");
-        }
-        auto it = o.users.find(user);
-        if (!user.empty() && it != o.users.end() && SameText(Sha256Hex(it->second.salt + password), it->second.hash))
-            return user;
+        std::string user = LoggedInUser(req.get_header_value("Authorization"), o.users);
+        if (!user.empty()) return user;
         res.set_header("WWW-Authenticate", "Basic realm=\"plexa-hhd\"");
         text(res, "status=0\nmessage=the user name or password is not valid\n", 401);
         return "";
     };
-    // The job of the id when it belongs to the user.
-    auto findJob = [&](const std::string& id, const std::string& user) -> Job* {
-        auto it = jobs.find(id);
-        return it == jobs.end() || it->second.owner != user ? nullptr : &it->second;
-    };
 
     server->Post(std::string(kGateway) + "/submit", [&](const httplib::Request& req, httplib::Response& res) {
-        pause();
+        arrived();
         if (o.fault == "malformed") return text(res, "<soap:Fault>internal gateway error");
         std::string user = login(req, res);
         if (user.empty()) return;
@@ -409,23 +250,18 @@ int main(int argc, char** argv) {
         job.analysis = Field(req, "analysis");
         job.areas = SplitAreas(Field(req, "areas"));
         job.pollsLeft = o.jobPolls;
-        job.doneAt = std::chrono::steady_clock::now() + std::chrono::seconds(o.jobSeconds);
+        job.doneAt = Clock::now() + std::chrono::seconds(o.jobSeconds);
         job.linkLayout = Field(req, "wait") == "0";
-        if (job.areas->empty() || job.qfields.empty() || job.qlist.empty())
+        if (job.areas->count == 0 || job.qfields.empty() || job.qlist.empty())
             return text(res, "status=0\nmessage=the query has no areas or no categories\n", 400);
-        std::string id;
-        {
-            std::lock_guard<std::mutex> lock(mu);
-            do id = "HH" + RandomHex(16, true);
-            while (jobs.count(id));
-            jobs[id] = job;
-        }
-        std::cout << "job " << id << ": " << job.areas->size() << " areas, " << job.qfields << " (" << user << ")"
-                  << std::endl;
+        size_t areas = job.areas->count;
+        std::string fields = job.qfields;
+        std::string id = jobs.Add(std::move(job));
+        std::cout << "job " << id << ": " << areas << " areas, " << fields << " (" << user << ")" << std::endl;
         text(res, "status=1\njob=" + id + "\n");
     });
     server->Get(std::string(kGateway) + "/status", [&](const httplib::Request& req, httplib::Response& res) {
-        pause();
+        arrived();
         std::string user = login(req, res);
         if (user.empty()) return;
         if (o.fault == "drip") {
@@ -440,6 +276,7 @@ int main(int argc, char** argv) {
                 sink.write("status=", 7);
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 std::cout << "exiting in the middle of a reply, as asked" << std::endl;
+                RemoveScratchFolder();
                 std::_Exit(3);
                 return false;
             });
@@ -448,31 +285,23 @@ int main(int argc, char** argv) {
         // A caller may ask to be answered only when the job is done or the
         // wait (at most two seconds) is over, instead of at once.
         long waitMs = std::clamp(std::atol(req.get_param_value("wait").c_str()), 0L, 2000L);
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-        std::chrono::steady_clock::time_point doneAt;
-        {
-            std::lock_guard<std::mutex> lock(mu);
-            Job* job = findJob(req.get_param_value("job"), user);
-            if (!job) return text(res, "status=0\nmessage=no such job\n", 404);
-            // A job is done after its polls or its time, whichever comes first.
-            if (job->pollsLeft <= 0 || std::chrono::steady_clock::now() >= job->doneAt) return text(res, "status=1\n");
-            --job->pollsLeft;
-            doneAt = job->doneAt;
+        auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+        Clock::time_point doneAt;
+        switch (jobs.CountPoll(req.get_param_value("job"), user, doneAt)) {
+            case JobStore::Poll::Missing: return text(res, "status=0\nmessage=no such job\n", 404);
+            case JobStore::Poll::Done: return text(res, "status=1\n");
+            case JobStore::Poll::Running: break;
         }
-        if (until > std::chrono::steady_clock::now()) std::this_thread::sleep_until(std::min(until, doneAt));
-        text(res, std::chrono::steady_clock::now() >= doneAt ? "status=1\n" : "status=2\n");
+        if (until > Clock::now()) std::this_thread::sleep_until(std::min(until, doneAt));
+        text(res, Clock::now() >= doneAt ? "status=1\n" : "status=2\n");
     });
     server->Get(std::string(kGateway) + "/result", [&](const httplib::Request& req, httplib::Response& res) {
-        pause();
+        arrived();
         std::string user = login(req, res);
         if (user.empty()) return;
-        Job job;
-        {
-            std::lock_guard<std::mutex> lock(mu);
-            Job* found = findJob(req.get_param_value("job"), user);
-            if (!found) return text(res, "no such job", 404);
-            job = *found;
-        }
+        std::string id = req.get_param_value("job");
+        auto job = jobs.Find(id, user);
+        if (!job) return text(res, "no such job", 404);
         if (o.fault == "html") return text(res, "<html><body>Service temporarily unavailable</body></html>");
         if (o.fault == "huge") {
             res.set_chunked_content_provider("application/x-dbase", [](size_t, httplib::DataSink& sink) {
@@ -481,25 +310,31 @@ int main(int argc, char** argv) {
             });
             return;
         }
-        res.set_content(ResultTable(job, o.fault == "baddbf"), "application/x-dbase");
+        if (o.fault == "baddbf") return res.set_content("this is not a dBASE table", "application/x-dbase");
+        std::string bytes, why;
+        if (!ResultTable(*job, bytes, why)) {
+            std::cerr << "plexa-hhd: the result table of job " << id << " cannot be made: " << why << std::endl;
+            return text(res, "status=0\nmessage=the result table could not be made\n", 500);
+        }
+        res.set_content(std::move(bytes), "application/x-dbase");
     });
     server->Get("/", [&](const httplib::Request& req, httplib::Response& res) {
+        arrived();
         std::string user = login(req, res);
         if (user.empty()) return;
         std::ostringstream body;
         body << "<p>Household counts by area for Customer Prospecting.</p><p>Jobs of " << EscapeHtml(user)
              << ":</p><ul>";
-        std::lock_guard<std::mutex> lock(mu);
-        for (auto& [id, job] : jobs) {
-            if (job.owner != user) continue;
-            body << "<li>" << EscapeHtml(id) << ": " << job.areas->size() << " areas, " << EscapeHtml(job.qfields)
+        jobs.ForEachOf(user, [&](const std::string& id, const Job& job) {
+            body << "<li>" << EscapeHtml(id) << ": " << job.areas->count << " areas, " << EscapeHtml(job.qfields)
                  << " — <a href=\"" << kGateway << "/result?job=" << EscapeHtml(id) << "\">result table</a></li>";
-        }
+        });
         body << "</ul>";
         res.set_content(Page("Quillon360 household data", body.str()), "text/html");
     });
     // Open to all: it is where people without an account go.
     server->Get("/velmarweb/VELMAR_Reg.asp", [&](const httplib::Request&, httplib::Response& res) {
+        arrived();
         res.set_content(Page("Register for Quillon360", "<p>Accounts of this local service are given with --accounts or --user.</p>"),
                         "text/html");
     });
@@ -514,6 +349,7 @@ int main(int argc, char** argv) {
         std::cerr << "plexa-hhd: cannot listen on 127.0.0.1:" << o.port << "\n";
         return 1;
     }
+    WidenBacklog(*server);
     std::cout << "listening on 127.0.0.1:" << port << std::endl;
     server->listen_after_bind();
     return 0;

@@ -199,8 +199,10 @@ TEST_F(PagesTest, ADemographicAnalysisOpensAgainWithItsQueryAndReport) {
         ASSERT_EQ(table->rowCount(), 1);
         EXPECT_EQ(Text(table->item(0, 0)->text()), "High SIDS");
         EXPECT_EQ(Text(table->item(0, 1)->text()), "Demographic");
-        EXPECT_EQ(table->item(0, 2)->text().size(), 16);  // YYYY-MM-DD HH:MM
-        EXPECT_EQ(Text(table->item(0, 3)->text()), "counties to visit first");
+        EXPECT_EQ(Text(table->item(0, 2)->text()), "Counties");
+        EXPECT_EQ(table->item(0, 3)->text().size(), 16);  // YYYY-MM-DD HH:MM
+        EXPECT_EQ(Text(table->item(0, 4)->text()), "18");
+        EXPECT_EQ(Text(table->item(0, 5)->text()), "counties to visit first");
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 0)).center());
         Shot(d, "open-analysis");
         WhenUp("ReportView", [&](QDialog& r) {
@@ -263,7 +265,7 @@ TEST_F(PagesTest, RemovingAnAnalysisAsksAndTakesItsLayerOffTheMap) {
     WhenUp("AnalysesDialog", [&](QDialog& d) {
         auto* table = Find<QTableWidget>(d, "AnalysesTable");
         ASSERT_TRUE(table && table->rowCount() == 1);
-        EXPECT_EQ(Text(table->item(0, 3)->text()), "");  // no comment given
+        EXPECT_EQ(Text(table->item(0, 5)->text()), "");  // no comment given
         answer = forms::vbNo;
         Click(d, "RemoveButton");
         EXPECT_TRUE(session->dataManager->AnalysisExists("To go"));

@@ -81,6 +81,17 @@ run 0 "no problems" "$plexa" check --config "$work/boston.xml"
 run 0 "areas found: 74" "$plexa" demographic --config "$work/boston.xml" --level Tracts --name "Low status" \
   --target "LSTAT>=20" --analyses "$work/boston-analyses"
 
+# ---- plexa analyses on outputs in the database: listed with their areas,
+# run again into the same table, removed with their tables
+run 0 "High SIDS rate +Demographic +Counties .* 16$" "$plexa" analyses list --config "$db" --analyses "$analyses"
+run 0 "areas found: 16" "$plexa" analyses rerun "High SIDS rate" --config "$db" --analyses "$analyses"
+expect "the re-run wrote the table again and left no copy" "high_sids_rate_result:16" \
+  "$(sql "SELECT string_agg(table_name, ',') FROM information_schema.tables WHERE table_schema = '$schema' AND table_name LIKE 'high%'"):$(sql "SELECT count(*) FROM $schema.high_sids_rate_result")"
+run 0 "removed High SIDS rate" "$plexa" analyses remove "High SIDS rate" --config "$db" --analyses "$analyses"
+expect "the removed analysis's table is gone" "" \
+  "$(sql "SELECT string_agg(table_name, ',') FROM information_schema.tables WHERE table_schema = '$schema' AND table_name LIKE 'high%'")"
+[ -e "$analyses/High_SIDS_rate" ] && fail "the removed analysis's folder is still there"
+
 # ---- bad input: one line, a non-zero exit, nothing written
 bad() {  # NAME PATTERN [ENV...] -- runs the demographic way with the configuration NAME
   local name=$1 pattern=$2

@@ -36,8 +36,8 @@ public:
             execlp("flock", "flock", "-o", file.c_str(), "sleep", "30", static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Until the tool has the lock.
-        for (int i = 0; i < 200 && NameLock::Try(root, name); ++i)
+        // Until the tool has the lock (a loaded machine can take seconds to start it).
+        for (int i = 0; i < 2000 && NameLock::Try(root, name); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~LockingProcess() { Kill(); }

@@ -74,8 +74,8 @@ AnalysesDialog::AnalysesDialog(HostSession& session, forms::QtDriver& driver, QW
     layout->addWidget(intro);
     table_ = new QTableWidget(this);
     table_->setObjectName("AnalysesTable");
-    table_->setColumnCount(4);
-    table_->setHorizontalHeaderLabels({"Name", "Type", "Date", "Comment"});
+    table_->setColumnCount(6);
+    table_->setHorizontalHeaderLabels({"Name", "Type", "Level", "Date", "Areas", "Comment"});
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -124,8 +124,12 @@ void AnalysesDialog::Fill() {
         QString kind = a.kind.empty() ? QString("(unknown)") : Q(a.kind);
         if (a.beingMade) kind += " (being made)";
         table_->setItem(r, 1, new QTableWidgetItem(kind));
-        table_->setItem(r, 2, new QTableWidgetItem(Q(a.date)));
-        table_->setItem(r, 3, new QTableWidgetItem(Q(a.comment).replace('\n', ' ')));
+        table_->setItem(r, 2, new QTableWidgetItem(Q(a.level)));
+        table_->setItem(r, 3, new QTableWidgetItem(Q(a.date)));
+        auto* areas = new QTableWidgetItem(a.areas < 0 ? QString("?") : QString::number(a.areas));
+        areas->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        table_->setItem(r, 4, areas);
+        table_->setItem(r, 5, new QTableWidgetItem(Q(a.comment).replace('\n', ' ')));
         if (a.name == keep) select = r;
     }
     table_->resizeColumnsToContents();

@@ -1,8 +1,9 @@
 // Analysis > Open Analysis...: the analyses of the data manager with their
-// kind, date and comment. Open hands the chosen analysis back to the window,
-// which re-opens it through the Customer Prospecting task; Show Report
-// shows its report; Remove Analysis asks first, then removes the analysis
-// and its layer from the map. The list is read from the analyses folder
+// kind, level, date, areas found and comment (as plexa analyses list tells
+// them). Open hands the chosen analysis back to the window, which re-opens
+// it through the Customer Prospecting task; Show Report shows its report;
+// Remove Analysis asks first, then removes the analysis and its layer from
+// the map. The list is read from the analyses folder
 // when the dialog opens and again whenever the folder changes, so that
 // analyses other processes add or remove (a script, the command line, a
 // colleague sharing the folder) appear and go while it is open.

@@ -1,6 +1,7 @@
 #include "app/run/ProspectingRun.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "PXCP/PXCPHouseholdData.h"
@@ -8,6 +9,7 @@
 #include "PXCP/ProspectingSubTask.h"
 #include "host/framework/AnalysisList.h"
 #include "host/framework/ErrorHandler.h"
+#include "pages/SelectGeographyLevelDialog.h"
 
 namespace fs = std::filesystem;
 
@@ -65,6 +67,25 @@ void TakeResult(IPXTask& task, bool ran, ProspectingOutcome& out) {
     if (fs::is_regular_file(report)) out.reportText = report.string();
 }
 
+// A run opens on the geography level page, which takes the top-left corner
+// of the place in the page settings as its own, and the later pages are
+// centred on it. The place an earlier run left is its last page's, a larger
+// one: taken as it is, each run would open half the difference of the two
+// sizes further up and left. The level page is centred on that place
+// instead, so that run after run opens where the analyst left the pages.
+void CentreFirstPageOnLastPlace(PropertySet& settings) {
+    for (const char* key : {"FormLeft", "FormTop", "FormWidth", "FormHeight"})
+        if (!settings.HasProperty(key)) return;
+    pxcp::SelectGeographyLevelDialog first;
+    first.Load();
+    double width = settings.GetProperty("FormWidth").ToDouble(), height = settings.GetProperty("FormHeight").ToDouble();
+    // The inverse of the later pages' centring, halves rounded as it rounds them.
+    settings.SetProperty("FormLeft", settings.GetProperty("FormLeft").ToDouble() - std::floor((first.width - width) / 2));
+    settings.SetProperty("FormTop", settings.GetProperty("FormTop").ToDouble() - std::floor((first.height - height) / 2));
+    settings.SetProperty("FormWidth", first.width);
+    settings.SetProperty("FormHeight", first.height);
+}
+
 }  // namespace
 
 ProspectingOutcome RunProspecting(HostSession& s, const AnalysisPtr& source, const PropertySetPtr& settings) {
@@ -114,6 +135,7 @@ ProspectingOutcome RunProspectingFromDesktop(HostSession& s, const AnalysisPtr& 
     } else {
         settings = std::make_shared<PropertySet>(*s.pageSettings);
     }
+    CentreFirstPageOnLastPlace(*settings);
     ProspectingOutcome out = RunProspecting(s, source, settings);
     if (source) CopyPagePosition(*settings, *s.pageSettings);
     else *s.pageSettings = *settings;

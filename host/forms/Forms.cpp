@@ -296,6 +296,7 @@ std::shared_ptr<FormsDriver>& DriverRef() {
 }  // namespace
 
 void SetDriver(std::shared_ptr<FormsDriver> driver) { DriverRef() = std::move(driver); }
+std::shared_ptr<FormsDriver> CurrentDriver() { return DriverRef(); }
 
 FormsDriver& Driver() {
     if (!DriverRef()) Raise(kErrObjectNotSet, "No forms driver is installed");

@@ -213,6 +213,8 @@ public:
 };
 
 void SetDriver(std::shared_ptr<FormsDriver> driver);
+// The driver installed, so that one put in for a while can give way to it again.
+std::shared_ptr<FormsDriver> CurrentDriver();
 FormsDriver& Driver();
 
 // The platform message box; the title defaults to the application name.

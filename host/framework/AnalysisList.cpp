@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "host/gis/LayerSource.h"
 #include "host/gis/Map.h"
 
 namespace fs = std::filesystem;
@@ -59,6 +60,15 @@ AnalysisSummary Summarize(const Analysis& analysis) {
     fs::path stamp = s.queryFile.empty() ? folder / "analysis.xml" : fs::path(s.queryFile);
     auto t = fs::last_write_time(stamp, ec);
     if (!ec) s.date = LocalTime(t);
+    s.level = analysis.GetProperty("DemographyLevelName").ToString();
+    // The output it registered: a file in its folder or a table in a database.
+    if (!analysis.Layers().empty()) {
+        try {
+            s.areas = gis::OpenLayerSource(gis::LayerSource::Parse(analysis.Layers().front()))->RowCount(nullptr);
+        } catch (const std::exception&) {
+            s.areas = -1;
+        }
+    }
     s.reportText = IfFile(folder / "Report.txt");
     s.reportTable = IfFile(folder / "Report.csv");
     s.beingMade = fs::exists(folder / ".incomplete", ec);
@@ -76,6 +86,18 @@ std::vector<AnalysisSummary> ListAnalyses(const DataManager& dataManager) {
 std::vector<AnalysisSummary> ListAnalysesNow(DataManager& dataManager) {
     dataManager.Reread();
     return ListAnalyses(dataManager);
+}
+
+const AnalysisSummary* FindInList(const std::vector<AnalysisSummary>& list, const std::string& name) {
+    for (const auto& a : list)
+        if (IEquals(a.name, name)) return &a;
+    return nullptr;
+}
+
+std::string NamesOf(const std::vector<AnalysisSummary>& list) {
+    std::string names;
+    for (const auto& a : list) names += (names.empty() ? "\"" : ", \"") + a.name + "\"";
+    return names.empty() ? "none" : names;
 }
 
 std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis& analysis) {

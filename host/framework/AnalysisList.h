@@ -17,6 +17,8 @@ struct AnalysisSummary {
     std::string queryFile;  // AnalysisParams.dmq or .hhq in the folder; "" when missing
     std::string date;       // "YYYY-MM-DD HH:MM" of the run, local time
     std::string comment;    // the analyst's comment on the analysis name page
+    std::string level;      // the geography level it was run at ("" when not kept)
+    long areas = -1;        // areas in its output; -1 when the output cannot be read
     std::string folder;
     std::string reportText, reportTable;  // Report.txt and Report.csv; "" when missing
     bool beingMade = false;  // a run (perhaps of another process) is still making it
@@ -28,6 +30,12 @@ std::vector<AnalysisSummary> ListAnalyses(const DataManager& dataManager);
 // The same, with the analyses folder read again first: what other
 // processes sharing it added or removed is seen.
 std::vector<AnalysisSummary> ListAnalysesNow(DataManager& dataManager);
+// The analysis of the list with this name (without regard to case); null
+// when there is none.
+const AnalysisSummary* FindInList(const std::vector<AnalysisSummary>& list, const std::string& name);
+// The names of the list, quoted and separated by commas ("none" when empty):
+// what a user who named no analysis of the folder is told.
+std::string NamesOf(const std::vector<AnalysisSummary>& list);
 
 // The layers of the map (in groups too) that draw an analysis's output.
 std::vector<gis::LayerPtr> LayersOfAnalysis(const gis::Map& map, const Analysis& analysis);

@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -395,10 +396,69 @@ DatasetPtr DataManager::GetDataset(long i) const {
     return datasets_[i];
 }
 
+namespace {
+
+// Makes folder a folder of this user's that nobody else may enter, or
+// takes it as one. A symbolic link in its place, which would send what is
+// written there wherever it points, is removed, never followed. False,
+// with why, when the name holds something else, or a folder of another
+// user's.
+bool TakePrivateFolder(const fs::path& folder, std::string& why) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        struct stat st {};
+        if (lstat(folder.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                why = folder.string() + ": " + std::strerror(errno);
+                return false;
+            }
+            if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+                why = folder.string() + " could not be made: " + std::strerror(errno);
+                return false;
+            }
+            continue;  // made (or made by another run): look again
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (unlink(folder.c_str()) != 0 && errno != ENOENT) {
+                why = folder.string() + " is a link that could not be removed: " + std::strerror(errno);
+                return false;
+            }
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            why = folder.string() + " is not a folder";
+            return false;
+        }
+        if (st.st_uid != geteuid()) {
+            why = folder.string() + " belongs to another user";
+            return false;
+        }
+        if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) {
+            why = folder.string() + " could not be made private: " + std::strerror(errno);
+            return false;
+        }
+        // Links left in it from before are removed too: the wizard's files
+        // are written by name.
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(folder, ec))
+            if (e.is_symlink(ec)) fs::remove(e.path(), ec);
+        return true;
+    }
+    why = folder.string() + " keeps changing";
+    return false;
+}
+
+}  // namespace
+
 std::string DataManager::WorkingPath() const {
-    fs::path w = fs::path(root_) / ".working";
-    fs::create_directories(w);
-    return (w / "wizard").string();
+    // ".working" is the user's own; in an analyses folder shared with
+    // others whose ".working" it is, each user has ".working-UID".
+    std::string why, first;
+    for (const std::string& name : {std::string(".working"), ".working-" + std::to_string(geteuid())}) {
+        fs::path w = fs::path(root_) / name;
+        if (TakePrivateFolder(w, why)) return (w / "wizard").string();
+        if (first.empty()) first = why;
+    }
+    Raise(kErrPathNotFound, "The wizard's working folder could not be made: " + first + "; " + why);
 }
 
 bool DataManager::AnalysisExists(const std::string& name) const { return analyses_.count(UCase(name)) > 0; }

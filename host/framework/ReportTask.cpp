@@ -5,6 +5,10 @@
 #include <fstream>
 #include <iomanip>
 
+#include "host/framework/ErrorHandler.h"
+#include "host/framework/Extension.h"
+#include "host/framework/ReportBuilder.h"
+#include "host/framework/ReportDocuments.h"
 #include "host/platform/Locale.h"
 
 namespace host {
@@ -135,12 +139,64 @@ bool ReportTask::StartFunction() {
             if (!values[i].IsObject() && (names[i] == "Comments" || names[i] == "DemographyLevelName"))
                 txt << names[i] << ": " << values[i].ToString() << "\n";
     }
+    bool documents = WriteDocuments(folder);
+    if (!documents) txt << "Report:   " << reportError << "\n";
+    else txt << "Summary:  " << summary << "\n" << "Report:   " << reportPdf << "\n";
     txt << "Table:    " << reportCsv << "\n";
-    if (!csv || !txt) {
+    if (!csv || !txt || !documents) {
         lastError_ = 47;
         return false;
     }
     return true;
+}
+
+report::ReportInputs ReportTask::Inputs() const {
+    report::ReportInputs in;
+    in.analysis = analysis_;
+    in.pageSettings = pageSettings_;
+    in.result = boundary_;
+    auto ext = FindExtension(app_);
+    std::string datasetName = ext ? ext->CurrentDatasetName() : "";
+    for (long i = 0; dm_ && i < dm_->DatasetCount(); ++i)
+        if (dm_->GetDataset(i)->name == datasetName || (datasetName.empty() && i == 0)) in.dataset = dm_->GetDataset(i);
+    auto property = [&](const std::string& name) {
+        if (analysis_ && analysis_->Properties()->HasProperty(name)) return analysis_->GetProperty(name).ToString();
+        return pageSettings_ ? pageSettings_->GetProperty(name).ToString() : std::string();
+    };
+    if (!in.dataset) return in;
+    auto entry = report::FindLevelEntry(*in.dataset, property("DemographyLevelName"),
+                                        property("DemogOrHouseholdWay") != "False");
+    std::string mainLayer = entry ? entry->Param("MainLayer") : "";
+    in.levelLayer = in.dataset->LayerByName(mainLayer);
+    in.levelCaption = in.levelLayer && !in.levelLayer->caption.empty() ? in.levelLayer->caption : mainLayer;
+    if (ext && !mainLayer.empty()) {
+        // Without the level's areas the report still tells what was found.
+        try {
+            if (auto q = ext->GetDataQuery(mainLayer)) in.level = q->featureClass;
+        } catch (...) {
+        }
+        in.studyArea = ext->BoundingGeometry();
+    }
+    return in;
+}
+
+bool ReportTask::WriteDocuments(const std::string& folder) {
+    reportPdf = folder + "Report.pdf";
+    reportHtml = folder + "Report.html";
+    reportError.clear();
+    try {
+        content = report::BuildReportContent(Inputs());
+        summary = content.SummarySentence();
+        report::WriteReportPdf(content, reportPdf);
+        report::WriteReportHtml(content, reportHtml);
+        return true;
+    } catch (const std::exception& e) {
+        reportError = e.what();
+    } catch (...) {
+        reportError = "the report could not be made";
+    }
+    NewErrorHandler()->Report("IPXTask_StartFunction PXReports\\PXSelectReportTask.cls", 47, "PXReports", reportError);
+    return false;
 }
 
 }  // namespace host

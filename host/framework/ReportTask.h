@@ -1,10 +1,13 @@
 // "PXReports.PXSelectReportTask": the host's report task. Its page asks
 // whether a report is wanted; its run writes the report of the output areas
-// into the analysis folder (a CSV table and a short text summary).
+// into the analysis folder: a CSV table, a short text summary, and the
+// report itself as a PDF document and an HTML file (see ReportContent.h).
 #pragma once
 
 #include "host/forms/Forms.h"
 #include "host/framework/Framework.h"
+#include "host/framework/ReportBuilder.h"
+#include "host/framework/ReportContent.h"
 
 namespace host {
 
@@ -34,10 +37,16 @@ public:
     bool Init(DataManagerPtr dataManager, gis::ApplicationPtr application) override;
     bool SetParam(const std::string& name, Variant& value) override;
 
-    // Files written by the last run.
-    std::string reportCsv, reportText;
+    // Files written by the last run, and what its report said.
+    std::string reportCsv, reportText, reportPdf, reportHtml;
+    report::ReportContent content;
+    std::string summary;
+    std::string reportError;  // why the documents were not written
 
 private:
+    report::ReportInputs Inputs() const;
+    bool WriteDocuments(const std::string& folder);
+
     DataManagerPtr dm_;
     gis::ApplicationPtr app_;
     PropertySetPtr pageSettings_;

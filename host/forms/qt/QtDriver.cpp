@@ -49,6 +49,9 @@ QString LabelText(const std::string& caption) {
 
 int Px(double twips) { return static_cast<int>(twips / QtDriver::kTwips + 0.5); }
 
+// How long a window manager is given to frame a window, or to move it.
+constexpr qint64 kFrameWaitMs = 1000;
+
 // A page's height counts its caption bar; the dialog's is the client area.
 double CaptionTwips() {
     const auto& screen = platform::Screen();
@@ -109,6 +112,7 @@ struct QtDriver::Page {
     std::vector<Control*> built;
     std::map<std::string, QButtonGroup*> groups;
     bool syncing = false;
+    bool placed = false;  // the window stands where the page asked
 };
 
 QtDriver::QtDriver(QWidget* parentWindow) : parent_(parentWindow) {
@@ -385,25 +389,59 @@ void QtDriver::RunModal(Form& form) {
     };
     // Where the page is, the page knows at once: it is saved for the next page.
     dialog.onMove = [&page, &dialog] {
-        if (!dialog.isVisible()) return;
+        if (!page.placed || !dialog.isVisible()) return;
         page.form->left = dialog.x() * kTwips;
         page.form->top = dialog.y() * kTwips;
     };
     pages_.push_back(&page);
     Build(page);
     Sync(page);
-    if (!form.left && !form.top) {
-        // Pages without a stored place open in the middle of the window.
-    } else {
-        dialog.move(Px(form.left), Px(form.top));
-    }
-    if (onShown) QTimer::singleShot(0, &dialog, [this, &form, &dialog] {
-        if (form.IsVisible() && dialog.isVisible()) onShown(form, dialog);
+    // A page's place is its window's, frame included, as the page settings
+    // keep it. Pages without a stored place open in the middle of the window.
+    const bool stored = form.left || form.top;
+    const QPoint place(Px(form.left), Px(form.top));
+    if (stored) dialog.move(place);
+    // A window manager frames the window some time after it is mapped, and
+    // may put the frame elsewhere than asked (where the window was asked
+    // to be, say, so that the frame grows up and left of it). For a page
+    // with a place, once the frame is there (or after a while without one:
+    // no window manager), such a frame is moved where it belongs, and only
+    // then is the page placed: its moves are the analyst's from then on.
+    QTimer settle;
+    settle.setInterval(10);
+    QElapsedTimer since;
+    bool corrected = false;
+    auto check = [&] {
+        if (!dialog.isVisible()) return;
+        bool framed = dialog.frameGeometry() != dialog.geometry();
+        if (stored && !framed && since.elapsed() < kFrameWaitMs) return;
+        if (stored && dialog.pos() != place) {
+            if (!corrected) {
+                corrected = true;
+                dialog.move(place);
+                since.restart();
+                return;
+            }
+            if (since.elapsed() < kFrameWaitMs) return;
+        }
+        settle.stop();
+        page.placed = true;
+        if (onShown && form.IsVisible()) onShown(form, dialog);
+    };
+    QObject::connect(&settle, &QTimer::timeout, &dialog, check);
+    QTimer::singleShot(0, &dialog, [&] {
+        since.start();
+        settle.start();
+        check();
     });
     if (form.IsVisible()) dialog.exec();
-    // Where the analyst left it is where it opens next time.
-    form.left = dialog.x() * kTwips;
-    form.top = dialog.y() * kTwips;
+    settle.stop();
+    // Where the analyst left it is where it opens next time; a page closed
+    // before its window was placed stayed where it was asked to be.
+    if (page.placed || !stored) {
+        form.left = dialog.x() * kTwips;
+        form.top = dialog.y() * kTwips;
+    }
     pages_.pop_back();
     if (form.IsVisible()) form.Hide();
 }

@@ -30,8 +30,8 @@ public:
     std::optional<PrinterChoice> PrinterDialog() override;
     void Changed(Form& form) override;
 
-    // For tests and demonstrations: called once a page's dialog is up (from
-    // its event loop), and answers in place of the message box and the file
+    // For tests and demonstrations: called once a page's dialog is up and
+    // stands where the page asked (from its event loop), and answers in place of the message box and the file
     // and printer dialogs when set.
     std::function<void(Form&, QDialog&)> onShown;
     std::function<int(const std::string& text, int style)> answerMessage;
