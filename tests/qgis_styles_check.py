@@ -123,6 +123,30 @@ def draw(layer, path):
     check("QGIS drew " + os.path.basename(path), job.renderedImage().save(path, "PNG"))
 
 
+def check_output(arg, shots, drawn):
+    kind, uri = arg.split("=", 1)
+    provider = "ogr"
+    if uri.startswith("postgres:"):
+        provider, uri = "postgres", uri[len("postgres:"):]
+    if provider == "ogr":
+        name = "/".join(uri.split("/")[-2:])
+    else:
+        name = uri.split(" table=")[-1].split(" ")[0]
+    layer = QgsVectorLayer(uri, "result", provider)
+    if not layer.isValid():
+        check(name + " opens in QGIS", False, uri)
+        return
+    message, loaded = layer.loadDefaultStyle()
+    check(name + " has a default style", loaded, message)
+    if kind == "single":
+        check_single(name, layer)
+    else:
+        check_graduated(name, layer)
+    if kind not in drawn:
+        drawn.add(kind)
+        draw(layer, os.path.join(shots, "qgis-%s.png" % kind))
+
+
 def main():
     shots = sys.argv[1]
     os.makedirs(shots, exist_ok=True)
@@ -130,28 +154,13 @@ def main():
     app.initQgis()
     drawn = set()
     for arg in sys.argv[2:]:
-        kind, uri = arg.split("=", 1)
-        provider = "ogr"
-        if uri.startswith("postgres:"):
-            provider, uri = "postgres", uri[len("postgres:"):]
-        layer = QgsVectorLayer(uri, "result", provider)
-        name = uri.split("/")[-1] if provider == "ogr" else uri.split(" table=")[-1]
-        name = "%s (%s)" % (name, provider)
-        if not layer.isValid():
-            check(name + " opens in QGIS", False, uri)
-            continue
-        message, loaded = layer.loadDefaultStyle()
-        check(name + " has a default style", loaded, message)
-        if kind == "single":
-            check_single(name, layer)
-        else:
-            check_graduated(name, layer)
-        if kind not in drawn:
-            drawn.add(kind)
-            draw(layer, os.path.join(shots, "qgis-%s.png" % kind))
-    app.exitQgis()
-    return 1 if failures else 0
+        check_output(arg, shots, drawn)
+    print("checked %d outputs" % (len(sys.argv) - 2))
+    sys.stdout.flush()
+    # The layers are gone by now; QGIS's own teardown is not waited for,
+    # as it may crash in the bindings after the checks are done.
+    os._exit(1 if failures else 0)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -152,6 +152,11 @@ void SaveInGeoPackage(const Table& table, const std::string& styleName, const st
         if (!styles) styles = CreateGpkgStyleTable(*ds);
         if (!styles) RaiseGdal(what);
         OGRFeatureDefn* defn = styles->GetLayerDefn();
+        // A table of that name made for something else is left alone.
+        for (const char* column : {"f_table_schema", "f_table_name", "f_geometry_column", "styleName", "styleQML",
+                                   "useAsDefault"})
+            if (defn->GetFieldIndex(column) < 0)
+                Raise(kErrCannotCreate, what + ": its table layer_styles has no column " + column, "PXGIS");
         // The layer's rows: the one of this name is replaced, the others
         // are no longer its default.
         auto quote = [](const std::string& s) {
@@ -217,6 +222,8 @@ void SaveInDatabase(const Table& table, const std::string& styleName, const std:
     if (columns.empty()) Raise(kErrCannotCreate, what + ": the table has no shape column", "PXGIS");
     if (db->StartTransaction() != OGRERR_NONE) RaiseGdal(what);
     try {
+        // Runs of other analyses may make the table at the same moment.
+        QueryPg(*db, "SELECT 1 FROM (SELECT pg_advisory_xact_lock(hashtext('public.layer_styles'))) AS l");
         // QGIS reads "layer_styles" by the search path of a plain login,
         // which ends in "public"; the table as QGIS makes it.
         ExecutePg(*db,
@@ -230,6 +237,9 @@ void SaveInDatabase(const Table& table, const std::string& styleName, const std:
                             " AND f_geometry_column = " + QuotePgLiteral(columns.front());
         ExecutePg(*db, "DELETE FROM public.layer_styles" + layer + " AND styleName = " + QuotePgLiteral(styleName), what);
         ExecutePg(*db, "UPDATE public.layer_styles SET useAsDefault = false" + layer, what);
+        // The column "type" (the kind of shapes) is left empty: QGIS takes
+        // such a row for a layer of any kind, also one whose source names
+        // no kind, and a table that older versions made has no such column.
         ExecutePg(*db,
                   "INSERT INTO public.layer_styles(f_table_catalog, f_table_schema, f_table_name, f_geometry_column, "
                   "styleName, styleQML, useAsDefault, description, update_time) VALUES (current_database(), " +
