@@ -25,8 +25,9 @@ std::string QgisStyleQml(const Renderer& renderer, GeometryType shapeType);
 // database, in the schema "public" of that database, where QGIS looks
 // for it; the table is made as QGIS makes it when missing, the style
 // replaces one of the same name and becomes the only default of the
-// layer. Nothing for a layer without renderer or of a read-only file.
-// Raises, naming the layer, when the style cannot be written.
+// layer. Nothing for a layer without renderer or of a single data file
+// (whose kind has no place for a style). Raises, naming the layer, when
+// the style cannot be written, and then leaves the data as it was.
 void SaveQgisStyle(const FeatureLayer& layer);
 
 }  // namespace host::gis
