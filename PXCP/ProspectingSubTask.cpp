@@ -4,6 +4,7 @@
 #include "PXCP/PXAnalysisUtils.h"
 #include "host/forms/Forms.h"
 #include "host/framework/ParamTable.h"
+#include "host/gis/QgisStyle.h"
 #include "i18n/modi18N.h"
 #include "pages/SmallPages.h"
 
@@ -191,6 +192,13 @@ gis::FeatureClassPtr ProspectingSubTask::OpenOutput() {
 }
 
 void ProspectingSubTask::RegisterOutput(const char* areaKey) {
+    // The output opens in QGIS drawn as on our map; without its style it
+    // is still the analysis's output.
+    try {
+        gis::SaveQgisStyle(*resultLayer);
+    } catch (...) {
+        ReportException(errorHandler_, Loc("IPXTask_StartFunction"));
+    }
     if (!RunReportTask(*reportTask_, dataManager_, analysisName_, resultLayer, areaKey)) lastError_ = 47;
     if (auto a = dataManager_->GetAnalysis(analysisName_)) a->AddLayer(resultLayer->featureClass->DataPath());
     dataManager_->Refresh();

@@ -72,8 +72,8 @@ protected:
     host::gis::FeatureClassPtr OpenOutput();
     // The analyst's words for an outcome code of the worker.
     virtual std::string WorkerErrorText(long code) = 0;
-    // Reports on the output (resultLayer, already on the map) and registers
-    // it with the analysis.
+    // Saves the output's look as its QGIS style, reports on the output
+    // (resultLayer, already on the map) and registers it with the analysis.
     void RegisterOutput(const char* areaKey);
     // The analysis name page; on a free name (or the re-opened analysis's
     // own) the report page follows. Returns the page result.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the project builds and runs with.
 set -e
-PKGS="build-essential cmake ninja-build pkg-config libgdal-dev gdal-bin libgeos-dev libpugixml-dev libcpp-httplib-dev libgtest-dev poppler-utils chromium qt6-base-dev libcli11-dev libssl-dev libcairo2-dev libpango1.0-dev fonts-dejavu-core locales postgresql-15 postgresql-15-postgis-3 xvfb openbox x11-utils"
+PKGS="build-essential cmake ninja-build pkg-config libgdal-dev gdal-bin libgeos-dev libpugixml-dev libcpp-httplib-dev libgtest-dev poppler-utils chromium qt6-base-dev libcli11-dev libssl-dev libcairo2-dev libpango1.0-dev fonts-dejavu-core locales postgresql-15 postgresql-15-postgis-3 xvfb openbox x11-utils python3-qgis"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
