@@ -1,7 +1,7 @@
 // plexa analyses: what Analysis > Open Analysis does on the desktop, from
-// the command line. The analyses are listed, told, made again from their
-// own query files over today's data, and removed, through the same code as
-// the desktop's dialog.
+// the command line. The analyses are listed, their reports told as text,
+// made again from their own query files over today's
+// data, and removed, through the same code as the desktop's dialog.
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -171,9 +171,15 @@ int AnalysesShow(const Options& o) {
     // Reading a query file may want to tell something; nobody is asked.
     Refusals refusals;
     forms::SetDriver(NewDriver(o, refusals, false));
-    std::string dataset = s.config.currentDataset;
-    for (size_t i = 0; i < named.size(); ++i)
-        Console::Out() << (i ? "\n" : "") << AnalysisSummaryText(named[i], EntryOf(s, named[i]), dataset);
+    for (size_t i = 0; i < named.size(); ++i) {
+        std::string text;
+        try {
+            text = AnalysisReportText(s, named[i]);
+        } catch (const std::runtime_error& e) {
+            throw Failure(e.what());
+        }
+        Console::Out() << (i ? "\n" : "") << text;
+    }
     return kExitOk;
 }
 

@@ -122,6 +122,31 @@ TaskEntryPtr FindLevelEntry(const Dataset& dataset, const std::string& levelCapt
     return nullptr;
 }
 
+ReportInputs AnalysisReportInputs(const DataManager& dm, Extension* ext, const AnalysisPtr& analysis,
+                                  const PropertySetPtr& pageSettings) {
+    ReportInputs in;
+    in.analysis = analysis;
+    in.pageSettings = pageSettings;
+    std::string datasetName = ext ? ext->CurrentDatasetName() : "";
+    for (long i = 0; i < dm.DatasetCount(); ++i)
+        if (dm.GetDataset(i)->name == datasetName || (datasetName.empty() && i == 0)) in.dataset = dm.GetDataset(i);
+    if (!in.dataset) return in;
+    auto entry = FindLevelEntry(*in.dataset, Property(in, "DemographyLevelName"),
+                                Property(in, "DemogOrHouseholdWay") != "False");
+    std::string mainLayer = entry ? entry->Param("MainLayer") : "";
+    in.levelLayer = in.dataset->LayerByName(mainLayer);
+    in.levelCaption = in.levelLayer && !in.levelLayer->caption.empty() ? in.levelLayer->caption : mainLayer;
+    if (ext && !mainLayer.empty()) {
+        // Without the level's areas the report still tells what was found.
+        try {
+            if (auto q = ext->GetDataQuery(mainLayer)) in.level = q->featureClass;
+        } catch (...) {
+        }
+        in.studyArea = ext->BoundingGeometry();
+    }
+    return in;
+}
+
 gis::Map ReportMap(const ReportInputs& in) {
     gis::Map map;
     map.name = in.analysis ? in.analysis->Name() : "Report";
