@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -49,8 +51,18 @@ std::string Now() {
     return s.str();
 }
 
+// Field names compared without regard to case: a database keeps "fips"
+// where the configuration and the shapefile say "FIPS".
+struct FieldNameLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+            return std::tolower(x) < std::tolower(y);
+        });
+    }
+};
+
 // One area of a table: its values by field name.
-using Values = std::map<std::string, Variant>;
+using Values = std::map<std::string, Variant, FieldNameLess>;
 
 Values ReadRow(const gis::Row& row) {
     Values v;
