@@ -1,7 +1,7 @@
 // plexa analyses: what Analysis > Open Analysis does on the desktop, from
-// the command line. The analyses are listed, told, made again from their
-// own query files over today's data, and removed, through the same code as
-// the desktop's dialog.
+// the command line. The analyses are listed, their reports told as text or
+// written as documents, made again from their own query files over today's
+// data, and removed, through the same code as the desktop's dialog.
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +12,7 @@
 #include "app/run/AnalysisText.h"
 #include "host/framework/AnalysisList.h"
 #include "host/framework/DataManager.h"
+#include "host/framework/ReportDocuments.h"
 #include "host/gis/Map.h"
 
 namespace plexa {
@@ -171,9 +172,43 @@ int AnalysesShow(const Options& o) {
     // Reading a query file may want to tell something; nobody is asked.
     Refusals refusals;
     forms::SetDriver(NewDriver(o, refusals, false));
-    std::string dataset = s.config.currentDataset;
-    for (size_t i = 0; i < named.size(); ++i)
-        Console::Out() << (i ? "\n" : "") << AnalysisSummaryText(named[i], EntryOf(s, named[i]), dataset);
+    for (size_t i = 0; i < named.size(); ++i) {
+        std::string text;
+        try {
+            text = AnalysisReportText(s, named[i]);
+        } catch (const std::runtime_error& e) {
+            throw Failure(e.what());
+        }
+        Console::Out() << (i ? "\n" : "") << text;
+    }
+    return kExitOk;
+}
+
+int AnalysesReport(const Options& o) {
+    if (o.pdf.empty() && o.html.empty()) throw UsageError("give --pdf FILE, --html FILE or both: where to write the report");
+    if (o.analysisNames.size() != 1) throw UsageError("report writes the documents of one analysis");
+    auto s = OpenSession(o);
+    pxcp::RegisterPXCPClasses();
+    auto named = Named(s, o);
+    Refusals refusals;
+    forms::SetDriver(NewDriver(o, refusals, false));
+    try {
+        auto content = AnalysisReport(s, named.front());
+        // Each is written whole into a scratch file that then replaces the
+        // file named, so an old report stays until the new one is complete.
+        if (!o.pdf.empty()) {
+            report::WriteReportPdf(content, o.pdf);
+            Console::Out() << "report: " << o.pdf << "\n";
+        }
+        if (!o.html.empty()) {
+            report::WriteReportHtml(content, o.html);
+            Console::Out() << "report: " << o.html << "\n";
+        }
+    } catch (const Failure&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw Failure(e.what());
+    }
     return kExitOk;
 }
 

@@ -47,6 +47,7 @@ struct Options {
     bool noWait = false;
     // Profile.
     std::string customers, customersSrs, pdf, dbf;
+    std::string html;  // a report's HTML document
     // Household result.
     std::string job;
     // Help.
@@ -95,6 +96,7 @@ int Wizard(const Options& o);
 int Help(const Options& o);
 int AnalysesList(const Options& o);
 int AnalysesShow(const Options& o);
+int AnalysesReport(const Options& o);
 int AnalysesRerun(const Options& o);
 int AnalysesRemove(const Options& o);
 

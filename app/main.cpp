@@ -154,14 +154,19 @@ int main(int argc, char** argv) {
     AddConfig(wizard, o);
     wizard->add_option("--script", o.script, "the script, one step a line")->required()->check(kReadableFile);
 
-    auto* analyses = app.add_subcommand("analyses", "list, show, run again or remove the analyses of the analyses folder");
+    auto* analyses = app.add_subcommand("analyses", "list, show, report, run again or remove the analyses of the analyses folder");
     analyses->require_subcommand(1);
     auto* alist = analyses->add_subcommand("list", "list the analyses: name, way, level, date, areas found and comment");
     AddConfig(alist, o);
     alist->add_flag("--json", o.json, "print the list as JSON");
-    auto* ashow = analyses->add_subcommand("show", "print analyses as text: what they were asked and what they found");
+    auto* ashow = analyses->add_subcommand("show", "print the reports of analyses as text: what they were asked and what they found");
     AddConfig(ashow, o);
     ashow->add_option("name", o.analysisNames, "the analyses to show")->required();
+    auto* areport = analyses->add_subcommand("report", "write the report of an analysis as a PDF document, an HTML file or both");
+    AddConfig(areport, o);
+    areport->add_option("name", o.analysisNames, "the analysis")->required()->expected(1);
+    areport->add_option("--pdf", o.pdf, "write the report into this PDF document (on the paper of the user's locale)");
+    areport->add_option("--html", o.html, "write the report into this HTML file, its map inside");
     auto* arerun = analyses->add_subcommand("rerun", "run analyses again from their own query files over today's data");
     AddConfig(arerun, o);
     arerun->add_option("name", o.analysisNames, "the analyses to run again; each is replaced once its new run is complete")
@@ -210,6 +215,7 @@ int main(int argc, char** argv) {
         if (*help) return Help(o);
         if (*alist) return AnalysesList(o);
         if (*ashow) return AnalysesShow(o);
+        if (*areport) return AnalysesReport(o);
         if (*arerun) return AnalysesRerun(o);
         if (*aremove) return AnalysesRemove(o);
         if (*gui) {

@@ -1,7 +1,7 @@
 #!/bin/bash
 # plexa analyses, the command-line twin of Open Analysis, on a copy of the
 # NC counties: the list (empty, then two analyses, as text and as JSON),
-# an analysis told as text, a re-run after the data changed, re-runs that
+# an analysis's report told as text and written as PDF and HTML, a re-run after the data changed, re-runs that
 # fail and leave the old analysis whole, a re-run under a new name, the
 # removal, and unknown names refused with the names there are.
 #   analyses_cli_tests.sh PLEXA SOURCE_DIR WORKDIR
@@ -54,19 +54,44 @@ else
   fail "the JSON list does not parse: $(cat "$work/out")"
 fi
 
-# ---- shown as text: what was asked, what was found
+# ---- shown as text: the report, what was asked and what was found
 run 0 "Analysis: High SIDS" a show "High SIDS"
-for want in "Way:      Demographic" "Level:    Counties" "Year:     1974-78" "Areas:    18" "Comment:  counties to visit first" \
-            "You will be searching" "Infant health is" "Table:"; do
+for want in "Way: Demographic data" "Level: Counties" "Year: 1974-78" "Comment: counties to visit first" \
+            "Dataset: North Carolina" "You will be searching 1974-78 data for County areas" "Infant health is" \
+            "      Sudden infant deaths, greater than or equal to 0.3%" "18 of 100 counties, holding "; do
   grep -qF -- "$want" "$work/out" || fail "show does not say \"$want\": $(cat "$work/out")"
 done
+# The areas found are those of the output, each with its name and counts.
+[ "$(grep -cE '^37[0-9]{3} ' "$work/out")" = 18 ] || fail "show does not list the 18 areas found"
+grep -qE '^37155 +Robeson +31 +7,889$' "$work/out" || fail "show has no row of Robeson: $(cat "$work/out")"
+grep -q "$(date -r "$analyses/High_SIDS/AnalysisParams.dmq" '+%Y-%m-%d %H:%M')" "$work/out" ||
+  fail "show is not dated when the analysis ran"
 run 0 "Analysis: Big births" a show "high sids" "Big births"
 grep -q "Analysis: High SIDS" "$work/out" || fail "show of two analyses left one out"
+grep -qE '^16 of 100 counties' <(sed 's/^ *//' "$work/out") || fail "show of Big births does not sum up 16 counties"
+
+# ---- the report as documents, written again from the analysis
+run 0 "report: $work/high.pdf" a report "High SIDS" --pdf "$work/high.pdf" --html "$work/high.html"
+pdftotext -layout "$work/high.pdf" "$work/high.txt"
+for want in "Report of High SIDS" "Sudden infant deaths, greater than or equal to 0.3%" "counties to visit first"; do
+  grep -qF -- "$want" "$work/high.txt" || fail "the PDF written again does not say \"$want\""
+done
+[ "$(grep -cE '^.?37[0-9]{3} ' "$work/high.txt")" = 18 ] || fail "the PDF written again has not 18 rows"
+grep -q 'src="data:image/png;base64,' "$work/high.html" && grep -q "Robeson" "$work/high.html" ||
+  fail "the HTML written again has no map or no table"
+ls "$work"/*.pdf* | grep -qv '/high.pdf$' && fail "a scratch file is left beside the PDF: $(ls "$work")"
+run 2 "give --pdf FILE, --html FILE or both" a report "High SIDS"
+[ "$(wc -l <"$work/err")" = 1 ] || fail "a report without a file is not told in one line: $(cat "$work/err")"
+cp "$work/high.pdf" "$work/kept.pdf"
+run 1 "could not be written" a report "High SIDS" --pdf "$work/no-such-folder/high.pdf"
+cmp -s "$work/high.pdf" "$work/kept.pdf" || fail "a failed report touched another"
 
 # ---- unknown names: exit 2, naming those there are, nothing done
 for cmd in show rerun remove; do
   run 2 'no analysis named "Nowhere" in .*; the analyses are "Big births", "High SIDS"' a $cmd "High SIDS" Nowhere
 done
+run 2 'no analysis named "Nowhere" in .*; the analyses are "Big births", "High SIDS"' a report Nowhere --pdf "$work/nowhere.pdf"
+[ -e "$work/nowhere.pdf" ] && fail "a report of an unknown analysis wrote a file"
 [ -d "$analyses/High_SIDS" ] || fail "a command with an unknown name removed the known one"
 run 2 "" "$plexa" analyses
 run 2 "name is required" a show
@@ -116,8 +141,16 @@ mkdir -p "$XDG_CONFIG_HOME"
 run 0 "areas found: [0-9]+" env PLEXA_PASSWORD=demo "$plexa" household --config "$cfg" --analyses "$analyses" \
   --level Counties --hhq "$src/data/young-families.hhq" --name "Young families" --user demo
 first=$(sed -n 's/^areas found: //p' "$work/out")
-run 0 "Way:      Household" a show "Young families"
+run 0 "Way: Household data" a show "Young families"
 grep -q "households match the following criteria" "$work/out" || fail "show does not word the household criteria: $(cat "$work/out")"
+[ "$(grep -cE '^[0-9.]+ - [0-9.]+ % ' "$work/out")" = 5 ] || fail "show does not give the five classes: $(cat "$work/out")"
+# Each area found has its row, under the county's name.
+[ "$(grep -cE '^37[0-9]{3} +[[:alpha:]][[:alpha:] .-]* +[0-9,]+ +[0-9,]+ +[0-9.]+$' "$work/out")" = "$first" ] ||
+  fail "show does not list the $first areas found, each by name: $(cat "$work/out")"
+run 0 "report: $work/young.html" a report "Young families" --html "$work/young.html"
+grep -q "Age of householder is" "$work/young.html" && grep -q 'src="data:image/png;base64,' "$work/young.html" ||
+  fail "the household HTML has no criteria or no map"
+[ -e "$work/young.pdf" ] && fail "--html alone wrote a PDF"
 run 0 "areas found: $first" a rerun "Young families"
 run 0 "job id: HH" "$plexa" household --config "$cfg" --analyses "$analyses" --level Counties \
   --hhq "$src/data/young-families.hhq" --name "Young later" --no-wait

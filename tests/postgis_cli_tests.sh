@@ -74,6 +74,19 @@ expect "both household outputs in the database" "young_families_later_result,you
 [ "$(sql "SELECT count(*) FROM $schema.young_families_later_result WHERE \"PERCENT\" > 0")" -gt 0 ] &&
   echo "ok: the linked run wrote its shares" || fail "the linked run wrote no shares"
 
+# ---- the reports of analyses in the database, as from the files: the
+# database's lower-case fields still give each area its key, name and counts
+run 0 "16 of 100 counties, holding [0-9.]+ % of live births" "$plexa" analyses show "High SIDS rate" --config "$db" \
+  --analyses "$analyses"
+expect "every area found has its name and births" 16 "$(grep -cE '^37[0-9]{3} +[[:alpha:]][[:alpha:] .-]* +[0-9,]+$' "$work/out")"
+run 0 "report: $work/high.pdf" "$plexa" analyses report "High SIDS rate" --config "$db" --analyses "$analyses" \
+  --pdf "$work/high.pdf"
+expect "the PDF holds the areas found" 16 "$(pdftotext -layout "$work/high.pdf" - | grep -cE '^.?37[0-9]{3} +[[:alpha:]]')"
+run 0 "Way: Household data" "$plexa" analyses show "Young families" --config "$db" --analyses "$analyses"
+expect "the five classes of the household result" 5 "$(grep -cE '^[0-9.]+ - [0-9.]+ % ' "$work/out")"
+grep -qE '^37[0-9]{3} +[[:alpha:]]+.* [0-9.]+$' "$work/out" && echo "ok: the household areas are named" ||
+  fail "the household areas have no names: $(cat "$work/out")"
+
 # ---- a dataset made from a table of the database
 run 0 "configuration written" "$plexa" dataset init --out "$work/boston.xml" --name Boston \
   --level "Tracts=PG:dbname=plexa host=$PGHOST|demo.boston_tracts" --base units --force

@@ -3,7 +3,8 @@
 # with pdftotext (criteria, summary numbers against ogrinfo's own sums, the
 # table's rows, a long table continued on the next page under its header)
 # and Report.html opened in headless Chromium, whose screenshot must show
-# the map. Pictures of every page are left in WORKDIR/pages to look at.
+# the map; and the customer profile an analysis holds, in its report
+# written again. Pictures of every page are left in WORKDIR/pages to look at.
 #   report_cli_tests.sh PLEXA SOURCE_DIR WORKDIR
 set -u
 plexa=$1 src=$2 work=$3
@@ -47,6 +48,41 @@ grep -qE "Live births +$(grouped "$bfound") +$(grouped "$ball") " "$work/high.tx
 grep -qE '^37155 +Robeson +31 +7,889$' "$work/high.txt" || fail "no row of Robeson in the table"
 [ "$(grep -cE '^.?37[0-9]{3} ' "$work/high.txt")" = 18 ] || fail "the table has not 18 rows"
 pdftoppm -png -r 50 "$dir/Report.pdf" "$work/pages/high"
+
+# ---- the customer profile the analysis was made with: its table in the
+# report written again, as PDF and as text
+target() {  # ID VALUE CHANCE
+  printf '\t\t\t\t<TARGET id="%s" Caption="%s"><PROPERTIES>\n' "$1" "$1"
+  printf '\t\t\t\t\t<PROPERTY name="Extracted" value="1" /><PROPERTY name="Checked" value="1" />\n'
+  printf '\t\t\t\t\t<PROPERTY name="Value" value="%s" /><PROPERTY name="Chance" value="%s" />\n' "$2" "$3"
+  printf '\t\t\t\t</PROPERTIES></TARGET>\n'
+}
+category() {  # ID TARGET VALUE CHANCE
+  printf '\t\t<CATEGORY id="%s" Caption="%s"><TARGETS>\n' "$1" "$1"
+  target "$2" "$3" "$4"
+  printf '\t\t</TARGETS></CATEGORY>\n'
+}
+{
+  printf "<?xml version='1.0' encoding='utf-8'?>\n<CPCPFFILE>\n\t<COMMONPROPERTIES>\n"
+  printf '\t\t<COMMONPROPERTY name="CPSubTaskType" value="NC Counties" />\n'
+  printf '\t\t<COMMONPROPERTY name="header1" value="Study area: all of NC" />\n'
+  printf '\t</COMMONPROPERTIES>\n\t<CATEGORIES>\n'
+  category Births "Live births" 6674.1 ""
+  category "Infant health" "Sudden infant deaths" 0.2 "% chance"
+  category Ethnicity "Non-white births" 31.4 "% chance"
+  printf '\t</CATEGORIES>\n</CPCPFFILE>\n'
+} >"$dir/ProfilingParams.cpf"
+profile_rows() {  # FILE: the profile's three rows, averages whole as the profile's table shows them
+  grep -cE '^ *(Births +Live births +6674|Infant health +Sudden infant deaths +0% chance|Ethnicity +Non-white births +31% chance)$' "$1"
+}
+run 0 "report: $work/profiled.pdf" "$plexa" analyses report "High SIDS" --config "$cfg" --analyses "$analyses" \
+  --pdf "$work/profiled.pdf"
+pdftotext -layout "$work/profiled.pdf" "$work/profiled.txt"
+grep -q 'Customer profile' "$work/profiled.txt" && [ "$(profile_rows "$work/profiled.txt")" = 3 ] ||
+  fail "the PDF has not the profile's three rows: $(grep -A6 'Customer profile' "$work/profiled.txt")"
+run 0 "Customer profile" "$plexa" analyses show "High SIDS" --config "$cfg" --analyses "$analyses"
+[ "$(profile_rows "$work/out")" = 3 ] || fail "the text has not the profile's three rows: $(grep -A6 'Customer profile' "$work/out")"
+pdftoppm -png -r 50 "$work/profiled.pdf" "$work/pages/profiled"
 
 # A decimal-comma user reads the numbers as written there, on A4.
 LANG=de_DE.UTF-8 run 0 'areas found: 18' "$plexa" demographic --config "$cfg" --analyses "$analyses" \

@@ -1,25 +1,29 @@
-// An analysis told in plain text, from what its folder holds: the name,
-// the way and level it was made with, when it ran, its comment, the areas
-// it found, its criteria in the words of the Show Query page, and its
-// report summary.
+// The report of an analysis of the folder, made again from what its folder
+// holds: the same content as the Report.pdf its run left (its particulars,
+// the criteria in the words of the Show Query page, the summary, the
+// classes, the areas found and the customer profile), told as text on the
+// console or written as PDF and HTML documents.
 #pragma once
 
 #include <string>
 
 #include "host/framework/AnalysisList.h"
+#include "host/framework/HostSession.h"
+#include "host/framework/ReportContent.h"
 
 namespace plexa {
 
-// entry: the level entry of the configuration the analysis was made at,
-// whose catalogue words the criteria; null when the configuration no
-// longer has it (the criteria are then left out). datasetName: the current
-// dataset, whose query files the criteria are read from.
-std::string AnalysisSummaryText(const host::AnalysisSummary& analysis, const host::TaskEntryPtr& entry,
-                                const std::string& datasetName);
+// The report of an analysis as its run's report task made it: the output
+// drawn as the run drew it (a layer of the map that draws it, else the
+// way's own renderer) over the level's areas of the current dataset, dated
+// when the analysis ran; withMap false leaves the map's picture out (a
+// text has none). Raises std::runtime_error naming the analysis when its
+// output cannot be read.
+host::report::ReportContent AnalysisReport(host::HostSession& session, const host::AnalysisSummary& analysis,
+                                           bool withMap = true);
 
-// The criteria of an analysis's query file in the words of the Show Query
-// page; "" when they cannot be read.
-std::string CriteriaText(const host::AnalysisSummary& analysis, const host::TaskEntryPtr& entry,
-                         const std::string& datasetName);
+// The report as text, with a note first when a run is still making the
+// analysis.
+std::string AnalysisReportText(host::HostSession& session, const host::AnalysisSummary& analysis);
 
 }  // namespace plexa

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -49,8 +51,18 @@ std::string Now() {
     return s.str();
 }
 
+// Field names compared without regard to case: a database keeps "fips"
+// where the configuration and the shapefile say "FIPS".
+struct FieldNameLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+            return std::tolower(x) < std::tolower(y);
+        });
+    }
+};
+
 // One area of a table: its values by field name.
-using Values = std::map<std::string, Variant>;
+using Values = std::map<std::string, Variant, FieldNameLess>;
 
 Values ReadRow(const gis::Row& row) {
     Values v;
@@ -120,6 +132,31 @@ TaskEntryPtr FindLevelEntry(const Dataset& dataset, const std::string& levelCapt
             if (e->name == kind && e->caption == levelCaption) return e;
     }
     return nullptr;
+}
+
+ReportInputs AnalysisReportInputs(const DataManager& dm, Extension* ext, const AnalysisPtr& analysis,
+                                  const PropertySetPtr& pageSettings) {
+    ReportInputs in;
+    in.analysis = analysis;
+    in.pageSettings = pageSettings;
+    std::string datasetName = ext ? ext->CurrentDatasetName() : "";
+    for (long i = 0; i < dm.DatasetCount(); ++i)
+        if (dm.GetDataset(i)->name == datasetName || (datasetName.empty() && i == 0)) in.dataset = dm.GetDataset(i);
+    if (!in.dataset) return in;
+    auto entry = FindLevelEntry(*in.dataset, Property(in, "DemographyLevelName"),
+                                Property(in, "DemogOrHouseholdWay") != "False");
+    std::string mainLayer = entry ? entry->Param("MainLayer") : "";
+    in.levelLayer = in.dataset->LayerByName(mainLayer);
+    in.levelCaption = in.levelLayer && !in.levelLayer->caption.empty() ? in.levelLayer->caption : mainLayer;
+    if (ext && !mainLayer.empty()) {
+        // Without the level's areas the report still tells what was found.
+        try {
+            if (auto q = ext->GetDataQuery(mainLayer)) in.level = q->featureClass;
+        } catch (...) {
+        }
+        in.studyArea = ext->BoundingGeometry();
+    }
+    return in;
 }
 
 gis::Map ReportMap(const ReportInputs& in) {

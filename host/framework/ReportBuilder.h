@@ -10,6 +10,7 @@
 
 #include "host/framework/DataManager.h"
 #include "host/framework/DatasetConfig.h"
+#include "host/framework/Extension.h"
 #include "host/framework/ReportContent.h"
 #include "host/gis/Geometry.h"
 #include "host/gis/Map.h"
@@ -64,6 +65,14 @@ struct ReportInputs {
 // The level entry of a dataset for a level caption and a way (demographic
 // when true); null when none.
 TaskEntryPtr FindLevelEntry(const Dataset& dataset, const std::string& levelCaption, bool demographic);
+
+// The inputs of the report of an analysis as the host has them: the
+// extension's current dataset, the level the analysis was made at (from
+// its properties, then the page settings) with its areas and fields, and
+// the study area. The result layer is left to the caller, who knows how
+// it is drawn. A level whose areas cannot be opened leaves level null.
+ReportInputs AnalysisReportInputs(const DataManager& dataManager, Extension* extension,
+                                  const AnalysisPtr& analysis, const PropertySetPtr& pageSettings);
 
 // Raises when the result cannot be read; a map that cannot be drawn leaves
 // the picture empty.

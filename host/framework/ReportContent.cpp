@@ -139,7 +139,12 @@ std::string ReportContent::ToText() const {
     std::ostringstream out;
     for (auto& [label, value] : Particulars()) out << label << ": " << value << "\n";
     out << "\nCriteria\n";
-    for (auto& l : criteria) out << "  " << l << "\n";
+    for (auto& l : criteria) {
+        // A line's depth is its leading tabs, four blanks each on a console.
+        size_t depth = l.find_first_not_of('\t');
+        if (depth == std::string::npos) out << "\n";
+        else out << std::string(2 + 4 * depth, ' ') << l.substr(depth) << "\n";
+    }
     out << "\nSummary\n  " << SummarySentence() << "\n";
     if (!totals.empty()) {
         out << "\n";

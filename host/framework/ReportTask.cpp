@@ -151,32 +151,9 @@ bool ReportTask::StartFunction() {
 }
 
 report::ReportInputs ReportTask::Inputs() const {
-    report::ReportInputs in;
-    in.analysis = analysis_;
-    in.pageSettings = pageSettings_;
-    in.result = boundary_;
     auto ext = FindExtension(app_);
-    std::string datasetName = ext ? ext->CurrentDatasetName() : "";
-    for (long i = 0; dm_ && i < dm_->DatasetCount(); ++i)
-        if (dm_->GetDataset(i)->name == datasetName || (datasetName.empty() && i == 0)) in.dataset = dm_->GetDataset(i);
-    auto property = [&](const std::string& name) {
-        if (analysis_ && analysis_->Properties()->HasProperty(name)) return analysis_->GetProperty(name).ToString();
-        return pageSettings_ ? pageSettings_->GetProperty(name).ToString() : std::string();
-    };
-    if (!in.dataset) return in;
-    auto entry = report::FindLevelEntry(*in.dataset, property("DemographyLevelName"),
-                                        property("DemogOrHouseholdWay") != "False");
-    std::string mainLayer = entry ? entry->Param("MainLayer") : "";
-    in.levelLayer = in.dataset->LayerByName(mainLayer);
-    in.levelCaption = in.levelLayer && !in.levelLayer->caption.empty() ? in.levelLayer->caption : mainLayer;
-    if (ext && !mainLayer.empty()) {
-        // Without the level's areas the report still tells what was found.
-        try {
-            if (auto q = ext->GetDataQuery(mainLayer)) in.level = q->featureClass;
-        } catch (...) {
-        }
-        in.studyArea = ext->BoundingGeometry();
-    }
+    auto in = dm_ ? report::AnalysisReportInputs(*dm_, ext.get(), analysis_, pageSettings_) : report::ReportInputs{};
+    in.result = boundary_;
     return in;
 }
 
